@@ -1,0 +1,5 @@
+// The process-wide records of one run.
+#include "cli/cli.h"
+
+Settings settings;
+RunData run;

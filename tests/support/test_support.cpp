@@ -1,0 +1,119 @@
+#include "support/test_support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+void resetRunState() {
+    settings = Settings{};
+    run = RunData{};
+}
+
+std::string fixturePath(const std::string& name) {
+    return std::string(RDSGEN_FIXTURES_DIR) + "/" + name;
+}
+
+namespace {
+
+struct TemporaryRoot {
+    fs::path path;
+    TemporaryRoot() {
+        std::string pattern = (fs::temp_directory_path() / "rdsgen-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        path = pattern;
+    }
+    ~TemporaryRoot() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+};
+
+std::string readWholeFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+std::string temporaryDirectory() {
+    static TemporaryRoot root;
+    static int counter = 0;
+    fs::path dir = root.path / std::to_string(counter++);
+    fs::create_directories(dir);
+    return dir.string();
+}
+
+std::vector<std::uint8_t> readFileBytes(const std::string& path) {
+    std::string text = readWholeFile(path);
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+void writeFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool fileExists(const std::string& path) { return fs::exists(path); }
+
+std::vector<std::uint8_t> buildTga(const TgaSpec& spec) {
+    auto lo = [](int v) { return static_cast<std::uint8_t>(v & 0xFF); };
+    auto hi = [](int v) { return static_cast<std::uint8_t>((v >> 8) & 0xFF); };
+    std::vector<std::uint8_t> bytes = {
+        lo(spec.idLength), lo(spec.colourMapType), lo(spec.imageType),
+        lo(spec.mapFirst), hi(spec.mapFirst), lo(spec.mapLength), hi(spec.mapLength),
+        lo(spec.mapEntryBits), 0, 0, 0, 0,
+        lo(spec.width), hi(spec.width), lo(spec.height), hi(spec.height),
+        lo(spec.pixelDepth), lo(spec.descriptor)};
+    bytes.insert(bytes.end(), static_cast<std::size_t>(spec.idLength), 'I');
+    bytes.insert(bytes.end(), spec.colourMap.begin(), spec.colourMap.end());
+    bytes.insert(bytes.end(), spec.pixels.begin(), spec.pixels.end());
+    return bytes;
+}
+
+std::vector<std::uint8_t> greyTga(int width, int height, const std::vector<std::uint8_t>& heights) {
+    TgaSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.pixels = heights;
+    return buildTga(spec);
+}
+
+ProcessResult runRdsgenProcess(const std::vector<std::string>& args,
+                               const std::string& workingDirectory) {
+    std::string dir = workingDirectory.empty() ? temporaryDirectory() : workingDirectory;
+    fs::path outPath = fs::path(temporaryDirectory()) / "stdout";
+    fs::path errPath = outPath.parent_path() / "stderr";
+
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        std::FILE* in = std::freopen("/dev/null", "rb", stdin);
+        std::FILE* out = std::freopen(outPath.c_str(), "wb", stdout);
+        std::FILE* err = std::freopen(errPath.c_str(), "wb", stderr);
+        if (in == nullptr || out == nullptr || err == nullptr) _exit(127);
+        std::vector<char*> argv;
+        std::string exe = RDSGEN_EXECUTABLE;
+        argv.push_back(exe.data());
+        std::vector<std::string> copies = args;
+        for (std::string& arg : copies) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ProcessResult result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = readWholeFile(outPath);
+    result.err = readWholeFile(errPath);
+    return result;
+}
