@@ -1,0 +1,117 @@
+// The pattern row dispatch and the three generators without colours:
+// black-and-white dots, vertical stripes and five-colour dots.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "pattern/pattern.h"
+
+namespace {
+
+// Stripe state layout: element 0 the stripe width, element 1 the slot end n,
+// elements 2 to n - 1 the start pixel of each stripe.
+constexpr int kStripeWidth = 0;
+constexpr int kSlotEnd = 1;
+constexpr std::int32_t kFirstStripe = 2;
+constexpr std::int32_t kMaxSlotEnd = 218;
+
+void putRgb(std::uint8_t* pixels, std::int32_t x, std::uint8_t red, std::uint8_t green,
+            std::uint8_t blue) {
+    std::uint8_t* pixel = pixels + 3 * static_cast<std::ptrdiff_t>(x);
+    pixel[0] = blue;
+    pixel[1] = green;
+    pixel[2] = red;
+}
+
+void putGrey(std::uint8_t* pixels, std::int32_t x, std::uint8_t value) {
+    putRgb(pixels, x, value, value, value);
+}
+
+// n = integer part of (d^1.5 / 4.32 + 2.5) with d = Dens * 42 / 100; no
+// stripes for Dens 0 or less; capped at 218 before any conversion to int.
+std::int32_t stripeSlotEnd(std::int32_t dens) {
+    double d = static_cast<double>(dens) * 42.0 / 100.0;
+    if (!(d > 0.0)) return kFirstStripe;
+    double n = std::pow(d, 1.5) / 4.32 + 2.5;
+    if (n >= kMaxSlotEnd) return kMaxSlotEnd;
+    return static_cast<std::int32_t>(n);
+}
+
+void initialiseStripes(std::int32_t w, PatternState& state) {
+    auto a = static_cast<std::int32_t>((static_cast<std::int64_t>(w) + 15) / 30);
+    std::int32_t n = stripeSlotEnd(settings.Dens);
+    std::int32_t m = w - a + 1;
+    state.values[kStripeWidth] = a;
+    state.values[kSlotEnd] = n;
+    for (std::int32_t j = kFirstStripe; j < n; ++j) state.values[j] = std::rand() % m;
+}
+
+// True when some stripe covers pixel x.
+bool stripeCovers(const PatternState& state, std::int32_t n, std::int32_t x) {
+    std::int32_t a = state.values[kStripeWidth];
+    for (std::int32_t j = kFirstStripe; j < n; ++j) {
+        std::int32_t start = state.values[j];
+        if (start <= x && x - start < a) return true;
+    }
+    return false;
+}
+
+void callGenerator(std::uint8_t* pixels, std::int32_t w, std::int32_t row, PatternState& state) {
+    switch (settings.PatT) {
+        case 1: drawBlackWhiteDots(pixels, w); break;
+        case 2: drawStripes(pixels, w, row, state); break;
+        case 3: drawDashes(pixels, w, row, state); break;
+        case 4: drawFiveColourDots(pixels, w); break;
+        case 5: drawGradientDots(pixels, w); break;
+        case 6: drawDiscs(pixels, w, row, state, true); break;
+        case 7: drawDiscs(pixels, w, row, state, false); break;
+        default: break;
+    }
+}
+
+}  // namespace
+
+void makePatternRow(std::uint8_t* strip, std::uint8_t* patternSourceRow, PatternState& stripState,
+                    PatternState& sourceState, std::int32_t row) {
+    std::int32_t type = settings.PatT;
+    if (type == 0) {
+        stretchPatternImageRow(strip, row);
+        return;
+    }
+    if (type < 1 || type > 7) return;
+    if (type == 3 || type >= 5) updateRowColours(row);
+    callGenerator(strip, settings.PSiz, row, stripState);
+    if (settings.NoRD && patternSourceRow != nullptr) {
+        callGenerator(patternSourceRow, run.patternSourcePeriod, row, sourceState);
+    }
+}
+
+void drawBlackWhiteDots(std::uint8_t* pixels, std::int32_t w) {
+    for (std::int32_t x = 0; x < w; ++x) {
+        putGrey(pixels, x, std::rand() % 100 < settings.Dens ? 0 : 255);
+    }
+}
+
+void drawStripes(std::uint8_t* pixels, std::int32_t w, std::int32_t row, PatternState& state) {
+    if (w <= 0) return;
+    if (row == 0) initialiseStripes(w, state);
+    // Kept in range so that a record never initialised cannot index outside itself.
+    std::int32_t n = std::clamp(state.values[kSlotEnd], kFirstStripe, kMaxSlotEnd);
+    std::int32_t m = w - std::clamp(state.values[kStripeWidth], 0, w) + 1;
+    for (std::int32_t i = kFirstStripe; i < n / 4; ++i) {
+        std::int32_t r1 = std::rand();
+        std::int32_t r2 = std::rand();
+        state.values[kFirstStripe + r1 % (n - kFirstStripe)] = r2 % m;
+    }
+    for (std::int32_t x = 0; x < w; ++x) putGrey(pixels, x, stripeCovers(state, n, x) ? 0 : 255);
+}
+
+void drawFiveColourDots(std::uint8_t* pixels, std::int32_t w) {
+    // black, yellow, magenta, cyan, white as red, green, blue
+    static constexpr std::uint8_t kColours[5][3] = {
+        {0, 0, 0}, {255, 255, 0}, {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
+    for (std::int32_t x = 0; x < w; ++x) {
+        const std::uint8_t* c = kColours[std::rand() % 5];
+        putRgb(pixels, x, c[0], c[1], c[2]);
+    }
+}
