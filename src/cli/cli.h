@@ -140,5 +140,14 @@ std::string programName(const char* path);
 // existsTest, a name that can be opened for reading stays as it is.
 std::string addDefaultExtension(const std::string& name, const char* extension, bool existsTest);
 
+// Pattern-image decisions: the stretch flags, PNarrow and the pattern width,
+// from the sizes of the two images (run.heightImage, run.patternImage).
+// psizGiven: a form of PSiz appeared on the command line.
+void decidePatternImageStretch(bool psizGiven);
+
+// Output size for the current settings and height image (before the limit check).
+std::int64_t outputWidth();
+std::int64_t outputHeight();
+
 // The whole program; returns the exit status.
 int runRdsgen(int argc, const char* const* argv);

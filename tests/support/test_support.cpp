@@ -72,9 +72,11 @@ std::vector<std::uint8_t> buildTga(const TgaSpec& spec) {
         lo(spec.mapEntryBits), 0, 0, 0, 0,
         lo(spec.width), hi(spec.width), lo(spec.height), hi(spec.height),
         lo(spec.pixelDepth), lo(spec.descriptor)};
-    bytes.insert(bytes.end(), static_cast<std::size_t>(spec.idLength), 'I');
-    bytes.insert(bytes.end(), spec.colourMap.begin(), spec.colourMap.end());
-    bytes.insert(bytes.end(), spec.pixels.begin(), spec.pixels.end());
+    bytes.reserve(bytes.size() + static_cast<std::size_t>(spec.idLength) + spec.colourMap.size() +
+                  spec.pixels.size());
+    for (int i = 0; i < spec.idLength; ++i) bytes.push_back('I');
+    for (std::uint8_t b : spec.colourMap) bytes.push_back(b);
+    for (std::uint8_t b : spec.pixels) bytes.push_back(b);
     return bytes;
 }
 

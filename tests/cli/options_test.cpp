@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+
+namespace {
+
+struct Parsed {
+    int result = 0;
+    std::vector<std::string> slots;
+    std::string errors;
+};
+
+Parsed parse(std::vector<std::string> args) {
+    std::vector<const char*> argv = {"rdsgen"};
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    Parsed parsed;
+    testing::internal::CaptureStderr();
+    parsed.result = parseOptions(parsed.slots, kOptionTable, static_cast<int>(argv.size()), argv.data());
+    parsed.errors = testing::internal::GetCapturedStderr();
+    return parsed;
+}
+
+TEST(UpcaseTest, CodePage437Letters) {
+    EXPECT_EQ(upcaseChar('a'), 'A');
+    EXPECT_EQ(upcaseChar('z'), 'Z');
+    EXPECT_EQ(upcaseChar('A'), 'A');
+    EXPECT_EQ(upcaseChar('1'), '1');
+    const unsigned char pairs[][2] = {{0x81, 0x9A}, {0x82, 0x90}, {0x84, 0x8E}, {0x86, 0x8F},
+                                      {0x87, 0x80}, {0x94, 0x99}, {0xA4, 0xA5}};
+    for (const auto& pair : pairs) EXPECT_EQ(upcaseChar(pair[0]), pair[1]);
+    int unchanged = 0;
+    for (int c = 0x80; c <= 0xFF; ++c) unchanged += upcaseChar(static_cast<unsigned char>(c)) == c;
+    EXPECT_EQ(unchanged, 128 - 7);
+}
+
+TEST(UpcaseTest, OptionNameUpToColonOnly) {
+    std::string text = "/patt:pattern.tga";
+    upcaseOptionName(text.data());
+    EXPECT_EQ(text, "/PATT:pattern.tga");
+    text = "plain.tga";
+    upcaseOptionName(text.data());
+    EXPECT_EQ(text, "plain.tga");
+    text = "!nord";
+    upcaseOptionName(text.data());
+    EXPECT_EQ(text, "!nord");
+}
+
+TEST(ParseOptionsTest, NoArgumentsLeavesEverySlotEmpty) {
+    Parsed p = parse({});
+    EXPECT_EQ(p.result, 0);
+    ASSERT_EQ(p.slots.size(), 24u);
+    for (const std::string& slot : p.slots) EXPECT_EQ(slot, "");
+}
+
+TEST(ParseOptionsTest, AcceptedArgumentsFillTheirSlots) {
+    struct Case {
+        std::vector<std::string> args;
+        int slot;
+        std::string value;
+    };
+    const Case cases[] = {
+        {{"/NoRD"}, kSlotNoRD, ">"},
+        {{"-nord"}, kSlotNoRD, ">"},
+        {{"/NORD"}, kSlotNoRD, ">"},
+        {{"/PatT:Pattern.tga"}, kSlotPatT, "Pattern.tga"},
+        {{"/patt:3"}, kSlotPatT, "3"},
+        {{"/PATT:3"}, kSlotPatT, "3"},
+        {{"/PatT:"}, kSlotPatT, ">"},
+        {{"/PatT:1", "/PatT:5"}, kSlotPatT, "5"},
+        {{"/PatT:5", "!PATT"}, kSlotPatT, ""},
+        {{"/PSiz:P20"}, kSlotPSizP, "20"},
+        {{"/psiz:P20"}, kSlotPSizP, "20"},
+        {{"/PSiz:S6"}, kSlotPSizS, "6"},
+        {{"/h"}, kSlotHelp, ">"},
+        {{"/?"}, kSlotQuestion, ">"},
+        {{"/Stret:xr"}, kSlotStret, "xr"},
+        {{"in", "out"}, kSlotOutput, "out"},
+        {{"", "out"}, kSlotInput, ""},
+        {{"", "out"}, kSlotOutput, "out"},
+    };
+    for (const Case& c : cases) {
+        Parsed p = parse(c.args);
+        EXPECT_EQ(p.result, 0) << c.args[0];
+        EXPECT_EQ(p.slots[c.slot], c.value) << c.args[0];
+        EXPECT_EQ(p.errors, "") << c.args[0];
+    }
+}
+
+TEST(ParseOptionsTest, RefusedArgumentsAreReportedAsTyped) {
+    const char* refused[] = {"/PatT", "/PatT=3", "/PatT3", "/PSiz:20", "/PSiz:p20",
+                             "/NoRD:1", "!patt", "!nord", "/help", "-", "/"};
+    for (const char* arg : refused) {
+        Parsed p = parse({arg});
+        EXPECT_EQ(p.result, 1) << arg;
+        EXPECT_EQ(p.errors, std::string("ERROR: Unknown option: ") + arg + "\n");
+    }
+}
+
+TEST(ParseOptionsTest, EveryRefusalGetsItsLineInArgumentOrder) {
+    Parsed p = parse({"a", "/bad", "b", "c", "/PatT:4", "!x"});
+    EXPECT_EQ(p.result, 1);
+    EXPECT_EQ(p.errors,
+              "ERROR: Unknown option: /bad\n"
+              "ERROR: Too many arguments at: c\n"
+              "ERROR: Unknown option: !x\n");
+    EXPECT_EQ(p.slots[kSlotInput], "a");
+    EXPECT_EQ(p.slots[kSlotOutput], "b");
+    EXPECT_EQ(p.slots[kSlotPatT], "4");
+}
+
+TEST(ParseOptionsTest, LongArgumentsAreKeptWhole) {
+    std::string longName(1000, 'n');
+    Parsed p = parse({longName, "/PatT:" + longName});
+    EXPECT_EQ(p.result, 0);
+    EXPECT_EQ(p.slots[kSlotInput], longName);
+    EXPECT_EQ(p.slots[kSlotPatT], longName);
+}
+
+}  // namespace
