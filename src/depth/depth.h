@@ -27,3 +27,29 @@ void scaleHeights(TgaImage& image, std::uint8_t* scratch, std::int32_t stretchZ)
 // Converts stored row `row` of image into width SeparationRow entries at the
 // start of separationBuffer (which must hold width * 4 bytes and rowBytes).
 void makeSeparationRow(const TgaImage& image, std::uint8_t* separationBuffer, std::int32_t row);
+
+// Raw height of the stored pixel at `pixel` (greyBytes as in TgaImage), with
+// Inv applied when inverted is set; -1 for background of a 16- or 24-bit image:
+// a stored 0, or with Inv the largest value (65535, 16777215).
+inline std::int32_t rawHeight(const std::uint8_t* pixel, std::int32_t greyBytes, bool inverted) {
+    std::int32_t full = 0;
+    std::int32_t value = 0;
+    switch (greyBytes) {
+        case 1:
+            return inverted ? 255 - pixel[0] : pixel[0];
+        case 2:
+            full = 65535;
+            value = pixel[0] | pixel[1] << 8;
+            break;
+        case 3:
+            full = 16777215;
+            value = pixel[0] | pixel[1] << 8 | pixel[2] << 16;
+            break;
+        default: {
+            std::int32_t h = 4 * pixel[0] + 17 * pixel[1] + 9 * pixel[2];
+            return inverted ? 7650 - h : h;
+        }
+    }
+    if (value == 0 || (inverted && value == full)) return -1;
+    return inverted ? full - value : value;
+}
