@@ -1,0 +1,46 @@
+// Focus marks: two black open discs, one pattern period apart, painted over
+// the rows of the band above the image or the first rows of the image.
+#include <cstdint>
+#include <cstring>
+
+#include "stereo/stereo.h"
+
+namespace {
+
+// Largest k >= 0 with k * k <= value (value >= 0).
+std::int32_t integerSquareRoot(std::int32_t value) {
+    std::int32_t k = 0;
+    while (static_cast<std::int64_t>(k + 1) * (k + 1) <= value) ++k;
+    return k;
+}
+
+// Pixels the RowBuffer has room for.
+std::int32_t rowBufferPixels() {
+    return (inputWidth() + settings.PSiz + 1) * scaleFactor();
+}
+
+void paintSpan(std::uint8_t* row, std::int32_t from, std::int32_t to, std::int32_t pixels) {
+    if (from < 0) from = 0;
+    if (to > pixels - 1) to = pixels - 1;
+    if (from > to) return;
+    std::memset(row + 3 * from, 0, 3 * static_cast<std::size_t>(to - from + 1));
+}
+
+}  // namespace
+
+void drawFocusMarks(std::int32_t A, std::int32_t B, std::int32_t c) {
+    const std::int32_t f = B / 2 - 1;
+    const std::int32_t r = f - B / 9;
+    std::int32_t l = r * r - (c - f) * (c - f);
+    if (settings.Double) l *= 4;
+    if (l <= 0) return;
+    // (x - centre)^2 < l holds exactly for |x - centre| <= half.
+    const std::int32_t half = integerSquareRoot(l - 1);
+    std::int32_t xL = (run.outputImage.width - A) / 2;
+    if (settings.CutOff) xL += A / 2;
+    const std::int32_t xR = xL + A;
+    const std::int32_t pixels = rowBufferPixels();
+    std::uint8_t* row = run.rowBuffer.get();
+    paintSpan(row, xL - half, xL + half, pixels);
+    paintSpan(row, xR - half, xR + half, pixels);
+}

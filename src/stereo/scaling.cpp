@@ -1,0 +1,45 @@
+// Row resolution scaling: strip and separations are widened by the scale
+// factor before linking; with VInc the linked row is halved again.
+#include <cstdint>
+
+#include "stereo/stereo.h"
+
+void widenPatternStrip(std::uint8_t* strip, std::int32_t factor) {
+    if (factor != 2 && factor != 4) return;
+    // From the last pixel down, so that no pixel is overwritten before it is read.
+    for (std::int32_t k = settings.PSiz - 1; k >= 0; --k) {
+        const std::uint8_t b = strip[3 * k];
+        const std::uint8_t g = strip[3 * k + 1];
+        const std::uint8_t r = strip[3 * k + 2];
+        std::uint8_t* target = strip + 3 * factor * k;
+        for (std::int32_t n = 0; n < factor; ++n, target += 3) {
+            target[0] = b;
+            target[1] = g;
+            target[2] = r;
+        }
+    }
+}
+
+void widenSeparationRow(std::int32_t* separations, std::int32_t factor) {
+    if (factor != 2 && factor != 4) return;
+    for (std::int32_t k = inputWidth() - 1; k >= 0; --k) {
+        const std::int32_t value = separations[k];
+        for (std::int32_t n = 0; n < factor; ++n) separations[factor * k + n] = value;
+    }
+}
+
+void reduceRow() {
+    std::int32_t n = run.outputImage.width;
+    if (settings.CutOff) n += ((settings.Double + 1) * settings.PSiz + 1) / 2;
+    // Never read past the RowBuffer, whatever the output width says.
+    const std::int32_t pixels = (inputWidth() + settings.PSiz + 1) * scaleFactor();
+    if (n > pixels / 2) n = pixels / 2;
+    std::uint8_t* row = run.rowBuffer.get();
+    // Upwards: output pixel j is written after pixels 2j and 2j + 1 were read.
+    for (std::int32_t j = 0; j < 3 * n; j += 3) {
+        for (std::int32_t k = 0; k < 3; ++k) {
+            const std::int32_t sum = row[2 * j + k] + row[2 * j + 3 + k];
+            row[j + k] = static_cast<std::uint8_t>(sum / 2);
+        }
+    }
+}
