@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cli/cli.h"
+#include "support/test_support.h"
+
+namespace {
+
+TEST(ProgramNameTest, LastPathComponentWithoutExtension) {
+    EXPECT_EQ(programName("/usr/local/bin/rdsgen"), "rdsgen");
+    EXPECT_EQ(programName("tools/my.prog.exe"), "my.prog");
+    EXPECT_EQ(programName("rdsgen"), "rdsgen");
+    EXPECT_EQ(programName("dir.d/plain"), "plain");
+    EXPECT_EQ(programName(std::string(40, 'p').c_str()), std::string(30, 'p'));
+}
+
+TEST(DefaultExtensionTest, AppendedOnlyWithoutDotInLastComponent) {
+    EXPECT_EQ(addDefaultExtension("out", ".TGA", false), "out.TGA");
+    EXPECT_EQ(addDefaultExtension("out.tga", ".TGA", false), "out.tga");
+    EXPECT_EQ(addDefaultExtension("old.maps/out", ".TGA", false), "old.maps/out.TGA");
+    EXPECT_EQ(addDefaultExtension(">", ".TGA", false), ">.TGA");
+}
+
+TEST(DefaultExtensionTest, ExistingFileKeepsItsName) {
+    std::string dir = temporaryDirectory();
+    writeFileBytes(dir + "/heights", {1, 2, 3});
+    EXPECT_EQ(addDefaultExtension(dir + "/heights", ".TGA", true), dir + "/heights");
+    EXPECT_EQ(addDefaultExtension(dir + "/missing", ".TGA", true), dir + "/missing.TGA");
+    EXPECT_EQ(addDefaultExtension(dir + "/heights", ".TGA", false), dir + "/heights.TGA");
+}
+
+TEST(OutputSizeTest, DerivedFromInputAndOptions) {
+    struct Case {
+        std::int32_t cutOff, doubled, focP;
+        std::int64_t width, height;
+    };
+    const Case cases[] = {{0, 0, 1, 708, 496}, {1, 0, 2, 640, 480}, {0, 1, 1, 1416, 992},
+                          {0, 0, 0, 708, 480}, {1, 1, 2, 1280, 960}};
+    for (const Case& c : cases) {
+        resetRunState();
+        run.heightImage.width = 640;
+        run.heightImage.height = 480;
+        settings.CutOff = c.cutOff;
+        settings.Double = c.doubled;
+        settings.FocP = c.focP;
+        EXPECT_EQ(outputWidth(), c.width);
+        EXPECT_EQ(outputHeight(), c.height);
+    }
+}
+
+struct Decision {
+    Settings flags;
+    std::string warnings;
+};
+
+Decision decide(int patternWidth, int patternHeight, bool psizGiven, int greyBytes = 1) {
+    run.heightImage.width = 640;
+    run.heightImage.height = 480;
+    run.heightImage.imageType = 3;
+    run.heightImage.greyBytes = static_cast<std::int16_t>(greyBytes);
+    run.patternImage.width = patternWidth;
+    run.patternImage.height = patternHeight;
+    testing::internal::CaptureStderr();
+    decidePatternImageStretch(psizGiven);
+    return {settings, testing::internal::GetCapturedStderr()};
+}
+
+TEST(PatternImageDecisionTest, AutomaticChoices) {
+    resetRunState();
+    Decision d = decide(80, 80, false);
+    EXPECT_EQ(d.flags.StretP, 1);
+    EXPECT_EQ(d.flags.StretX, 0);
+    EXPECT_EQ(d.flags.PSiz, 80);
+    EXPECT_EQ(d.flags.PNarrow, 1);
+
+    resetRunState();
+    d = decide(80, 80, true);  // /PSiz:P68 given
+    EXPECT_EQ(d.flags.StretP, 0);
+    EXPECT_EQ(d.flags.StretX, 1);
+    EXPECT_EQ(d.flags.StretR, 1);
+    EXPECT_EQ(d.flags.PSiz, 68);
+
+    resetRunState();
+    d = decide(40, 300, false);
+    EXPECT_EQ(d.flags.StretX, 1);
+    EXPECT_EQ(d.flags.StretY, 1);
+    EXPECT_EQ(d.flags.StretR, 0);
+
+    resetRunState();
+    d = decide(300, 300, false);
+    EXPECT_EQ(d.flags.StretX + d.flags.StretY + d.flags.StretR + d.flags.StretP, 0);
+    EXPECT_EQ(d.flags.PNarrow, 0);
+    EXPECT_EQ(d.flags.PSiz, 68);
+    EXPECT_EQ(d.flags.StretZ, 0);
+    EXPECT_EQ(d.warnings, "");
+
+    resetRunState();
+    d = decide(300, 300, false, 2);
+    EXPECT_EQ(d.flags.StretZ, 1);
+}
+
+TEST(PatternImageDecisionTest, NarrowImageWithoutAutomaticModeWarns) {
+    resetRunState();
+    settings.StretA = 0;
+    settings.StretY = 1;
+    Decision d = decide(50, 50, false);
+    EXPECT_EQ(d.flags.StretX, 1);
+    EXPECT_EQ(d.warnings,
+              "WARNING: Pattern input image too small in width. Stretching option 'X' assumed.\n");
+}
+
+// --- The executable as a process ---
+
+const std::string kBanner =
+    "RDSGEN V2.0 - random-dot stereogram generator, by the rdsgen authors\n"
+    "Free software under the MIT licence; it comes without any warranty.\n";
+
+const std::string kUsageFirstLine = "USAGE: RDSGEN input[.tga] output[.tga] /options [/?]\n";
+const std::string kEmptyLineAndUsage = "\n" + kUsageFirstLine;
+
+TEST(RunProcessTest, MissingNamesAndHelpShowTheUsage) {
+    ProcessResult r = runRdsgenProcess({});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ERROR: missing input and output filename.\n");
+    EXPECT_EQ(r.out.substr(0, kBanner.size() + 1 + kUsageFirstLine.size()),
+              kBanner + kEmptyLineAndUsage);
+
+    r = runRdsgenProcess({"heights"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ERROR: missing output filename.\n");
+    EXPECT_EQ(r.out.substr(kBanner.size(), 1 + kUsageFirstLine.size()), kEmptyLineAndUsage);
+
+    for (const char* help : {"/?", "-h"}) {
+        r = runRdsgenProcess({"missing-input", "out", help, "/PatT:5"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out.substr(0, kBanner.size() + kUsageFirstLine.size()), kBanner + kUsageFirstLine);
+        EXPECT_NE(r.out.find("/PatT:n [ 1]"), std::string::npos);  // defaults, not the options
+        EXPECT_EQ(r.out.find("Reading"), std::string::npos);
+    }
+
+    r = runRdsgenProcess({"in", "out", "/Bogus"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ERROR: Unknown option: /Bogus\n");
+    EXPECT_EQ(r.out.substr(kBanner.size(), kUsageFirstLine.size()), kUsageFirstLine);
+}
+
+TEST(RunProcessTest, MissingInputFileIsReported) {
+    ProcessResult r = runRdsgenProcess({"heights", "out"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ERROR: Can't open input file 'heights.TGA'.\n");
+}
+
+}  // namespace
