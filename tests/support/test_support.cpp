@@ -1,8 +1,10 @@
 #include "support/test_support.h"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -89,7 +91,7 @@ std::vector<std::uint8_t> greyTga(int width, int height, const std::vector<std::
 }
 
 ProcessResult runRdsgenProcess(const std::vector<std::string>& args,
-                               const std::string& workingDirectory) {
+                               const std::string& workingDirectory, long fileSizeLimit) {
     std::string dir = workingDirectory.empty() ? temporaryDirectory() : workingDirectory;
     fs::path outPath = fs::path(temporaryDirectory()) / "stdout";
     fs::path errPath = outPath.parent_path() / "stderr";
@@ -102,6 +104,11 @@ ProcessResult runRdsgenProcess(const std::vector<std::string>& args,
         std::FILE* out = std::freopen(outPath.c_str(), "wb", stdout);
         std::FILE* err = std::freopen(errPath.c_str(), "wb", stderr);
         if (in == nullptr || out == nullptr || err == nullptr) _exit(127);
+        if (fileSizeLimit > 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            struct rlimit limit = {static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+        }
         std::vector<char*> argv;
         std::string exe = RDSGEN_EXECUTABLE;
         argv.push_back(exe.data());

@@ -49,6 +49,8 @@ struct ProcessResult {
 };
 
 // Runs the real rdsgen executable with args in workingDirectory (default: a
-// temporary directory), with no standard input.
+// temporary directory), with no standard input. A non-zero fileSizeLimit caps
+// the size of every file the process writes (SIGXFSZ ignored, so writes fail).
 ProcessResult runRdsgenProcess(const std::vector<std::string>& args,
-                               const std::string& workingDirectory = "");
+                               const std::string& workingDirectory = "",
+                               long fileSizeLimit = 0);
