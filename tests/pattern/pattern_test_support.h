@@ -1,0 +1,32 @@
+// Small helpers for the pattern tests.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+using Pixels = std::vector<std::uint8_t>;
+
+// Red, green and blue of pixel x.
+inline std::array<int, 3> rgb(const Pixels& pixels, int x) {
+    return {pixels[3 * x + 2], pixels[3 * x + 1], pixels[3 * x]};
+}
+
+// The number of std::rand draws work makes: the two values drawn after it are
+// looked up in the sequence of a fresh generator with the same seed.
+inline int countDraws(const std::function<void()>& work) {
+    std::srand(4242);
+    work();
+    int after1 = std::rand();
+    int after2 = std::rand();
+    std::srand(4242);
+    int previous = std::rand();
+    for (int n = 0; n < 1000000; ++n) {
+        int next = std::rand();
+        if (previous == after1 && next == after2) return n;
+        previous = next;
+    }
+    return -1;
+}
