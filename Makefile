@@ -15,5 +15,33 @@ build:
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
+# Example height images and stereograms in $(BUILD)/demo (fixed seeds, so the
+# files are the same on every run). rdsgen takes '/' as the start of an option,
+# so it is run inside the demo directory with relative file names.
+DEMO = $(BUILD)/demo
+RDSGEN = $(abspath $(BUILD))/rdsgen
+
+demo:
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target rdsgen make-heightmaps
+	mkdir -p $(DEMO)
+	$(BUILD)/make-heightmaps $(DEMO)
+	cd $(DEMO) && $(RDSGEN) dome.tga dome-dots.tga /Rand:1 >/dev/null
+	cd $(DEMO) && $(RDSGEN) text.tga text-discs.tga /PatT:6 /Rand:2 >/dev/null
+	cd $(DEMO) && $(RDSGEN) terraces.tga terraces-dashes-double.tga /PatT:3 /Double /Rand:3 >/dev/null
+	cd $(DEMO) && $(RDSGEN) torus.tga torus-soft-discs.tga /PatT:7 /NoRD /Rand:4 >/dev/null
+	cd $(DEMO) && $(RDSGEN) ramp.tga ramp-gradient.tga /PatT:5 /Rand:5 >/dev/null
+	@echo "Stereograms written:"
+	@for f in dome-dots text-discs terraces-dashes-double torus-soft-discs ramp-gradient; do \
+	    echo "  $(DEMO)/$$f.tga"; done
+
+# Benchmarks in their own optimised build directory (needs libbenchmark-dev).
+BENCH_BUILD ?= build-bench
+
+bench:
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DRDSGEN_BENCH=ON -DRDSGEN_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target rdsgen_bench
+	$(BENCH_BUILD)/bench/rdsgen_bench $(BENCH_ARGS)
+
 clean:
 	rm -rf $(BUILD)

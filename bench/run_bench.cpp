@@ -1,0 +1,173 @@
+// Whole runs of the rdsgen executable on a generated 8-bit dome, 4096 pixels
+// wide, as a child process. Reported per run:
+//   MP/s        output megapixels per second (wall clock)
+//   peak_MiB    peak resident memory of the child (wait4 ru_maxrss)
+//   input_MiB   the height image's pixels as held in memory
+//   over_MiB    peak_MiB - input_MiB
+//   floor_ms    the I/O floor: reading the input file and writing a file of
+//               the output's size, measured in the same benchmark
+//   x_floor     the run's time divided by the I/O floor
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int32_t kWidth = 4096;
+
+struct ChildRun {
+    bool ok = false;
+    double seconds = 0;
+    long peakKiB = 0;
+};
+
+// Runs program with args in directory, standard output and error discarded.
+ChildRun runChild(const std::string& program, const std::vector<std::string>& args,
+                  const fs::path& directory) {
+    ChildRun result;
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid < 0) return result;
+    if (pid == 0) {
+        if (chdir(directory.c_str()) != 0) _exit(127);
+        if (std::freopen("/dev/null", "wb", stdout) == nullptr) _exit(127);
+        if (std::freopen("/dev/null", "wb", stderr) == nullptr) _exit(127);
+        std::vector<std::string> copies = args;
+        std::vector<char*> argv;
+        std::string exe = program;
+        argv.push_back(exe.data());
+        for (std::string& arg : copies) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (wait4(pid, &status, 0, &usage) != pid) return result;
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    result.peakKiB = usage.ru_maxrss;
+    return result;
+}
+
+// The directory holding dome.tga of kWidth x height, generated on first use.
+fs::path heightImageDirectory(std::int32_t height) {
+    fs::path directory = fs::path(RDSGEN_BENCH_WORK_DIR) / std::to_string(height);
+    if (!fs::exists(directory / "dome.tga")) {
+        fs::create_directories(directory);
+        std::string size = std::to_string(kWidth) + "x" + std::to_string(height);
+        runChild(MAKE_HEIGHTMAPS_EXECUTABLE, {"-s", size, ".", "dome"}, directory);
+    }
+    return directory;
+}
+
+// Width and height from the header of a written TARGA file, with bytes per pixel.
+bool readTgaSize(const fs::path& path, std::int64_t& width, std::int64_t& height,
+                 std::int64_t& bytesPerPixel) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    std::uint8_t header[18] = {};
+    bool ok = std::fread(header, 1, sizeof header, file) == sizeof header;
+    std::fclose(file);
+    width = header[12] | header[13] << 8;
+    height = header[14] | header[15] << 8;
+    bytesPerPixel = header[16] / 8;
+    return ok;
+}
+
+// The I/O floor: read the input file whole, then write `rows` rows of
+// `rowBytes` bytes, the way the program reads and writes.
+double ioFloorSeconds(const fs::path& input, const fs::path& output, std::int64_t rowBytes,
+                      std::int64_t rows) {
+    auto start = std::chrono::steady_clock::now();
+    std::vector<std::uint8_t> block(1 << 20);
+    std::FILE* in = std::fopen(input.c_str(), "rb");
+    std::uint64_t sum = 0;
+    if (in != nullptr) {
+        std::size_t count = 0;
+        while ((count = std::fread(block.data(), 1, block.size(), in)) > 0) sum += block[count - 1];
+        std::fclose(in);
+    }
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(rowBytes), static_cast<std::uint8_t>(sum));
+    std::FILE* out = std::fopen(output.c_str(), "wb");
+    if (out != nullptr) {
+        for (std::int64_t y = 0; y < rows; ++y) std::fwrite(row.data(), 1, row.size(), out);
+        std::fclose(out);
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+const std::vector<std::vector<std::string>> kVariants = {
+    {},
+    {"/Double", "/VInc"},
+    {"/PatT:7", "/NoRD"},
+};
+
+void BM_WholeRun(benchmark::State& state) {
+    const auto height = static_cast<std::int32_t>(state.range(0));
+    const auto& options = kVariants[static_cast<std::size_t>(state.range(1))];
+    fs::path directory = heightImageDirectory(height);
+    std::vector<std::string> args = {"dome.tga", "out.tga", "/Rand:1"};
+    args.insert(args.end(), options.begin(), options.end());
+
+    double runSeconds = 0;
+    double floorSeconds = 0;
+    long peakKiB = 0;
+    std::int64_t outputPixels = 0;
+    for (auto _ : state) {
+        ChildRun child = runChild(RDSGEN_EXECUTABLE, args, directory);
+        if (!child.ok) {
+            state.SkipWithError("rdsgen failed");
+            return;
+        }
+        state.SetIterationTime(child.seconds);
+        runSeconds += child.seconds;
+        peakKiB = std::max(peakKiB, child.peakKiB);
+
+        std::int64_t width = 0;
+        std::int64_t rows = 0;
+        std::int64_t bytesPerPixel = 0;
+        if (!readTgaSize(directory / "out.tga", width, rows, bytesPerPixel)) {
+            state.SkipWithError("no output file");
+            return;
+        }
+        outputPixels = width * rows;
+        floorSeconds += ioFloorSeconds(directory / "dome.tga", directory / "floor.bin",
+                                       width * bytesPerPixel, rows);
+    }
+    const double inputMiB = double(kWidth) * height / (1 << 20);
+    state.counters["MP/s"] =
+        benchmark::Counter(double(outputPixels) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["peak_MiB"] = double(peakKiB) / 1024;
+    state.counters["input_MiB"] = inputMiB;
+    state.counters["over_MiB"] = double(peakKiB) / 1024 - inputMiB;
+    state.counters["floor_ms"] = 1000 * floorSeconds / double(state.iterations());
+    state.counters["x_floor"] = floorSeconds > 0 ? runSeconds / floorSeconds : 0;
+    fs::remove(directory / "out.tga");
+    fs::remove(directory / "floor.bin");
+}
+
+}  // namespace
+
+// Arguments: input height, options (0 defaults, 1 /Double /VInc, 2 /PatT:7 /NoRD).
+BENCHMARK(BM_WholeRun)
+    ->ArgNames({"height", "options"})
+    ->Args({3072, 0})
+    ->Args({3072, 1})
+    ->Args({3072, 2})
+    ->Args({12288, 0})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);

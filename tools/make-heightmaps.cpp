@@ -1,0 +1,252 @@
+// make-heightmaps: writes example height images for rdsgen.
+//
+// USAGE
+//   make-heightmaps [-s WIDTHxHEIGHT] [-t TEXT] DIRECTORY [SHAPE...]
+//
+//   Writes one 8-bit grey TARGA file (type 3, top row first) per shape into
+//   DIRECTORY, named SHAPE.tga. Shapes: dome, torus, terraces, ramp, text
+//   (TEXT raised from the background, default "3D"). Without SHAPE all five
+//   are written. The default size is 640x480. Brighter is nearer; 0 is the
+//   background plane.
+//
+// The shapes are smooth and large, so that they stand out clearly in a
+// stereogram made with the default pattern width.
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Canvas {
+    int width = 640;
+    int height = 480;
+    std::string text = "3D";
+};
+
+// A 5 x 7 bitmap font: seven rows per glyph, bit 4 is the leftmost column.
+struct Glyph {
+    char letter;
+    std::uint8_t rows[7];
+};
+
+constexpr Glyph kFont[] = {
+    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}},
+    {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
+    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}},
+    {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
+    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}},
+    {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
+    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}},
+    {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
+    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}},
+    {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
+    {'A', {0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
+    {'B', {0x1E, 0x11, 0x11, 0x1E, 0x11, 0x11, 0x1E}},
+    {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}},
+    {'D', {0x1C, 0x12, 0x11, 0x11, 0x11, 0x12, 0x1C}},
+    {'E', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x1F}},
+    {'F', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10}},
+    {'G', {0x0E, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0F}},
+    {'H', {0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
+    {'I', {0x0E, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E}},
+    {'J', {0x07, 0x02, 0x02, 0x02, 0x02, 0x12, 0x0C}},
+    {'K', {0x11, 0x12, 0x14, 0x18, 0x14, 0x12, 0x11}},
+    {'L', {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1F}},
+    {'M', {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11}},
+    {'N', {0x11, 0x11, 0x19, 0x15, 0x13, 0x11, 0x11}},
+    {'O', {0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
+    {'P', {0x1E, 0x11, 0x11, 0x1E, 0x10, 0x10, 0x10}},
+    {'Q', {0x0E, 0x11, 0x11, 0x11, 0x15, 0x12, 0x0D}},
+    {'R', {0x1E, 0x11, 0x11, 0x1E, 0x14, 0x12, 0x11}},
+    {'S', {0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E}},
+    {'T', {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04}},
+    {'U', {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
+    {'V', {0x11, 0x11, 0x11, 0x11, 0x11, 0x0A, 0x04}},
+    {'W', {0x11, 0x11, 0x11, 0x15, 0x15, 0x15, 0x0A}},
+    {'X', {0x11, 0x11, 0x0A, 0x04, 0x0A, 0x11, 0x11}},
+    {'Y', {0x11, 0x11, 0x0A, 0x04, 0x04, 0x04, 0x04}},
+    {'Z', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x10, 0x1F}},
+    {' ', {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
+};
+
+const Glyph* findGlyph(char letter) {
+    char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    for (const Glyph& glyph : kFont) {
+        if (glyph.letter == upper) return &glyph;
+    }
+    return nullptr;
+}
+
+std::uint8_t toHeight(double h) {
+    return static_cast<std::uint8_t>(std::clamp(std::lround(h), 0L, 255L));
+}
+
+// Coordinates centred on the image, 1.0 at half the shorter side.
+struct Point {
+    double u;
+    double v;
+};
+
+Point centred(const Canvas& c, int x, int y) {
+    double half = std::min(c.width, c.height) / 2.0;
+    return {(x + 0.5 - c.width / 2.0) / half, (y + 0.5 - c.height / 2.0) / half};
+}
+
+// A hemisphere of radius 0.8.
+std::uint8_t dome(const Canvas& c, int x, int y) {
+    Point p = centred(c, x, y);
+    double r = std::hypot(p.u, p.v) / 0.8;
+    return r < 1.0 ? toHeight(255.0 * std::sqrt(1.0 - r * r)) : 0;
+}
+
+// A ring with a round cross-section around the centre.
+std::uint8_t torus(const Canvas& c, int x, int y) {
+    Point p = centred(c, x, y);
+    double d = std::abs(std::hypot(p.u, p.v) - 0.55) / 0.25;
+    return d < 1.0 ? toHeight(255.0 * std::sqrt(1.0 - d * d)) : 0;
+}
+
+// A stepped pyramid of five flat levels.
+std::uint8_t terraces(const Canvas& c, int x, int y) {
+    Point p = centred(c, x, y);
+    double edge = std::max(std::abs(p.u) * 0.75, std::abs(p.v));
+    int level = static_cast<int>(std::floor((0.8 - edge) / 0.15)) + 1;
+    return toHeight(std::clamp(level, 0, 5) * 50.0);
+}
+
+// A plane rising from the top edge (background) to the bottom edge (nearest).
+std::uint8_t ramp(const Canvas& c, int, int y) {
+    return c.height > 1 ? toHeight(255.0 * y / (c.height - 1)) : 0;
+}
+
+// The text, centred, as large as fits with a margin of one cell.
+struct TextLayout {
+    int cell = 1;
+    int left = 0;
+    int top = 0;
+};
+
+TextLayout layoutText(const Canvas& c) {
+    int columns = static_cast<int>(c.text.size()) * 6 - 1;
+    TextLayout layout;
+    layout.cell = std::max(1, std::min(c.width / (columns + 2), c.height / 9));
+    layout.left = (c.width - columns * layout.cell) / 2;
+    layout.top = (c.height - 7 * layout.cell) / 2;
+    return layout;
+}
+
+std::uint8_t text(const Canvas& c, const TextLayout& layout, int x, int y) {
+    if (x < layout.left || y < layout.top) return 0;
+    int column = (x - layout.left) / layout.cell;
+    int row = (y - layout.top) / layout.cell;
+    std::size_t index = static_cast<std::size_t>(column / 6);
+    if (row >= 7 || index >= c.text.size() || column % 6 == 5) return 0;
+    const Glyph* glyph = findGlyph(c.text[index]);
+    if (glyph == nullptr) return 0;
+    return (glyph->rows[row] >> (4 - column % 6)) & 1 ? 200 : 0;
+}
+
+std::uint8_t shapeHeight(const std::string& shape, const Canvas& c, const TextLayout& layout,
+                         int x, int y) {
+    if (shape == "dome") return dome(c, x, y);
+    if (shape == "torus") return torus(c, x, y);
+    if (shape == "terraces") return terraces(c, x, y);
+    if (shape == "ramp") return ramp(c, x, y);
+    return text(c, layout, x, y);
+}
+
+bool knownShape(const std::string& shape) {
+    return shape == "dome" || shape == "torus" || shape == "terraces" || shape == "ramp" ||
+           shape == "text";
+}
+
+// Writes the 18-byte header of an 8-bit grey, top-first TARGA image.
+bool writeHeader(std::FILE* file, int width, int height) {
+    std::uint8_t header[18] = {};
+    header[2] = 3;
+    header[12] = static_cast<std::uint8_t>(width & 0xFF);
+    header[13] = static_cast<std::uint8_t>(width >> 8);
+    header[14] = static_cast<std::uint8_t>(height & 0xFF);
+    header[15] = static_cast<std::uint8_t>(height >> 8);
+    header[16] = 8;
+    header[17] = 0x20;
+    return std::fwrite(header, 1, sizeof header, file) == sizeof header;
+}
+
+// Writes one shape row by row; only one row is held in memory.
+bool writeShape(const std::string& directory, const std::string& shape, const Canvas& c) {
+    std::string path = directory + "/" + shape + ".tga";
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        std::fprintf(stderr, "make-heightmaps: cannot create %s\n", path.c_str());
+        return false;
+    }
+    bool ok = writeHeader(file, c.width, c.height);
+    TextLayout layout = layoutText(c);
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(c.width));
+    for (int y = 0; ok && y < c.height; ++y) {
+        for (int x = 0; x < c.width; ++x) row[static_cast<std::size_t>(x)] = shapeHeight(shape, c, layout, x, y);
+        ok = std::fwrite(row.data(), 1, row.size(), file) == row.size();
+    }
+    if (std::fclose(file) != 0) ok = false;
+    if (!ok) {
+        std::fprintf(stderr, "make-heightmaps: cannot write %s\n", path.c_str());
+        return false;
+    }
+    std::printf("%s\n", path.c_str());
+    return true;
+}
+
+bool parseSize(const char* text, Canvas& c) {
+    int width = 0;
+    int height = 0;
+    char rest = 0;
+    if (std::sscanf(text, "%dx%d%c", &width, &height, &rest) != 2) return false;
+    if (width < 1 || height < 1 || width > 65535 || height > 65535) return false;
+    c.width = width;
+    c.height = height;
+    return true;
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: make-heightmaps [-s WIDTHxHEIGHT] [-t TEXT] DIRECTORY [SHAPE...]\n"
+                 "shapes: dome torus terraces ramp text (default: all)\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Canvas canvas;
+    int i = 1;
+    for (; i + 1 < argc && argv[i][0] == '-'; i += 2) {
+        if (std::strcmp(argv[i], "-s") == 0) {
+            if (!parseSize(argv[i + 1], canvas)) return usage();
+        } else if (std::strcmp(argv[i], "-t") == 0) {
+            canvas.text = argv[i + 1];
+        } else {
+            return usage();
+        }
+    }
+    if (i >= argc || argv[i][0] == '-') return usage();
+    std::string directory = argv[i++];
+    std::vector<std::string> shapes(argv + i, argv + argc);
+    if (shapes.empty()) shapes = {"dome", "torus", "terraces", "ramp", "text"};
+    for (const std::string& shape : shapes) {
+        if (!knownShape(shape)) {
+            std::fprintf(stderr, "make-heightmaps: unknown shape '%s'\n", shape.c_str());
+            return usage();
+        }
+    }
+    for (const std::string& shape : shapes) {
+        if (!writeShape(directory, shape, canvas)) return 1;
+    }
+    return 0;
+}
