@@ -96,7 +96,9 @@ void forEachPlace(std::int32_t x, std::int32_t cx, std::int32_t w, std::int32_t 
     int count = 0;
     if (x < radius) places[count++] = static_cast<std::int64_t>(w) + x;
     if (std::llabs(static_cast<std::int64_t>(x) - cx) <= radius) places[count++] = x;
-    if (x > static_cast<std::int64_t>(w) - radius) places[count++] = static_cast<std::int64_t>(x) - w;
+    if (x > static_cast<std::int64_t>(w) - radius) {
+        places[count++] = static_cast<std::int64_t>(x) - w;
+    }
     for (int i = 0; i < count; ++i) {
         std::int64_t dx = places[i] - cx;
         if (std::llabs(dx) <= radius) visit(dx);

@@ -8,9 +8,10 @@
 #include <vector>
 
 using Pixels = std::vector<std::uint8_t>;
+using Rgb = std::array<int, 3>;
 
 // Red, green and blue of pixel x.
-inline std::array<int, 3> rgb(const Pixels& pixels, int x) {
+inline Rgb rgb(const Pixels& pixels, int x) {
     return {pixels[3 * x + 2], pixels[3 * x + 1], pixels[3 * x]};
 }
 
@@ -19,14 +20,11 @@ inline std::array<int, 3> rgb(const Pixels& pixels, int x) {
 inline int countDraws(const std::function<void()>& work) {
     std::srand(4242);
     work();
-    int after1 = std::rand();
-    int after2 = std::rand();
+    int after1 = std::rand(), after2 = std::rand();
     std::srand(4242);
-    int previous = std::rand();
-    for (int n = 0; n < 1000000; ++n) {
-        int next = std::rand();
+    for (int n = 0, previous = std::rand(), next; n < 1000000; ++n, previous = next) {
+        next = std::rand();
         if (previous == after1 && next == after2) return n;
-        previous = next;
     }
     return -1;
 }
