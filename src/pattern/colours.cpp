@@ -155,7 +155,7 @@ void renewDiscs(PatternState& state, std::int32_t w, std::int32_t row, bool hard
 void updateRowColours(std::int32_t row) {
     std::int32_t height = inputHeight();
     std::int64_t t64 = height > 0 ? static_cast<std::int64_t>(row) * 100 / height : 0;
-    // Rows beyond the image keep the last row's gradient position range.
+    // t stays within 0 to 100 even for a row index outside the image.
     auto t = static_cast<std::int32_t>(t64 < 0 ? 0 : (t64 > 100 ? 100 : t64));
     RowF.red = blend(settings.TopF.red, settings.DiffF.red, t);
     RowF.green = blend(settings.TopF.green, settings.DiffF.green, t);
