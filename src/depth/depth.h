@@ -39,11 +39,11 @@ inline std::int32_t rawHeight(const std::uint8_t* pixel, std::int32_t greyBytes,
             return inverted ? 255 - pixel[0] : pixel[0];
         case 2:
             full = 65535;
-            value = pixel[0] | pixel[1] << 8;
+            value = pixel[0] | (pixel[1] << 8);
             break;
         case 3:
             full = 16777215;
-            value = pixel[0] | pixel[1] << 8 | pixel[2] << 16;
+            value = pixel[0] | (pixel[1] << 8) | (pixel[2] << 16);
             break;
         default: {
             std::int32_t h = 4 * pixel[0] + 17 * pixel[1] + 9 * pixel[2];
