@@ -148,37 +148,37 @@ TEST(TgaFixtures, SamePictureDecodesAlike) {
 }
 
 TEST(TgaRead, ColourMapLookUpStaysInsideTheMap) {
-    TgaSpec spec;
-    spec.imageType = 1;
-    spec.colourMapType = 1;
-    spec.mapFirst = 16;
-    spec.mapLength = 2;
-    spec.mapEntryBits = 24;
-    spec.colourMap = {1, 2, 3, 4, 5, 6};
-    spec.width = 4;
-    spec.height = 1;
-    spec.pixels = {16, 17, 15, 18};  // entries 0, 1, -1, 2
-    EXPECT_EQ(pixelsOf(readBytes(buildTga(spec)).image),
+    TgaLayout layout;
+    layout.imageType = 1;
+    layout.colourMapType = 1;
+    layout.mapFirst = 16;
+    layout.mapLength = 2;
+    layout.mapEntryBits = 24;
+    layout.colourMap = {1, 2, 3, 4, 5, 6};
+    layout.width = 4;
+    layout.height = 1;
+    layout.pixels = {16, 17, 15, 18};  // entries 0, 1, -1, 2
+    EXPECT_EQ(pixelsOf(readBytes(buildTga(layout)).image),
               (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 0, 0, 0, 0, 0, 0}));
-    spec.colourMapType = 0;  // no map at all: black
-    spec.colourMap.clear();
-    EXPECT_EQ(pixelsOf(readBytes(buildTga(spec)).image), std::vector<std::uint8_t>(12, 0));
+    layout.colourMapType = 0;  // no map at all: black
+    layout.colourMap.clear();
+    EXPECT_EQ(pixelsOf(readBytes(buildTga(layout)).image), std::vector<std::uint8_t>(12, 0));
 }
 
 // Files cut inside each reading step; none may be accepted or keep a block.
 TEST(TgaRead, TruncatedFilesAreRefused) {
     const std::string endOfFile = "ERROR: Unexpected end of file in TARGA image.\n";
     const std::string noType = "ERROR: Can't read TARGA image type -1 (compressed image)\n";
-    TgaSpec spec;
-    spec.idLength = 5;
-    spec.colourMapType = 1;
-    spec.mapLength = 4;
-    spec.mapEntryBits = 24;
-    spec.colourMap.assign(12, 7);
-    spec.width = 5;
-    spec.height = 3;
-    spec.pixels.assign(15, 9);
-    const std::vector<std::uint8_t> whole = buildTga(spec);
+    TgaLayout layout;
+    layout.idLength = 5;
+    layout.colourMapType = 1;
+    layout.mapLength = 4;
+    layout.mapEntryBits = 24;
+    layout.colourMap.assign(12, 7);
+    layout.width = 5;
+    layout.height = 3;
+    layout.pixels.assign(15, 9);
+    const std::vector<std::uint8_t> whole = buildTga(layout);
     ASSERT_EQ(readBytes(whole).status, 0);
     // 20: inside the ID; 30: inside the colour map; the last: inside the pixels.
     for (std::size_t length : {std::size_t{0}, std::size_t{2}, std::size_t{3}, std::size_t{10},
@@ -190,13 +190,13 @@ TEST(TgaRead, TruncatedFilesAreRefused) {
         EXPECT_EQ(r.image.pixels, nullptr);
     }
     // The missing entry-size byte is found before the colour-map length is tested.
-    TgaSpec longMap;
+    TgaLayout longMap;
     longMap.mapLength = 300;
     std::vector<std::uint8_t> seven = buildTga(longMap);
     seven.resize(7);
     EXPECT_EQ(readBytes(seven).err, endOfFile);
     // A huge claim in a tiny file is refused before any allocation or reading.
-    TgaSpec huge;
+    TgaLayout huge;
     huge.imageType = 2;
     huge.pixelDepth = 24;
     huge.width = huge.height = 65535;

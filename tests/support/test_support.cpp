@@ -65,29 +65,29 @@ void writeFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
 
 bool fileExists(const std::string& path) { return fs::exists(path); }
 
-std::vector<std::uint8_t> buildTga(const TgaSpec& spec) {
+std::vector<std::uint8_t> buildTga(const TgaLayout& layout) {
     auto lo = [](int v) { return static_cast<std::uint8_t>(v & 0xFF); };
     auto hi = [](int v) { return static_cast<std::uint8_t>((v >> 8) & 0xFF); };
     std::vector<std::uint8_t> bytes = {
-        lo(spec.idLength), lo(spec.colourMapType), lo(spec.imageType),
-        lo(spec.mapFirst), hi(spec.mapFirst), lo(spec.mapLength), hi(spec.mapLength),
-        lo(spec.mapEntryBits), 0, 0, 0, 0,
-        lo(spec.width), hi(spec.width), lo(spec.height), hi(spec.height),
-        lo(spec.pixelDepth), lo(spec.descriptor)};
-    bytes.reserve(bytes.size() + static_cast<std::size_t>(spec.idLength) + spec.colourMap.size() +
-                  spec.pixels.size());
-    for (int i = 0; i < spec.idLength; ++i) bytes.push_back('I');
-    for (std::uint8_t b : spec.colourMap) bytes.push_back(b);
-    for (std::uint8_t b : spec.pixels) bytes.push_back(b);
+        lo(layout.idLength), lo(layout.colourMapType), lo(layout.imageType),
+        lo(layout.mapFirst), hi(layout.mapFirst), lo(layout.mapLength), hi(layout.mapLength),
+        lo(layout.mapEntryBits), 0, 0, 0, 0,
+        lo(layout.width), hi(layout.width), lo(layout.height), hi(layout.height),
+        lo(layout.pixelDepth), lo(layout.descriptor)};
+    bytes.reserve(bytes.size() + static_cast<std::size_t>(layout.idLength) + layout.colourMap.size() +
+                  layout.pixels.size());
+    for (int i = 0; i < layout.idLength; ++i) bytes.push_back('I');
+    for (std::uint8_t b : layout.colourMap) bytes.push_back(b);
+    for (std::uint8_t b : layout.pixels) bytes.push_back(b);
     return bytes;
 }
 
 std::vector<std::uint8_t> greyTga(int width, int height, const std::vector<std::uint8_t>& heights) {
-    TgaSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.pixels = heights;
-    return buildTga(spec);
+    TgaLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.pixels = heights;
+    return buildTga(layout);
 }
 
 ProcessResult runRdsgenProcess(const std::vector<std::string>& args,

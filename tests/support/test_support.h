@@ -22,7 +22,7 @@ void writeFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
 bool fileExists(const std::string& path);
 
 // An uncompressed TARGA file: 18-byte header, image ID, colour map, pixels.
-struct TgaSpec {
+struct TgaLayout {
     int idLength = 0;
     int colourMapType = 0;
     int imageType = 3;
@@ -36,7 +36,7 @@ struct TgaSpec {
     std::vector<std::uint8_t> colourMap;  // written as given after the ID
     std::vector<std::uint8_t> pixels;     // written as given
 };
-std::vector<std::uint8_t> buildTga(const TgaSpec& spec);
+std::vector<std::uint8_t> buildTga(const TgaLayout& layout);
 
 // An 8-bit grey top-first TARGA of the given heights (row-major, top row first).
 std::vector<std::uint8_t> greyTga(int width, int height, const std::vector<std::uint8_t>& heights);
