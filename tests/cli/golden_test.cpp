@@ -90,38 +90,38 @@ std::vector<std::uint8_t> domeHeights(int width, int height) {
 // The dome as a 24-bit true-colour image stored bottom row first.
 std::vector<std::uint8_t> colourDomeTga(int width, int height) {
     std::vector<std::uint8_t> heights = domeHeights(width, height);
-    TgaSpec spec;
-    spec.imageType = 2;
-    spec.width = width;
-    spec.height = height;
-    spec.pixelDepth = 24;
-    spec.descriptor = 0;
+    TgaLayout layout;
+    layout.imageType = 2;
+    layout.width = width;
+    layout.height = height;
+    layout.pixelDepth = 24;
+    layout.descriptor = 0;
     for (int row = height - 1; row >= 0; --row) {
         for (int x = 0; x < width; ++x) {
             std::uint8_t h = heights[static_cast<std::size_t>(row) * width + x];
-            spec.pixels.push_back(h);                                     // blue
-            spec.pixels.push_back(static_cast<std::uint8_t>(h / 2));      // green
-            spec.pixels.push_back(static_cast<std::uint8_t>((x * 7) & 31));  // red
+            layout.pixels.push_back(h);                                     // blue
+            layout.pixels.push_back(static_cast<std::uint8_t>(h / 2));      // green
+            layout.pixels.push_back(static_cast<std::uint8_t>((x * 7) & 31));  // red
         }
     }
-    return buildTga(spec);
+    return buildTga(layout);
 }
 
 // A small colourful pattern image, narrower than the default pattern width.
 std::vector<std::uint8_t> patternTga(int width, int height) {
-    TgaSpec spec;
-    spec.imageType = 2;
-    spec.width = width;
-    spec.height = height;
-    spec.pixelDepth = 24;
+    TgaLayout layout;
+    layout.imageType = 2;
+    layout.width = width;
+    layout.height = height;
+    layout.pixelDepth = 24;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            spec.pixels.push_back(static_cast<std::uint8_t>(x * 6));
-            spec.pixels.push_back(static_cast<std::uint8_t>(y * 5));
-            spec.pixels.push_back(static_cast<std::uint8_t>((x * y) & 255));
+            layout.pixels.push_back(static_cast<std::uint8_t>(x * 6));
+            layout.pixels.push_back(static_cast<std::uint8_t>(y * 5));
+            layout.pixels.push_back(static_cast<std::uint8_t>((x * y) & 255));
         }
     }
-    return buildTga(spec);
+    return buildTga(layout);
 }
 
 std::string describe(const GoldenCase& c) {
