@@ -24,8 +24,11 @@
 #include <cstdlib>
 #include <memory>
 
+// Releases a block from allocateBytes: large blocks are mapped, small ones
+// come from the heap.
 struct FreeBytes {
-    void operator()(std::uint8_t* block) const noexcept { std::free(block); }
+    std::size_t mappedSize = 0;
+    void operator()(std::uint8_t* block) const noexcept;
 };
 
 // An owned, zero-filled block of bytes.
