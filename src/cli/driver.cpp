@@ -18,6 +18,9 @@ namespace {
 // which keeps every byte offset into it inside 32 bits.
 constexpr std::int64_t kMaxBufferBytes = INT32_MAX / 2;
 
+// The largest width or height a TARGA header can hold.
+constexpr std::int32_t kMaxImageSide = 65535;
+
 constexpr std::int32_t kDefaultTopF = 255248000;
 constexpr std::int32_t kDefaultBotF = 255090140;
 constexpr std::int32_t kDefaultTopB = 90060255;
@@ -175,6 +178,13 @@ int runWithSettings(const std::string& inputName, const std::string& outputName,
         releaseRun();
         return 1;
     }
+    // A wider period could never fit an output row; refusing it here also
+    // bounds the work of every row when CutOff hides the period.
+    if (settings.PSiz > kMaxImageSide) {
+        std::fprintf(stderr, "ERROR: Pattern width must be at most %d pixels.\n", kMaxImageSide);
+        releaseRun();
+        return 1;
+    }
 
     run.rowBuffer = allocateBuffer((std::int64_t{inputWidth()} + settings.PSiz + 1) * 3 * scale);
     if (!run.rowBuffer) {
@@ -198,7 +208,7 @@ int runWithSettings(const std::string& inputName, const std::string& outputName,
 
     const std::int64_t width = outputWidth();
     const std::int64_t height = outputHeight();
-    if (width > 65535 || height > 65535) {
+    if (width > kMaxImageSide || height > kMaxImageSide) {
         std::fprintf(stderr, "ERROR: Output image too large (%d x %d pixels, at most 65535 x 65535).\n",
                      static_cast<int>(width), static_cast<int>(height));
         releaseRun();

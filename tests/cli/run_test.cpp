@@ -101,11 +101,12 @@ TEST(RunRefusalTest, BadSizesEndWithOneErrorAndNoOutput) {
         {{"/PSiz:S1000"}, "ERROR: Pattern width must be at least 1 pixel.\n"},
         {{"/PSiz:P0"}, "ERROR: Pattern width must be at least 1 pixel.\n"},
         {{"/PSiz:P-7"}, "ERROR: Pattern width must be at least 1 pixel.\n"},
-        {{"/PSiz:P70000"},
-         "ERROR: Output image too large (70064 x 41 pixels, at most 65535 x 65535).\n"},
+        {{"/PSiz:P65500"},
+         "ERROR: Output image too large (65564 x 41 pixels, at most 65535 x 65535).\n"},
+        {{"/PSiz:P65536", "/CutOff"}, "ERROR: Pattern width must be at most 65535 pixels.\n"},
         {{"/PSiz:P40000", "/Double"},
          "ERROR: Output image too large (80128 x 82 pixels, at most 65535 x 65535).\n"},
-        {{"/PSiz:P2147483647"}, "ERROR: Not enough memory for pattern. Reduce pattern width.\n"},
+        {{"/PSiz:P2147483647"}, "ERROR: Pattern width must be at most 65535 pixels.\n"},
         {{"/PatT:missing"}, "ERROR: Can't open input file 'missing.TGA'.\n"},
     };
     std::string dir = withHeights(64, 40);
