@@ -1,0 +1,66 @@
+// The command line: arbitrary arguments, one per input line, through the
+// parser, the conversion of every slot and the whole start of a run up to
+// the opening of the height image, which does not exist.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fuzz_support.h"
+
+namespace {
+
+std::vector<std::string> splitLines(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> args(1);
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == '\n') {
+            args.emplace_back();
+        } else {
+            args.back().push_back(static_cast<char>(data[i]));
+        }
+    }
+    return args;
+}
+
+// The parser alone on the arguments as given (positional ones included), and
+// every converter on every slot it fills.
+void parseAndConvert(const std::vector<std::string>& args) {
+    std::vector<const char*> argv = {"rdsgen"};
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    std::vector<std::string> slots;
+    int refused = parseOptions(slots, kOptionTable, static_cast<int>(argv.size()), argv.data());
+    fuzz::require(refused == 0 || refused == 1, "parser status");
+    fuzz::require(slots.size() == kSlotCount, "slot count");
+    fuzz::resetRun();
+    for (std::string& slot : slots) {
+        Colour colour;
+        splitColour(readDecimal(slot.c_str()), colour);
+        addDefaultExtension(slot, ".TGA", false);
+    }
+    if (!slots[kSlotStret].empty()) parseStretch(slots[kSlotStret].data());
+    programName(args[0].c_str());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz::enterWorkDirectory();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> args = splitLines(data, size);
+    for (const std::string& arg : args) {
+        // Argument texts end at their first zero byte, as on a real command line.
+        if (arg.find('\0') != std::string::npos) return 0;
+    }
+    parseAndConvert(args);
+
+    // The same options behind two fixed names: the input does not exist, so
+    // every run ends with status 1 and leaves no file behind. Any further
+    // positional argument is refused by the parser.
+    std::vector<std::string> runArgs = {"no-such-input.tga", "out.tga"};
+    runArgs.insert(runArgs.end(), args.begin(), args.end());
+    int status = fuzz::runChecked(runArgs, "out.tga");
+    fuzz::require(status == 1, "a missing input ends the run with status 1");
+    return 0;
+}
