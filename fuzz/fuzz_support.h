@@ -27,9 +27,11 @@ inline void require(bool condition, const char* what) {
 // /dev/null. Standard error stays open for libFuzzer and the sanitizers:
 // run the harnesses with -close_fd_mask=2 to silence the program's errors.
 inline void enterWorkDirectory() {
-    char pattern[] = "/tmp/rdsgen-fuzz-XXXXXX";
-    require(mkdtemp(pattern) != nullptr, "mkdtemp");
-    require(chdir(pattern) == 0, "chdir");
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+                          "/rdsgen-fuzz-XXXXXX";
+    require(mkdtemp(pattern.data()) != nullptr, "mkdtemp");
+    require(chdir(pattern.c_str()) == 0, "chdir");
     require(std::freopen("/dev/null", "w", stdout) != nullptr, "silence stdout");
 }
 

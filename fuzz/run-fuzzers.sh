@@ -70,7 +70,7 @@ for harness in tga_reader run options; do
     [ "$harness" = options ] && max_len=1024
     mkdir -p "$WORK/found-$harness"
     rc=0
-    "$BUILD/fuzz_$harness" "$WORK/found-$harness" "$WORK/$harness" \
+    TMPDIR=$WORK "$BUILD/fuzz_$harness" "$WORK/found-$harness" "$WORK/$harness" \
         -max_total_time="$SECONDS_EACH" -max_len=$max_len -timeout=10 -rss_limit_mb=2048 \
         -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="$BUILD/$harness-" \
         >"$WORK/$harness.log" 2>&1 || rc=$?
