@@ -189,18 +189,18 @@ TEST(CampaignTest, AcceptedFixturesCutInsideTheHeaderAreRefused) { checkTruncati
 TEST(CampaignTest, AcceptedFixturesCutInsideThePixelDataAreRefused) { checkTruncations(false); }
 
 TEST(CampaignTest, HugeSizeOnATinyFileIsRefusedBeforeAllocation) {
-    TgaLayout spec;
-    spec.width = 65535;
-    spec.height = 65535;
-    spec.pixelDepth = 24;
+    TgaLayout layout;
+    layout.width = 65535;
+    layout.height = 65535;
+    layout.pixelDepth = 24;
     for (int type : {1, 2, 3}) {
-        spec.imageType = type;
-        spec.colourMapType = type == 1 ? 1 : 0;
-        spec.mapLength = type == 1 ? 2 : 0;
-        spec.mapEntryBits = type == 1 ? 24 : 0;
-        spec.colourMap.assign(type == 1 ? 6 : 0, 9);
-        spec.pixels.assign(20, 7);
-        std::string dir = directoryWith(buildTga(spec));
+        layout.imageType = type;
+        layout.colourMapType = type == 1 ? 1 : 0;
+        layout.mapLength = type == 1 ? 2 : 0;
+        layout.mapEntryBits = type == 1 ? 24 : 0;
+        layout.colourMap.assign(type == 1 ? 6 : 0, 9);
+        layout.pixels.assign(20, 7);
+        std::string dir = directoryWith(buildTga(layout));
         auto start = std::chrono::steady_clock::now();
         Verdict v = runChecked(dir, {"in.tga", kOutput});
         std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
@@ -213,15 +213,15 @@ TEST(CampaignTest, HugeSizeOnATinyFileIsRefusedBeforeAllocation) {
 
 TEST(CampaignTest, HeadersWithExtremeFields) {
     auto grey = [] {
-        TgaLayout spec;
-        spec.width = 6;
-        spec.height = 5;
-        spec.pixels.assign(30, 0x80);
-        return spec;
+        TgaLayout layout;
+        layout.width = 6;
+        layout.height = 5;
+        layout.pixels.assign(30, 0x80);
+        return layout;
     };
     struct Case {
         std::string label;
-        TgaLayout spec;
+        TgaLayout layout;
         int status;
         int patternStatus = status;
     };
@@ -246,19 +246,19 @@ TEST(CampaignTest, HeadersWithExtremeFields) {
     cases.push_back({"ID 255, short pixels", id, 1});
     for (int type : {1, 2, 3}) {
         for (int depth : {0, 7, 9, 255}) {
-            TgaLayout spec = grey();
-            spec.imageType = type;
-            spec.pixelDepth = depth;
-            spec.pixels.assign(30 * (depth / 8 + 1), 0x33);
+            TgaLayout layout = grey();
+            layout.imageType = type;
+            layout.pixelDepth = depth;
+            layout.pixels.assign(30 * (depth / 8 + 1), 0x33);
             // Only type 3 (grey) and type 1 (mapped) at 9 bits, one byte per pixel, are readable.
             int status = depth == 9 && type != 2 ? 0 : 1;
-            cases.push_back({"type " + std::to_string(type) + " depth " + std::to_string(depth), spec, status});
+            cases.push_back({"type " + std::to_string(type) + " depth " + std::to_string(depth), layout, status});
         }
     }
     for (int descriptor : {0xFF, 0xDF, 0x10, 0xC0, 0x0F}) {
-        TgaLayout spec = grey();
-        spec.descriptor = descriptor;
-        cases.push_back({"descriptor " + std::to_string(descriptor), spec, 0});
+        TgaLayout layout = grey();
+        layout.descriptor = descriptor;
+        cases.push_back({"descriptor " + std::to_string(descriptor), layout, 0});
     }
     TgaLayout tall = grey();
     tall.width = 1;
@@ -269,7 +269,7 @@ TEST(CampaignTest, HeadersWithExtremeFields) {
     tall.width = 65535;
     tall.height = 1;
     cases.push_back({"65535 x 1", tall, 1, 0});
-    for (const Case& c : cases) checkBothRoles(buildTga(c.spec), c.status, c.patternStatus, c.label);
+    for (const Case& c : cases) checkBothRoles(buildTga(c.layout), c.status, c.patternStatus, c.label);
 }
 
 // Extreme values of every numeric option, each with every pattern type (and
