@@ -24,10 +24,11 @@
 #include <cstdlib>
 #include <memory>
 
-// Releases a block from allocateBytes: large blocks are mapped, small ones
-// come from the heap.
+// Releases a block: a mapped block (mappedSize bytes, the block starting
+// mappedOffset bytes into the mapping) is unmapped, any other one freed.
 struct FreeBytes {
     std::size_t mappedSize = 0;
+    std::size_t mappedOffset = 0;
     void operator()(std::uint8_t* block) const noexcept;
 };
 
@@ -36,6 +37,11 @@ using Bytes = std::unique_ptr<std::uint8_t[], FreeBytes>;
 
 // Allocates count zero bytes (at least one); null when the memory is not there.
 Bytes allocateBytes(std::size_t count);
+
+// The count bytes of an open file from byte offset on, mapped privately with
+// their pages read in at once; null when the file cannot be mapped or the
+// block is small enough for an ordinary read.
+Bytes mapFileBytes(std::FILE* stream, std::size_t offset, std::size_t count);
 
 // One image: the height image, the pattern image or the output file.
 struct TgaImage {

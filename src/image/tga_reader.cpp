@@ -224,7 +224,15 @@ int readTga(TgaImage& image, bool keepGrey) {
         return 1;
     }
 
-    image.pixels = allocateBytes(memoryRow * height);
+    // Pixels held exactly as stored (top row first, no conversion) are mapped
+    // from the file instead of being read into a new block.
+    const bool bottomFirst = (header.descriptor & 0x20) == 0;
+    const bool asStored = !bottomFirst && (keptGrey || header.imageType == 2);
+    if (asStored) {
+        image.pixels = mapFileBytes(stream, 18 + header.idLength + mapBytes, fileRow * height);
+    }
+    const bool mapped = image.pixels != nullptr;
+    if (!mapped) image.pixels = allocateBytes(memoryRow * height);
     if (!image.pixels) {
         std::fputs("ERROR: not enough memory to read image.\n", stdout);
         return 1;
@@ -232,8 +240,7 @@ int readTga(TgaImage& image, bool keepGrey) {
     image.greyBytes = static_cast<std::int16_t>(keptGrey ? bytesPerPixel : 0);
     image.rowBytes = static_cast<std::int32_t>(memoryRow);
 
-    const bool bottomFirst = (header.descriptor & 0x20) == 0;
-    if (!readRows(stream, image, fileRow, bottomFirst)) {
+    if (!mapped && !readRows(stream, image, fileRow, bottomFirst)) {
         image.pixels.reset();
         reportReadError(kEndOfFile, errors);
         return 1;

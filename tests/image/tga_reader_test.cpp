@@ -235,3 +235,45 @@ TEST(LoadImage, ProgressTextsRowsAndFailures) {
 }
 
 }  // namespace
+
+// Large top-first images held as stored are mapped from the file; they must
+// read exactly like the same picture stored bottom first, ID and colour map
+// before the pixels included, and stay valid after the file is closed.
+TEST(TgaReader, LargeImagesReadAlikeWhateverTheRowOrder) {
+    struct Case {
+        int type, depth, width, height;
+    };
+    for (const Case& c : {Case{3, 8, 1100, 1000}, Case{3, 16, 800, 700}, Case{2, 24, 700, 500}}) {
+        SCOPED_TRACE(c.type * 100 + c.depth);
+        const std::size_t rowBytes = std::size_t(c.width) * (c.depth / 8);
+        std::vector<std::uint8_t> picture(rowBytes * c.height);
+        for (std::size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<std::uint8_t>(i * 7 + i / rowBytes);
+
+        TgaLayout layout;
+        layout.idLength = 5;
+        layout.colourMapType = 1;
+        layout.mapLength = 2;
+        layout.mapEntryBits = 24;
+        layout.colourMap = {1, 2, 3, 4, 5, 6};
+        layout.imageType = c.type;
+        layout.width = c.width;
+        layout.height = c.height;
+        layout.pixelDepth = c.depth;
+        layout.pixels = picture;
+        ReadResult top = readBytes(buildTga(layout));
+
+        layout.descriptor = 0;
+        layout.pixels.clear();
+        for (int r = c.height; r-- > 0;) {
+            layout.pixels.insert(layout.pixels.end(), picture.begin() + r * rowBytes,
+                                 picture.begin() + (r + 1) * rowBytes);
+        }
+        ReadResult bottom = readBytes(buildTga(layout));
+
+        ASSERT_EQ(top.status, 0);
+        ASSERT_EQ(bottom.status, 0);
+        EXPECT_EQ(top.image.rowBytes, static_cast<std::int32_t>(rowBytes));
+        EXPECT_TRUE(pixelsOf(top.image) == picture);
+        EXPECT_TRUE(pixelsOf(bottom.image) == picture);
+    }
+}
