@@ -64,8 +64,18 @@ void writeOutputRow(TgaImage& image, std::uint8_t* rowBuffer) {
     std::uint8_t* row = rowBuffer + start;
     const std::size_t rowBytes = static_cast<std::size_t>(image.rowBytes);
     if (image.imageType == 3) {
-        // Grey output keeps the first (blue) byte of each pixel.
-        for (std::size_t k = 0; k < rowBytes; ++k) row[k] = row[3 * k];
+        // Grey output keeps the first (blue) byte of each pixel. Byte k is
+        // written only after bytes 3k and beyond were read, so four pixels
+        // at a time are safe in place.
+        std::size_t k = 0;
+        for (; k + 4 <= rowBytes; k += 4) {
+            const std::uint8_t b0 = row[3 * k], b1 = row[3 * k + 3], b2 = row[3 * k + 6], b3 = row[3 * k + 9];
+            row[k] = b0;
+            row[k + 1] = b1;
+            row[k + 2] = b2;
+            row[k + 3] = b3;
+        }
+        for (; k < rowBytes; ++k) row[k] = row[3 * k];
     }
     bool written = writeBytes(image.stream, row, rowBytes);
     if (written && settings.Double != 0) written = writeBytes(image.stream, row, rowBytes);
