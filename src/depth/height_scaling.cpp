@@ -109,5 +109,5 @@ void scaleHeights(TgaImage& image, std::uint8_t* scratch, std::int32_t stretchZ)
     }
     std::fputs("Scaling height (Z) information...", stdout);
     stretchHeights(image, scratch);
-    std::fputs("\r                                                                   \r", stdout);
+    blankProgressText();
 }

@@ -71,6 +71,10 @@ void reportReadError(const char* message, int& errorCount);
 // and blanks the text. heightImage selects the texts and keepGrey.
 int loadImage(TgaImage& image, const char* fileName, bool heightImage);
 
+// Wipes a progress text written without a newline: carriage return, 67
+// blanks, carriage return.
+void blankProgressText();
+
 // Copies the rowBytes bytes of stored row `row` (0 = top) into destination.
 void copyImageRow(const TgaImage& image, std::uint8_t* destination, std::int32_t row);
 

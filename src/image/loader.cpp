@@ -3,14 +3,9 @@
 
 #include "image/image.h"
 
-namespace {
-
-// Carriage return, 67 blanks, carriage return: wipes a progress text.
 void blankProgressText() {
     std::fputs("\r                                                                   \r", stdout);
 }
-
-}  // namespace
 
 int loadImage(TgaImage& image, const char* fileName, bool heightImage) {
     image.stream = std::fopen(fileName, "rb");
