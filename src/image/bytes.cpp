@@ -37,7 +37,7 @@ Bytes mapFileBytes(std::FILE* stream, std::size_t offset, std::size_t count) {
     const int descriptor = fileno(stream);
     if (descriptor < 0) return Bytes(nullptr);
     const std::size_t size = offset + count;
-    void* mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_POPULATE, descriptor, 0);
+    void* mapping = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, descriptor, 0);
     if (mapping == MAP_FAILED) return Bytes(nullptr);
     return Bytes(static_cast<std::uint8_t*>(mapping) + offset, FreeBytes{size, offset});
 }

@@ -38,9 +38,9 @@ using Bytes = std::unique_ptr<std::uint8_t[], FreeBytes>;
 // Allocates count zero bytes (at least one); null when the memory is not there.
 Bytes allocateBytes(std::size_t count);
 
-// The count bytes of an open file from byte offset on, mapped privately with
-// their pages read in at once; null when the file cannot be mapped or the
-// block is small enough for an ordinary read.
+// The count bytes of an open file from byte offset on, mapped read-only with
+// their pages read in at once (the block must never be written); null when
+// the file cannot be mapped or the block is small enough for an ordinary read.
 Bytes mapFileBytes(std::FILE* stream, std::size_t offset, std::size_t count);
 
 // One image: the height image, the pattern image or the output file.

@@ -225,7 +225,8 @@ int readTga(TgaImage& image, bool keepGrey) {
     }
 
     // Pixels held exactly as stored (top row first, no conversion) are mapped
-    // from the file instead of being read into a new block.
+    // read-only from the file instead of being read into a new block; nothing
+    // writes to an input image once it is read.
     const bool bottomFirst = (header.descriptor & 0x20) == 0;
     const bool asStored = !bottomFirst && (keptGrey || header.imageType == 2);
     if (asStored) {
