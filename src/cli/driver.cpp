@@ -130,12 +130,6 @@ bool sameFile(const struct stat& a, const std::string& path) {
     return stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Removes a partial output file; devices and other special files stay.
-void removePartialOutput(const std::string& name) {
-    struct stat info {};
-    if (stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode)) std::remove(name.c_str());
-}
-
 // Steps 10 to 21 of a run, after the command line has been converted.
 int runWithSettings(const std::string& inputName, const std::string& outputName,
                     const std::string& patternName, const StartValues& start) {
@@ -250,7 +244,7 @@ int runWithSettings(const std::string& inputName, const std::string& outputName,
     if (!written || !closed) {
         std::printf("\n");
         std::fprintf(stderr, "ERROR: Can't write output file '%s'.\n", outputName.c_str());
-        removePartialOutput(outputName);
+        removePartialOutput(outputName.c_str());
         return 1;
     }
 

@@ -82,6 +82,10 @@ void copyImageRow(const TgaImage& image, std::uint8_t* destination, std::int32_t
 // and height; sets rowBytes. 0 on success; 1 after printing the writer's error.
 int openOutputTga(TgaImage& image, const char* fileName);
 
+// Removes a partially written output file; a device or other special file
+// (such as /dev/full) is left alone.
+void removePartialOutput(const char* fileName);
+
 // Appends one row (twice with Double) from rowBuffer, applying CutOff and grey
 // compaction. A failed write sets image.format to 0, so that nothing more is
 // written and the run driver reports the failure.

@@ -19,8 +19,7 @@ void abandonOutput(TgaImage& image, const char* fileName) {
     std::fprintf(stderr, "ERROR: Can't write output file '%s'.\n", fileName);
     std::fclose(image.stream);
     image.stream = nullptr;
-    struct stat status;
-    if (stat(fileName, &status) == 0 && S_ISREG(status.st_mode)) std::remove(fileName);
+    removePartialOutput(fileName);
 }
 
 bool writeBytes(std::FILE* stream, const std::uint8_t* bytes, std::size_t count) {
@@ -28,6 +27,11 @@ bool writeBytes(std::FILE* stream, const std::uint8_t* bytes, std::size_t count)
 }
 
 }  // namespace
+
+void removePartialOutput(const char* fileName) {
+    struct stat status {};
+    if (stat(fileName, &status) == 0 && S_ISREG(status.st_mode)) std::remove(fileName);
+}
 
 int openOutputTga(TgaImage& image, const char* fileName) {
     image.stream = std::fopen(fileName, "wb");
