@@ -4,12 +4,18 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test demo bench clean
+.PHONY: all configure build test demo bench clean
 
 all: build
 
-build:
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+# CMake's output goes to a log; a failure shows the one-line hint for a
+# missing package, or the whole log when there is none.
+configure:
+	@mkdir -p $(BUILD)
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >$(BUILD)/configure.log 2>&1 || \
+	    { grep -h -o 'GoogleTest not found: .*' $(BUILD)/configure.log || cat $(BUILD)/configure.log; exit 1; }
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
@@ -21,8 +27,7 @@ test: build
 DEMO = $(BUILD)/demo
 RDSGEN = $(abspath $(BUILD))/rdsgen
 
-demo:
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target rdsgen make-heightmaps
 	mkdir -p $(DEMO)
 	$(BUILD)/make-heightmaps $(DEMO)

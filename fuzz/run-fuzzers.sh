@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses with AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs each for a bounded time on a seed corpus
-# made from the shared TARGA fixtures and a few small images made here.
+# made from the TARGA fixtures in tests/fixtures and a few small images made here.
 # A crash, a sanitizer report, a leak, a timeout or an out-of-memory fails.
 #
 #   fuzz/run-fuzzers.sh [build dir] [seconds per harness]
@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 
 BUILD=${1:-build-fuzz}
 SECONDS_EACH=${2:-60}
-FIXTURES=${RDSGEN_FIXTURES_DIR:-../shared/fixtures}
+FIXTURES=${RDSGEN_FIXTURES_DIR:-tests/fixtures}
 CC=${CC:-clang-14}
 CXX=${CXX:-clang++-14}
 

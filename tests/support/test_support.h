@@ -11,7 +11,7 @@
 // Default settings and an empty run, as at process start.
 void resetRunState();
 
-// Path of a file in ../shared/fixtures.
+// Path of a file in tests/fixtures.
 std::string fixturePath(const std::string& name);
 
 // A fresh, empty temporary directory (removed with its files at process end).
