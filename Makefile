@@ -28,7 +28,7 @@ DEMO = $(BUILD)/demo
 RDSGEN = $(abspath $(BUILD))/rdsgen
 
 demo: configure
-	cmake --build $(BUILD) -j $(JOBS) --target rdsgen make-heightmaps
+	cmake --build $(BUILD) -j $(JOBS) --target rdsgen_cli make-heightmaps
 	mkdir -p $(DEMO)
 	$(BUILD)/make-heightmaps $(DEMO)
 	cd $(DEMO) && $(RDSGEN) dome.tga dome-dots.tga /Rand:1 >/dev/null

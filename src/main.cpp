@@ -1,3 +1,3 @@
 #include "cli/cli.h"
 
-int main(int argc, char** argv) { return runRdsgen(argc, argv); }
+int main(int argc, char** argv) { return rdsgen::runRdsgen(argc, argv); }

@@ -1,7 +1,6 @@
 // The run driver: one run from the banner to the exit status.
 #include <sys/stat.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -9,17 +8,12 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "depth/depth.h"
-#include "stereo/stereo.h"
+#include "engine/engine.h"
+#include "image/image.h"
+
+namespace rdsgen {
 
 namespace {
-
-// A working buffer larger than this is treated as an allocation that failed,
-// which keeps every byte offset into it inside 32 bits.
-constexpr std::int64_t kMaxBufferBytes = INT32_MAX / 2;
-
-// The largest width or height a TARGA header can hold.
-constexpr std::int32_t kMaxImageSide = 65535;
 
 constexpr std::int32_t kDefaultTopF = 255248000;
 constexpr std::int32_t kDefaultBotF = 255090140;
@@ -29,8 +23,6 @@ constexpr std::int32_t kDefaultBotB = 140095;
 // Start-up values that live only in the driver.
 struct StartValues {
     std::int32_t seed = 0;
-    bool stripes = false;
-    bool psizGiven = false;
     std::int32_t topF = kDefaultTopF;
     std::int32_t botF = kDefaultBotF;
     std::int32_t topB = kDefaultTopB;
@@ -42,28 +34,10 @@ void printBanner(const std::string& name) {
     std::printf("Free software under the MIT licence; it comes without any warranty.\n");
 }
 
-// Releases every buffer and image of the run and closes any open stream.
-void releaseRun() {
-    run.separationBuffer.reset();
-    run.rowBuffer.reset();
-    run.patternSourceRow.reset();
-    run.heightImage.pixels.reset();
-    if (run.outputImage.stream != nullptr) {
-        std::fclose(run.outputImage.stream);
-        run.outputImage.stream = nullptr;
-    }
-    run.patternImage.pixels.reset();
-}
-
-Bytes allocateBuffer(std::int64_t bytes) {
-    if (bytes <= 0 || bytes > kMaxBufferBytes) return nullptr;
-    return allocateBytes(static_cast<std::size_t>(bytes));
-}
-
 bool isSet(const std::string& slot) { return !slot.empty() && slot[0] == '>'; }
 
 // Converts the slots into settings and start-up values, in slot order.
-void convertSlots(std::vector<std::string>& slots, StartValues& start) {
+void convertSlots(std::vector<std::string>& slots, Settings& settings, StartValues& start) {
     auto value = [&](int slot, std::int32_t& target) {
         if (!slots[slot].empty()) target = readDecimal(slots[slot].c_str());
     };
@@ -71,9 +45,9 @@ void convertSlots(std::vector<std::string>& slots, StartValues& start) {
     value(kSlotPSizP, settings.PSiz);
     if (!slots[kSlotPSizS].empty()) {
         settings.PSiz = readDecimal(slots[kSlotPSizS].c_str());
-        start.stripes = true;
+        settings.psizInStripes = true;
     }
-    start.psizGiven = !slots[kSlotPSizP].empty() || !slots[kSlotPSizS].empty();
+    settings.psizGiven = !slots[kSlotPSizP].empty() || !slots[kSlotPSizS].empty();
     value(kSlotPUse, settings.PUse);
     value(kSlotPPos, settings.PPos);
     value(kSlotDens, settings.Dens);
@@ -83,7 +57,7 @@ void convertSlots(std::vector<std::string>& slots, StartValues& start) {
     value(kSlotBotF, start.botF);
     value(kSlotTopB, start.topB);
     value(kSlotBotB, start.botB);
-    if (!slots[kSlotStret].empty()) parseStretch(slots[kSlotStret].data());
+    if (!slots[kSlotStret].empty()) parseStretch(slots[kSlotStret].data(), settings);
 
     const std::pair<int, std::int32_t*> flags[] = {
         {kSlotNoRD, &settings.NoRD},     {kSlotTrueOut, &settings.TrueOut},
@@ -101,26 +75,80 @@ Colour difference(const Colour& bottom, const Colour& top) {
                   static_cast<std::int16_t>(bottom.blue - top.blue)};
 }
 
-void splitColours(const StartValues& start) {
-    Colour bottom;
-    splitColour(start.topF, settings.TopF);
-    splitColour(start.botF, bottom);
-    settings.DiffF = difference(bottom, settings.TopF);
-    splitColour(start.topB, settings.TopB);
-    splitColour(start.botB, bottom);
-    settings.DiffB = difference(bottom, settings.TopB);
+void splitColours(const StartValues& start, Settings& settings) {
+    settings.TopF = splitColour(start.topF);
+    settings.DiffF = difference(splitColour(start.botF), settings.TopF);
+    settings.TopB = splitColour(start.topB);
+    settings.DiffB = difference(splitColour(start.botB), settings.TopB);
 }
 
-void printAdjustingWarnings() {
-    if (settings.CutOff && settings.FocP == 1) {
-        std::printf("WARNING: 'CutOff' option may not be used with 'FocP=1'. '/FocP=2' assumed.\n");
-        settings.FocP = 2;
+// Wipes a progress text written without a newline: carriage return, 67
+// blanks, carriage return.
+void blankProgressText() {
+    std::fputs("\r                                                                   \r", stdout);
+}
+
+// Prints a refusal of the run. The image reader's refusals start a new line
+// on standard output first; its memory error goes to standard output.
+void printError(const Status& status) {
+    const std::string text = statusText(status);
+    switch (status.code) {
+        case StatusCode::kImageNoMemory:
+            std::printf("ERROR: %s\n", text.c_str());
+            return;
+        case StatusCode::kTgaCompressed:
+        case StatusCode::kTgaEndOfFile:
+        case StatusCode::kTgaPaletteTooLong:
+        case StatusCode::kTgaPaletteNot24Bit:
+        case StatusCode::kTgaGreyOver24Bit:
+        case StatusCode::kTgaTrueColourNot24Bit:
+        case StatusCode::kTgaUnknownType:
+        case StatusCode::kTgaUnder8Bit:
+        case StatusCode::kTgaPaletteOver24Bit:
+            std::fputs("\n", stdout);
+            break;
+        default:
+            break;
     }
-    if (settings.Hidden && settings.PPos == 2) {
+    std::fprintf(stderr, "ERROR: %s\n", text.c_str());
+}
+
+// Loads an input image with its progress text; prints any refusal.
+bool loadInput(const std::string& fileName, bool heightImage, Image& image) {
+    // Opened once here for the test, so that a missing file is reported
+    // before the progress text.
+    if (std::FILE* file = std::fopen(fileName.c_str(), "rb")) {
+        std::fclose(file);
+    } else {
+        std::fprintf(stderr, "ERROR: Can't open input file '%s'.\n", fileName.c_str());
+        return false;
+    }
+    std::fputs(heightImage ? "Reading height (elevation) image..." : "Reading pattern image...", stdout);
+    Status status = loadImageFile(fileName.c_str(), image);
+    if (status.code == StatusCode::kCantOpenFile) {
+        blankProgressText();
+        std::fprintf(stderr, "ERROR: Can't open input file '%s'.\n", fileName.c_str());
+        return false;
+    }
+    if (!status) printError(status);
+    blankProgressText();
+    return static_cast<bool>(status);
+}
+
+void printWarnings(unsigned warnings) {
+    if (warnings & kWarnStretchXAssumed) {
+        std::fprintf(stderr,
+                     "WARNING: Pattern input image too small in width. Stretching option 'X' "
+                     "assumed.\n");
+    }
+    if (warnings & kWarnFocPAssumed) {
+        std::printf("WARNING: 'CutOff' option may not be used with 'FocP=1'. '/FocP=2' assumed.\n");
+    }
+    if (warnings & kWarnHiddenCentre) {
         std::printf("WARNING: combining '/Hidden' and '/PPos=2' may cause funny results.\n"
                     "         You should better use it with the '/PPos=1' option.\n");
     }
-    if (settings.Hidden && settings.PPos == 3) {
+    if (warnings & kWarnHiddenRight) {
         std::printf("WARNING: the '/Hidden' option has no effect with '/PPos=3'.\n");
     }
 }
@@ -130,82 +158,70 @@ bool sameFile(const struct stat& a, const std::string& path) {
     return stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Steps 10 to 21 of a run, after the command line has been converted.
-int runWithSettings(const std::string& inputName, const std::string& outputName,
-                    const std::string& patternName, const StartValues& start) {
-    if (loadImage(run.heightImage, inputName.c_str(), true) != 0) return 1;
+// The terminal side of the engine's progress reports.
+struct TerminalProgress {
+    std::int32_t barColumns = 0;
+    bool calculating = false;  // the bar has been started: a failure first ends its line
+};
 
-    if (start.stripes) {
-        if (settings.PSiz < 1) {
-            std::fprintf(stderr, "ERROR: Number of stripes must be at least 1.\n");
-            releaseRun();
-            return 1;
-        }
-        settings.PSiz = (inputWidth() * 10 / settings.PSiz + 5) / 10;
+void reportProgress(void* context, Stage stage, std::int32_t done, std::int32_t total) {
+    TerminalProgress& terminal = *static_cast<TerminalProgress*>(context);
+    switch (stage) {
+        case Stage::kScalingHeights:
+            std::fputs("Scaling height (Z) information...", stdout);
+            break;
+        case Stage::kHeightsScaled:
+            blankProgressText();
+            break;
+        case Stage::kCalculating:
+            terminal.calculating = true;
+            std::printf("Calculating, please wait - press ESC to abbort...\n");
+            break;
+        case Stage::kRowsStarting:
+            std::printf("0%% ]................:................:................:................[ 100%%\r0%% ]");
+            break;
+        case Stage::kRows:
+            showProgress(done, total, terminal.barColumns);
+            break;
     }
+}
 
-    const std::int64_t scale = scaleFactor();
-    run.separationBuffer = allocateBuffer((std::int64_t{inputWidth()} + 1) * 4 * scale);
-    if (!run.separationBuffer) {
-        std::fprintf(stderr, "ERROR: Not enough memory. Use a smaller input image.\n");
-        releaseRun();
+// The number of worker threads: RDSGEN_THREADS when it is a positive number,
+// else every online core.
+std::int32_t requestedThreads() {
+    const char* text = std::getenv("RDSGEN_THREADS");
+    if (text == nullptr) return 0;
+    const std::int32_t threads = readDecimal(text);
+    return threads > 0 ? threads : 0;
+}
+
+// From the loaded height image to the exit status.
+int runWithSettings(Settings& settings, const std::string& inputName, const std::string& outputName,
+                    const std::string& patternName, std::uint32_t seed) {
+    Image heights;
+    if (!loadInput(inputName, true, heights)) return 1;
+
+    if (Status status = resolveStripes(settings, heights.width); !status) {
+        printError(status);
         return 1;
     }
 
+    Image pattern;
     if (settings.PatT == 0) {
-        if (loadImage(run.patternImage, patternName.c_str(), false) != 0) {
-            releaseRun();
-            return 1;
-        }
-        if (run.patternImage.width == 0 || run.patternImage.height == 0) {
+        if (!loadInput(patternName, false, pattern)) return 1;
+        if (!checkPatternImage(settings, &pattern)) {
             std::fprintf(stderr, "ERROR: Pattern image '%s' has no pixels.\n", patternName.c_str());
-            releaseRun();
-            return 1;
-        }
-        decidePatternImageStretch(start.psizGiven);
-    } else {
-        settings.StretA = settings.StretX = settings.StretY = settings.StretR = settings.StretP = 0;
-    }
-
-    if (settings.PSiz < 1) {
-        std::fprintf(stderr, "ERROR: Pattern width must be at least 1 pixel.\n");
-        releaseRun();
-        return 1;
-    }
-    // A wider period could never fit an output row; refusing it here also
-    // bounds the work of every row when CutOff hides the period.
-    if (settings.PSiz > kMaxImageSide) {
-        std::fprintf(stderr, "ERROR: Pattern width must be at most %d pixels.\n", kMaxImageSide);
-        releaseRun();
-        return 1;
-    }
-
-    run.rowBuffer = allocateBuffer((std::int64_t{inputWidth()} + settings.PSiz + 1) * 3 * scale);
-    if (!run.rowBuffer) {
-        std::fprintf(stderr, "ERROR: Not enough memory for pattern. Reduce pattern width.\n");
-        releaseRun();
-        return 1;
-    }
-
-    if (settings.NoRD || settings.PatT == 0) {
-        run.patternSourcePeriod = settings.PatT == 0 ? run.patternImage.width
-                                                     : (5 * settings.PSiz + 2) / 4;
-        run.patternSourceRow = allocateBuffer((std::int64_t{run.patternSourcePeriod} + 1) * 3 * scale);
-        if (!run.patternSourceRow) {
-            std::fprintf(stderr, "ERROR: Not enough memory for pattern. Reduce pattern width.\n");
-            releaseRun();
             return 1;
         }
     }
+    printWarnings(fitPatternImage(settings, heights, &pattern));
 
-    printAdjustingWarnings();
-
-    const std::int64_t width = outputWidth();
-    const std::int64_t height = outputHeight();
-    if (width > kMaxImageSide || height > kMaxImageSide) {
-        std::fprintf(stderr, "ERROR: Output image too large (%d x %d pixels, at most 65535 x 65535).\n",
-                     static_cast<int>(width), static_cast<int>(height));
-        releaseRun();
+    const unsigned warnings = adjustSettings(settings);
+    RowGeometry geometry;
+    Status status = makeRowGeometry(settings, heights, &pattern, geometry);
+    if (status || status.code == StatusCode::kOutputTooLarge) printWarnings(warnings);
+    if (!status) {
+        printError(status);
         return 1;
     }
 
@@ -214,36 +230,30 @@ int runWithSettings(const std::string& inputName, const std::string& outputName,
         (sameFile(outputInfo, inputName) || (settings.PatT == 0 && sameFile(outputInfo, patternName)))) {
         std::fprintf(stderr, "ERROR: Output file '%s' would overwrite an input image.\n",
                      outputName.c_str());
-        releaseRun();
         return 1;
     }
 
-    TgaImage& output = run.outputImage;
-    output.format = 1;
-    output.imageType = static_cast<std::int16_t>(3 - settings.TrueOut);
-    output.width = static_cast<std::int32_t>(width);
-    output.height = static_cast<std::int32_t>(height);
-    if (openOutputTga(output, outputName.c_str()) != 0) {
-        output.stream = nullptr;
-        releaseRun();
-        return 1;
-    }
-
-    scaleHeights(run.heightImage, run.separationBuffer.get(), settings.StretZ);
-    runCalculation();
-
-    run.separationBuffer.reset();
-    run.rowBuffer.reset();
-    run.patternSourceRow.reset();
-    run.heightImage.pixels.reset();
-    bool written = output.format == 1 && std::fflush(output.stream) == 0 &&
-                   std::ferror(output.stream) == 0;
-    bool closed = std::fclose(output.stream) == 0;
-    output.stream = nullptr;
-    run.patternImage.pixels.reset();
-    if (!written || !closed) {
-        std::printf("\n");
+    FileSink file;
+    if (!openFileSink(file, outputName.c_str())) {
         std::fprintf(stderr, "ERROR: Can't write output file '%s'.\n", outputName.c_str());
+        return 1;
+    }
+    RenderOptions options;
+    options.seed = seed;
+    options.threads = requestedThreads();
+    TerminalProgress terminal;
+    status = renderStereogram(settings, geometry, heights, settings.PatT == 0 ? &pattern : nullptr,
+                              options, fileRowSink(file), Progress{reportProgress, &terminal});
+    heights = Image{};
+    pattern = Image{};
+    const bool closed = closeFileSink(file);
+    if (!status || !closed) {
+        if (terminal.calculating) std::printf("\n");
+        if (status.code == StatusCode::kNoMemory) {
+            printError(status);
+        } else {
+            std::fprintf(stderr, "ERROR: Can't write output file '%s'.\n", outputName.c_str());
+        }
         removePartialOutput(outputName.c_str());
         return 1;
     }
@@ -254,48 +264,20 @@ int runWithSettings(const std::string& inputName, const std::string& outputName,
 
 }  // namespace
 
-void decidePatternImageStretch(bool psizGiven) {
-    const std::int64_t imageWidth = run.patternImage.width;
-    const std::int64_t imageHeight = run.patternImage.height;
-    const std::int64_t width = inputWidth();
-    const std::int64_t pattern = settings.PSiz;
-    if (settings.StretA) {
-        if (imageWidth < width / 3) {
-            if (imageWidth < 14 * pattern / 10 && imageWidth > 15 * pattern / 20 && !psizGiven) {
-                settings.StretP = 1;
-            } else {
-                settings.StretX = 1;
-            }
-        }
-        if (imageHeight * pattern / imageWidth > inputHeight() / 2) settings.StretY = 1;
-        if (settings.StretX == 1 && settings.StretY == 0) settings.StretR = 1;
-        if (run.heightImage.imageType == 3 && run.heightImage.greyBytes > 1) settings.StretZ = 1;
+void showProgress(std::int32_t row, std::int32_t rows, std::int32_t& barColumns) {
+    // The bar has 67 columns in 134 half steps; a half-filled column shows '|'.
+    std::int32_t a = 0;
+    if (rows > 0) {
+        a = static_cast<std::int32_t>((268 * static_cast<std::int64_t>(row) + rows) /
+                                      (2 * static_cast<std::int64_t>(rows)));
     }
-    if (settings.StretP) {
-        settings.StretX = 0;
-        settings.PSiz = run.patternImage.width;
+    if (barColumns > 0) {
+        std::printf("%c", 8);
+        --barColumns;
     }
-    if (imageWidth < width / 3) settings.PNarrow = 1;
-    if (settings.PSiz > run.patternImage.width && !settings.StretX) {
-        if (!settings.StretA) {
-            std::fprintf(stderr,
-                         "WARNING: Pattern input image too small in width. Stretching option 'X' "
-                         "assumed.\n");
-        }
-        settings.StretX = 1;
-    }
-}
-
-std::int64_t outputWidth() {
-    std::int64_t width = inputWidth();
-    if (!settings.CutOff) width += settings.PSiz;
-    return width * (settings.Double + 1);
-}
-
-std::int64_t outputHeight() {
-    std::int64_t height = inputHeight();
-    if (settings.FocP == 1) height += inputHeight() / 30;
-    return height * (settings.Double + 1);
+    for (std::int32_t k = barColumns; k < a / 2; ++k) std::printf("#");
+    barColumns = (a + 1) / 2;
+    if (a % 2 != 0) std::printf("|");
 }
 
 std::string programName(const char* path) {
@@ -344,22 +326,21 @@ int runRdsgen(int argc, const char* const* argv) {
     std::fflush(stdout);
     std::setvbuf(stdout, nullptr, _IONBF, 0);
 
+    Settings settings;
     StartValues start;
-    convertSlots(slots, start);
-
-    if (settings.PatT < 1 || settings.PatT > 7) settings.PatT = 0;
-    if (settings.PatT == 0 || settings.PatT > 2) settings.TrueOut = 1;
+    convertSlots(slots, settings, start);
+    normalisePatternType(settings);
 
     std::string inputName = addDefaultExtension(slots[kSlotInput], ".TGA", true);
     std::string outputName = addDefaultExtension(slots[kSlotOutput], ".TGA", false);
     std::string patternName;
     if (settings.PatT == 0) patternName = addDefaultExtension(slots[kSlotPatT], ".TGA", true);
 
-    splitColours(start);
+    splitColours(start, settings);
 
     std::int32_t seed = start.seed;
     if (seed == 0) seed = static_cast<std::int32_t>(std::time(nullptr));
-    std::srand(static_cast<unsigned>(seed));
-
-    return runWithSettings(inputName, outputName, patternName, start);
+    return runWithSettings(settings, inputName, outputName, patternName, static_cast<std::uint32_t>(seed));
 }
+
+}  // namespace rdsgen

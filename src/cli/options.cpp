@@ -6,6 +6,8 @@
 
 #include "cli/cli.h"
 
+namespace rdsgen {
+
 unsigned char upcaseChar(unsigned char c) {
     if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 'a' + 'A');
     switch (c) {
@@ -111,3 +113,5 @@ int parseOptions(std::vector<std::string>& slots, const char* table, int argc,
     }
     return refused;
 }
+
+}  // namespace rdsgen

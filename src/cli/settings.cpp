@@ -5,6 +5,8 @@
 
 #include "cli/cli.h"
 
+namespace rdsgen {
+
 std::int32_t readDecimal(const char* text) {
     while (*text == ' ' || *text == '\t' || *text == '\n' || *text == '\v' || *text == '\f' ||
            *text == '\r') {
@@ -23,16 +25,7 @@ std::int32_t readDecimal(const char* text) {
     return static_cast<std::int32_t>(value);
 }
 
-void splitColour(std::int32_t number, Colour& colour) {
-    std::int32_t red = number / 1000000;
-    std::int32_t green = (number - red * 1000000) / 1000;
-    std::int32_t blue = number - red * 1000000 - green * 1000;
-    colour.red = static_cast<std::int16_t>(red);
-    colour.green = static_cast<std::int16_t>(green);
-    colour.blue = static_cast<std::int16_t>(blue);
-}
-
-void parseStretch(char* text) {
+void parseStretch(char* text, Settings& settings) {
     bool emptyValue = text[0] == '>';
     upcaseString(text);
     settings.StretA = settings.StretX = settings.StretY = settings.StretR = settings.StretP = 0;
@@ -106,3 +99,5 @@ void printUsage(std::FILE* out, const char* programName) {
                "  /Double       double output image resolution (for better 3D effect)\n",
                out);
 }
+
+}  // namespace rdsgen

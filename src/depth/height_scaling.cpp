@@ -1,9 +1,10 @@
 // Height scaling: how raw heights map onto depths, fixed once per run.
-#include <cstdio>
 #include <limits>
 
-#include "cli/cli.h"
 #include "depth/depth.h"
+#include "image/image.h"
+
+namespace rdsgen {
 
 namespace {
 
@@ -18,8 +19,8 @@ std::int32_t clampToInt32(std::int64_t value) {
 }
 
 // D = scale factor * PSiz * PUse, saturated at kDivisorLimit; 0 is taken as 1.
-std::int64_t depthDivisor() {
-    std::int64_t scaledWidth = std::int64_t{scaleFactor()} * settings.PSiz;
+std::int64_t depthDivisor(const Settings& settings, std::int32_t scale) {
+    std::int64_t scaledWidth = std::int64_t{scale} * settings.PSiz;
     std::int64_t percent = settings.PUse;
     std::int64_t divisor = 0;
     if (scaledWidth != 0 && percent != 0) {
@@ -32,12 +33,12 @@ std::int64_t depthDivisor() {
     return divisor == 0 ? 1 : divisor;
 }
 
-// Full range of each kind of height image, by greyBytes (0 is colour).
-std::int64_t fullScale(std::int32_t greyBytes) {
-    switch (greyBytes) {
-        case 1: return 25500000;
-        case 2: return 6553500;
-        case 3: return 1677721500;
+// Full range of each kind of height image.
+std::int64_t fullScale(PixelKind kind) {
+    switch (kind) {
+        case PixelKind::kGrey8: return 25500000;
+        case PixelKind::kGrey16: return 6553500;
+        case PixelKind::kGrey24: return 1677721500;
         default: return 765000000;
     }
 }
@@ -49,14 +50,13 @@ struct HeightRange {
     bool counted = false;
 };
 
-HeightRange scanHeights(const TgaImage& image, std::uint8_t* scratch) {
+HeightRange scanHeights(const Image& image, bool inverted) {
     HeightRange range;
-    const bool inverted = settings.Inv != 0;
-    const std::size_t pixelBytes = image.greyBytes == 0 ? 3 : static_cast<std::size_t>(image.greyBytes);
+    const std::size_t bytes = static_cast<std::size_t>(pixelBytes(image.kind));
     for (std::int32_t row = 0; row < image.height; ++row) {
-        copyImageRow(image, scratch, row);
+        const std::uint8_t* stored = imageRow(image, row);
         for (std::int32_t x = 0; x < image.width; ++x) {
-            std::int32_t h = rawHeight(scratch + x * pixelBytes, image.greyBytes, inverted);
+            std::int32_t h = rawHeight(stored + x * bytes, image.kind, inverted);
             if (h < 0) {
                 range.background = true;
                 continue;
@@ -69,13 +69,11 @@ HeightRange scanHeights(const TgaImage& image, std::uint8_t* scratch) {
     return range;
 }
 
-void stretchHeights(TgaImage& image, std::uint8_t* scratch) {
-    HeightRange range = scanHeights(image, scratch);
+DepthMapping stretchHeights(const Settings& settings, std::int32_t scale, const Image& image) {
+    HeightRange range = scanHeights(image, settings.Inv != 0);
     if (!range.counted) {
         // Only background: every pixel gets depth 0 whatever the step.
-        image.depthStep = 1;
-        image.depthOffset = 0;
-        return;
+        return DepthMapping{1, 0};
     }
     std::int64_t min = range.min;
     if (range.background) {
@@ -84,30 +82,28 @@ void stretchHeights(TgaImage& image, std::uint8_t* scratch) {
         if (min < 0) min = 0;
     }
     const std::int64_t span = range.max - min;
-    const std::int64_t divisor = depthDivisor();
+    const std::int64_t divisor = depthDivisor(settings, scale);
     std::int64_t step = 0;
     std::int64_t offset = 0;
-    if (image.greyBytes <= 1) {
+    if (image.kind == PixelKind::kGrey8 || image.kind == PixelKind::kColour) {
         step = 100000 * span / divisor;
         offset = 1000 * min - step / 2;
     } else {
         step = 100 * span / divisor;
         offset = min - step / 2;
     }
-    image.depthStep = step == 0 ? 1 : clampToInt32(step);
-    image.depthOffset = clampToInt32(offset);
+    return DepthMapping{step == 0 ? 1 : clampToInt32(step), clampToInt32(offset)};
 }
 
 }  // namespace
 
-void scaleHeights(TgaImage& image, std::uint8_t* scratch, std::int32_t stretchZ) {
-    if (stretchZ == 0) {
-        std::int64_t step = fullScale(image.greyBytes) / depthDivisor();
-        image.depthStep = step == 0 ? 1 : clampToInt32(step);
-        image.depthOffset = image.depthStep / 2;
-        return;
-    }
-    std::fputs("Scaling height (Z) information...", stdout);
-    stretchHeights(image, scratch);
-    blankProgressText();
+DepthMapping scaleHeights(const Settings& settings, std::int32_t scale, const Image& image) {
+    if (settings.StretZ != 0) return stretchHeights(settings, scale, image);
+    const std::int64_t step = fullScale(image.kind) / depthDivisor(settings, scale);
+    DepthMapping mapping;
+    mapping.step = step == 0 ? 1 : clampToInt32(step);
+    mapping.offset = mapping.step / 2;
+    return mapping;
 }
+
+}  // namespace rdsgen

@@ -1,23 +1,28 @@
+// Owned blocks of bytes and images.
 #include <sys/mman.h>
 
-#include <cstdio>
+#include <cstdlib>
 
 #include "image/image.h"
+
+namespace rdsgen {
 
 namespace {
 
 // Blocks from this size on are mapped with their pages populated at once,
-// which costs far less than faulting them in one by one while the image is
-// read (an input image is written whole straight after allocation).
+// which costs far less than faulting them in one by one while the block is
+// filled (an input image is written whole straight after allocation).
 constexpr std::size_t kMappedFrom = std::size_t{1} << 20;
+
+constexpr std::int32_t kMaxImageSide = 65535;
 
 }  // namespace
 
 void FreeBytes::operator()(std::uint8_t* block) const noexcept {
     if (mappedSize != 0) {
-        munmap(block - mappedOffset, mappedSize);
+        munmap(block - offset, mappedSize);
     } else {
-        std::free(block);
+        std::free(block - offset);
     }
 }
 
@@ -26,18 +31,21 @@ Bytes allocateBytes(std::size_t count) {
         void* block = mmap(nullptr, count, PROT_READ | PROT_WRITE,
                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
         if (block == MAP_FAILED) return Bytes(nullptr);
-        return Bytes(static_cast<std::uint8_t*>(block), FreeBytes{count});
+        return Bytes(static_cast<std::uint8_t*>(block), FreeBytes{count, 0});
     }
     // calloc gives zeroed memory, so no uninitialised byte reaches the output.
     return Bytes(static_cast<std::uint8_t*>(std::calloc(count == 0 ? 1 : count, 1)));
 }
 
-Bytes mapFileBytes(std::FILE* stream, std::size_t offset, std::size_t count) {
-    if (count < kMappedFrom) return Bytes(nullptr);
-    const int descriptor = fileno(stream);
-    if (descriptor < 0) return Bytes(nullptr);
-    const std::size_t size = offset + count;
-    void* mapping = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, descriptor, 0);
-    if (mapping == MAP_FAILED) return Bytes(nullptr);
-    return Bytes(static_cast<std::uint8_t*>(mapping) + offset, FreeBytes{size, offset});
+Image makeImage(std::int32_t width, std::int32_t height, PixelKind kind) {
+    Image image;
+    if (width < 0 || height < 0 || width > kMaxImageSide || height > kMaxImageSide) return image;
+    image.width = width;
+    image.height = height;
+    image.kind = kind;
+    image.rowBytes = width * pixelBytes(kind);
+    image.pixels = allocateBytes(static_cast<std::size_t>(image.rowBytes) * static_cast<std::size_t>(height));
+    return image;
 }
+
+}  // namespace rdsgen

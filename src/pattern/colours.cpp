@@ -4,8 +4,7 @@
 
 #include "pattern/pattern.h"
 
-Colour RowF;
-Colour RowB;
+namespace rdsgen {
 
 namespace {
 
@@ -36,11 +35,11 @@ struct Rgb {
 
 Rgb toRgb(const Colour& colour) { return Rgb{{colour.red, colour.green, colour.blue}}; }
 
-Rgb kindColour(std::int32_t kind) {
+Rgb kindColour(const RowColours& colours, std::int32_t kind) {
     if (kind == kWhite) return Rgb{{255, 255, 255}};
     if (kind == kBlack) return Rgb{{0, 0, 0}};
-    if (kind == kForeground) return toRgb(RowF);
-    return toRgb(RowB);
+    if (kind == kForeground) return toRgb(colours.foreground);
+    return toRgb(colours.background);
 }
 
 // Stores the low 8 bits of each component, blue first.
@@ -56,8 +55,8 @@ std::int16_t blend(std::int16_t top, std::int16_t difference, std::int32_t t) {
     return static_cast<std::int16_t>(top + (t * difference + 50) / 100);
 }
 
-std::int32_t kindDraw(bool hard) {
-    std::int32_t k = std::rand() % (hard ? 4 : 6);
+std::int32_t kindDraw(Random& random, bool hard) {
+    std::int32_t k = random.next() % (hard ? 4 : 6);
     return k > 2 ? 2 : k;
 }
 
@@ -67,23 +66,24 @@ std::int32_t discRadius(std::int32_t w, bool hard) {
     return r < 1 ? 1 : static_cast<std::int32_t>(r);
 }
 
-std::int32_t discCount(bool hard) {
-    std::int64_t dens = settings.Dens;
+std::int32_t discCount(std::int32_t density, bool hard) {
+    std::int64_t dens = density;
     std::int64_t e = hard ? dens - 1 : (95 * dens + 50) / 100 - 1;
     if (e > 3 * kMaxDiscs + 2) e = 3 * kMaxDiscs + 2;
     return e >= 1 ? static_cast<std::int32_t>((e - 1) / 3) : 0;
 }
 
-void initialiseDiscs(std::int32_t w, bool hard, PatternState& state) {
+void initialiseDiscs(PatternContext& context, std::int32_t w, bool hard, PatternState& state) {
+    Random& random = context.random;
     std::int32_t radius = discRadius(w, hard);
-    std::int32_t count = discCount(hard);
+    std::int32_t count = discCount(context.settings.Dens, hard);
     state.values[kRadius] = radius;
     state.values[kDiscCount] = count;
     for (std::int32_t i = 0; i < count; ++i) {
         Disc disc = discAt(state, i);
-        disc.x = std::rand() % w;
-        disc.kind = kindDraw(hard);
-        disc.y = std::rand() % (2 * radius) - radius;
+        disc.x = random.next() % w;
+        disc.kind = kindDraw(random, hard);
+        disc.y = random.next() % (2 * radius) - radius;
     }
 }
 
@@ -105,7 +105,8 @@ void forEachPlace(std::int32_t x, std::int32_t cx, std::int32_t w, std::int32_t 
     }
 }
 
-Rgb hardDiscPixel(PatternState& state, std::int32_t x, std::int32_t w, std::int32_t row) {
+Rgb hardDiscPixel(const RowColours& colours, PatternState& state, std::int32_t x, std::int32_t w,
+                  std::int32_t row) {
     std::int32_t radius = state.values[kRadius];
     std::int64_t radiusSquared = static_cast<std::int64_t>(radius) * radius;
     std::int32_t kind = kNoDisc;
@@ -116,16 +117,17 @@ Rgb hardDiscPixel(PatternState& state, std::int32_t x, std::int32_t w, std::int3
             if (dx * dx + dy * dy <= radiusSquared) kind = disc.kind;
         });
     }
-    return kindColour(kind);
+    return kindColour(colours, kind);
 }
 
-Rgb softDiscPixel(PatternState& state, std::int32_t x, std::int32_t w, std::int32_t row) {
+Rgb softDiscPixel(const RowColours& colours, PatternState& state, std::int32_t x, std::int32_t w,
+                  std::int32_t row) {
     std::int32_t radius = state.values[kRadius];
-    Rgb a = toRgb(RowB);
+    Rgb a = toRgb(colours.background);
     for (std::int32_t i = 0; i < state.values[kDiscCount]; ++i) {
         Disc disc = discAt(state, i);
         double dy = static_cast<double>(row) - disc.y;
-        Rgb c = kindColour(disc.kind);
+        Rgb c = kindColour(colours, disc.kind);
         forEachPlace(x, disc.x, w, radius, [&](std::int64_t dx) {
             double e = std::sqrt(static_cast<double>(dx) * dx + dy * dy) / radius;
             if (e > 1.0) return;
@@ -139,57 +141,62 @@ Rgb softDiscPixel(PatternState& state, std::int32_t x, std::int32_t w, std::int3
 }
 
 // Renews, below the current row, every disc the row has left behind.
-void renewDiscs(PatternState& state, std::int32_t w, std::int32_t row, bool hard) {
+void renewDiscs(Random& random, PatternState& state, std::int32_t w, std::int32_t row, bool hard) {
     std::int32_t radius = state.values[kRadius];
     for (std::int32_t i = 0; i < state.values[kDiscCount]; ++i) {
         Disc disc = discAt(state, i);
         if (static_cast<std::int64_t>(row) - disc.y < radius) continue;
-        disc.x = std::rand() % w;
+        disc.x = random.next() % w;
         disc.y = row + radius;
-        disc.kind = kindDraw(hard);
+        disc.kind = kindDraw(random, hard);
     }
 }
 
 }  // namespace
 
-void updateRowColours(std::int32_t row) {
-    std::int32_t height = inputHeight();
-    std::int64_t t64 = height > 0 ? static_cast<std::int64_t>(row) * 100 / height : 0;
+RowColours rowColours(const Settings& settings, std::int32_t inputHeight, std::int32_t row) {
+    std::int64_t t64 = inputHeight > 0 ? static_cast<std::int64_t>(row) * 100 / inputHeight : 0;
     // t stays within 0 to 100 even for a row index outside the image.
     auto t = static_cast<std::int32_t>(t64 < 0 ? 0 : (t64 > 100 ? 100 : t64));
-    RowF.red = blend(settings.TopF.red, settings.DiffF.red, t);
-    RowF.green = blend(settings.TopF.green, settings.DiffF.green, t);
-    RowF.blue = blend(settings.TopF.blue, settings.DiffF.blue, t);
-    RowB.red = blend(settings.TopB.red, settings.DiffB.red, t);
-    RowB.green = blend(settings.TopB.green, settings.DiffB.green, t);
-    RowB.blue = blend(settings.TopB.blue, settings.DiffB.blue, t);
+    RowColours colours;
+    colours.foreground.red = blend(settings.TopF.red, settings.DiffF.red, t);
+    colours.foreground.green = blend(settings.TopF.green, settings.DiffF.green, t);
+    colours.foreground.blue = blend(settings.TopF.blue, settings.DiffF.blue, t);
+    colours.background.red = blend(settings.TopB.red, settings.DiffB.red, t);
+    colours.background.green = blend(settings.TopB.green, settings.DiffB.green, t);
+    colours.background.blue = blend(settings.TopB.blue, settings.DiffB.blue, t);
+    return colours;
 }
 
-void drawGradientDots(std::uint8_t* pixels, std::int32_t w) {
+void drawGradientDots(PatternContext& context, std::uint8_t* pixels, std::int32_t w) {
+    const RowColours& colours = context.colours;
     for (std::int32_t x = 0; x < w; ++x) {
-        std::int32_t m = std::rand() % 4;
+        std::int32_t m = context.random.next() % 4;
         if (m == 1) {
-            putColour(pixels, x, toRgb(RowF));
+            putColour(pixels, x, toRgb(colours.foreground));
         } else if (m >= 2) {
-            putColour(pixels, x, toRgb(RowB));
+            putColour(pixels, x, toRgb(colours.background));
         } else {
-            putColour(pixels, x, kindColour(std::rand() % 100 < settings.Dens ? kWhite : kBlack));
+            const bool white = context.random.next() % 100 < context.settings.Dens;
+            putColour(pixels, x, kindColour(colours, white ? kWhite : kBlack));
         }
     }
 }
 
-void drawDiscs(std::uint8_t* pixels, std::int32_t w, std::int32_t row, PatternState& state,
-               bool hard) {
+void drawDiscs(PatternContext& context, std::uint8_t* pixels, std::int32_t w, std::int32_t row,
+               PatternState& state, bool hard) {
     if (w <= 0) return;
-    if (row == 0) initialiseDiscs(w, hard, state);
+    if (row == 0) initialiseDiscs(context, w, hard, state);
     // Kept in range so that a record never initialised cannot index outside itself.
     if (state.values[kDiscCount] < 0 || state.values[kDiscCount] > kMaxDiscs) {
         state.values[kDiscCount] = 0;
     }
     if (state.values[kRadius] < 1) state.values[kRadius] = 1;
     for (std::int32_t x = 0; x < w; ++x) {
-        putColour(pixels, x,
-                  hard ? hardDiscPixel(state, x, w, row) : softDiscPixel(state, x, w, row));
+        putColour(pixels, x, hard ? hardDiscPixel(context.colours, state, x, w, row)
+                                  : softDiscPixel(context.colours, state, x, w, row));
     }
-    renewDiscs(state, w, row, hard);
+    renewDiscs(context.random, state, w, row, hard);
 }
+
+}  // namespace rdsgen

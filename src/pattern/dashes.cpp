@@ -1,9 +1,10 @@
 // Moving dashes: 70 short horizontal dashes over the row's background colour
 // that drift, age, die and are reborn from row to row.
 #include <cmath>
-#include <cstdlib>
 
 #include "pattern/pattern.h"
+
+namespace rdsgen {
 
 namespace {
 
@@ -54,11 +55,11 @@ void setKind(KindColours& colours, int kind, std::int32_t red, std::int32_t gree
     colours.bgr[kind][2] = static_cast<std::uint8_t>(red);
 }
 
-KindColours kindColours() {
+KindColours kindColours(const Colour& background) {
     KindColours colours{};
-    std::int32_t red = RowB.red;
-    std::int32_t green = RowB.green;
-    std::int32_t blue = RowB.blue;
+    std::int32_t red = background.red;
+    std::int32_t green = background.green;
+    std::int32_t blue = background.blue;
     setKind(colours, kBlack, 0, 0, 0);
     setKind(colours, kWhite, 255, 255, 255);
     setKind(colours, kDark, red / 2, green / 2, blue / 2);
@@ -67,19 +68,19 @@ KindColours kindColours() {
     return colours;
 }
 
-std::int32_t kindDraw() {
-    std::int32_t k = std::rand() % 7;
+std::int32_t kindDraw(Random& random) {
+    std::int32_t k = random.next() % 7;
     return k == 5 ? kBlack : (k == 6 ? kWhite : k);
 }
 
-std::int32_t stepDraw(std::int32_t s) { return (std::rand() % 3) * s - s; }
+std::int32_t stepDraw(Random& random, std::int32_t s) { return (random.next() % 3) * s - s; }
 
-void initialiseDashes(std::int32_t w, std::int32_t s, PatternState& state) {
+void initialiseDashes(Random& random, std::int32_t w, std::int32_t s, PatternState& state) {
     for (std::int32_t i = 0; i < kDashCount; ++i) {
         Dash dash = dashAt(state, i);
-        dash.x = std::rand() % w;
-        dash.kindAge = kindDraw();
-        dash.step = stepDraw(s);
+        dash.x = random.next() % w;
+        dash.kindAge = kindDraw(random);
+        dash.step = stepDraw(random, s);
     }
 }
 
@@ -99,18 +100,18 @@ void paintDash(std::uint8_t* pixels, std::int32_t w, std::int32_t x, std::int32_
 }
 
 // Survival test, then either the move or the rebirth of one dash.
-void ageDash(PatternState& state, Dash dash, std::int32_t w, const DashSizes& sizes) {
+void ageDash(Random& random, PatternState& state, Dash dash, std::int32_t w, const DashSizes& sizes) {
     std::int32_t age = dash.kindAge / 5;
-    std::int32_t r = std::rand();
+    std::int32_t r = random.next();
     bool young = age <= static_cast<std::int64_t>(sizes.length) * sizes.h;
     if (age <= kMaxAge && (r % 4 != 0 || young)) {
-        if (9 % sizes.h == 0) dash.step = stepDraw(sizes.s);
+        if (9 % sizes.h == 0) dash.step = stepDraw(random, sizes.s);
         dash.kindAge += 5;
         dash.x += dash.step;
         return;
     }
-    if (std::rand() % (4 * sizes.s) != 0) {
-        Dash model = dashAt(state, std::rand() % kDashCount);
+    if (random.next() % (4 * sizes.s) != 0) {
+        Dash model = dashAt(state, random.next() % kDashCount);
         std::int32_t x = model.x;
         std::int32_t kind = model.kindAge % 5;
         std::int32_t step = model.step;
@@ -118,24 +119,27 @@ void ageDash(PatternState& state, Dash dash, std::int32_t w, const DashSizes& si
         dash.kindAge = kind;
         dash.step = step;
     } else {
-        dash.x = std::rand() % w;
-        dash.kindAge = kindDraw();
+        dash.x = random.next() % w;
+        dash.kindAge = kindDraw(random);
     }
 }
 
 }  // namespace
 
-void drawDashes(std::uint8_t* pixels, std::int32_t w, std::int32_t row, PatternState& state) {
+void drawDashes(PatternContext& context, std::uint8_t* pixels, std::int32_t w, std::int32_t row,
+                PatternState& state) {
     if (w <= 0) return;
     DashSizes sizes = dashSizes(w);
-    if (row == 0) initialiseDashes(w, sizes.s, state);
-    KindColours colours = kindColours();
+    if (row == 0) initialiseDashes(context.random, w, sizes.s, state);
+    KindColours colours = kindColours(context.colours.background);
     for (std::int32_t x = 0; x < w; ++x) putBytes(pixels, x, colours.bgr[kBase]);
     for (std::int32_t i = 0; i < kDashCount; ++i) {
         Dash dash = dashAt(state, i);
         std::int32_t kind = dash.kindAge % 5;
         if (kind < 0) kind += 5;  // only a record never initialised holds negatives
         paintDash(pixels, w, dash.x, sizes.length, colours.bgr[kind]);
-        ageDash(state, dash, w, sizes);
+        ageDash(context.random, state, dash, w, sizes);
     }
 }
+
+}  // namespace rdsgen

@@ -2,9 +2,10 @@
 // black-and-white dots, vertical stripes and five-colour dots.
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 #include "pattern/pattern.h"
+
+namespace rdsgen {
 
 namespace {
 
@@ -37,13 +38,13 @@ std::int32_t stripeSlotEnd(std::int32_t dens) {
     return static_cast<std::int32_t>(n);
 }
 
-void initialiseStripes(std::int32_t w, PatternState& state) {
+void initialiseStripes(PatternContext& context, std::int32_t w, PatternState& state) {
     auto a = static_cast<std::int32_t>((static_cast<std::int64_t>(w) + 15) / 30);
-    std::int32_t n = stripeSlotEnd(settings.Dens);
+    std::int32_t n = stripeSlotEnd(context.settings.Dens);
     std::int32_t m = w - a + 1;
     state.values[kStripeWidth] = a;
     state.values[kSlotEnd] = n;
-    for (std::int32_t j = kFirstStripe; j < n; ++j) state.values[j] = std::rand() % m;
+    for (std::int32_t j = kFirstStripe; j < n; ++j) state.values[j] = context.random.next() % m;
 }
 
 // True when some stripe covers pixel x.
@@ -56,62 +57,72 @@ bool stripeCovers(const PatternState& state, std::int32_t n, std::int32_t x) {
     return false;
 }
 
-void callGenerator(std::uint8_t* pixels, std::int32_t w, std::int32_t row, PatternState& state) {
-    switch (settings.PatT) {
-        case 1: drawBlackWhiteDots(pixels, w); break;
-        case 2: drawStripes(pixels, w, row, state); break;
-        case 3: drawDashes(pixels, w, row, state); break;
-        case 4: drawFiveColourDots(pixels, w); break;
-        case 5: drawGradientDots(pixels, w); break;
-        case 6: drawDiscs(pixels, w, row, state, true); break;
-        case 7: drawDiscs(pixels, w, row, state, false); break;
+void callGenerator(PatternContext& context, std::uint8_t* pixels, std::int32_t w, std::int32_t row,
+                   PatternState& state) {
+    switch (context.settings.PatT) {
+        case 1: drawBlackWhiteDots(context, pixels, w); break;
+        case 2: drawStripes(context, pixels, w, row, state); break;
+        case 3: drawDashes(context, pixels, w, row, state); break;
+        case 4: drawFiveColourDots(context, pixels, w); break;
+        case 5: drawGradientDots(context, pixels, w); break;
+        case 6: drawDiscs(context, pixels, w, row, state, true); break;
+        case 7: drawDiscs(context, pixels, w, row, state, false); break;
         default: break;
     }
 }
 
 }  // namespace
 
-void makePatternRow(std::uint8_t* strip, std::uint8_t* patternSourceRow, PatternState& stripState,
+void makePatternRow(PatternContext& context, const RowGeometry& geometry, const Image* patternImage,
+                    std::uint8_t* strip, std::uint8_t* patternSourceRow, PatternState& stripState,
                     PatternState& sourceState, std::int32_t row) {
+    const Settings& settings = context.settings;
     std::int32_t type = settings.PatT;
     if (type == 0) {
-        stretchPatternImageRow(strip, row);
+        if (patternImage != nullptr) {
+            stretchPatternImageRow(settings, geometry.inputHeight, *patternImage, strip,
+                                   patternSourceRow, row);
+        }
         return;
     }
     if (type < 1 || type > 7) return;
-    if (type == 3 || type >= 5) updateRowColours(row);
-    callGenerator(strip, settings.PSiz, row, stripState);
+    if (type == 3 || type >= 5) context.colours = rowColours(settings, geometry.inputHeight, row);
+    callGenerator(context, strip, settings.PSiz, row, stripState);
     if (settings.NoRD && patternSourceRow != nullptr) {
-        callGenerator(patternSourceRow, run.patternSourcePeriod, row, sourceState);
+        callGenerator(context, patternSourceRow, geometry.sourcePeriod, row, sourceState);
     }
 }
 
-void drawBlackWhiteDots(std::uint8_t* pixels, std::int32_t w) {
+void drawBlackWhiteDots(PatternContext& context, std::uint8_t* pixels, std::int32_t w) {
+    const std::int32_t dens = context.settings.Dens;
     for (std::int32_t x = 0; x < w; ++x) {
-        putGrey(pixels, x, std::rand() % 100 < settings.Dens ? 0 : 255);
+        putGrey(pixels, x, context.random.next() % 100 < dens ? 0 : 255);
     }
 }
 
-void drawStripes(std::uint8_t* pixels, std::int32_t w, std::int32_t row, PatternState& state) {
+void drawStripes(PatternContext& context, std::uint8_t* pixels, std::int32_t w, std::int32_t row,
+                 PatternState& state) {
     if (w <= 0) return;
-    if (row == 0) initialiseStripes(w, state);
+    if (row == 0) initialiseStripes(context, w, state);
     // Kept in range so that a record never initialised cannot index outside itself.
     std::int32_t n = std::clamp(state.values[kSlotEnd], kFirstStripe, kMaxSlotEnd);
     std::int32_t m = w - std::clamp(state.values[kStripeWidth], 0, w) + 1;
     for (std::int32_t i = kFirstStripe; i < n / 4; ++i) {
-        std::int32_t r1 = std::rand();
-        std::int32_t r2 = std::rand();
+        std::int32_t r1 = context.random.next();
+        std::int32_t r2 = context.random.next();
         state.values[kFirstStripe + r1 % (n - kFirstStripe)] = r2 % m;
     }
     for (std::int32_t x = 0; x < w; ++x) putGrey(pixels, x, stripeCovers(state, n, x) ? 0 : 255);
 }
 
-void drawFiveColourDots(std::uint8_t* pixels, std::int32_t w) {
+void drawFiveColourDots(PatternContext& context, std::uint8_t* pixels, std::int32_t w) {
     // black, yellow, magenta, cyan, white as red, green, blue
     static constexpr std::uint8_t kColours[5][3] = {
         {0, 0, 0}, {255, 255, 0}, {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
     for (std::int32_t x = 0; x < w; ++x) {
-        const std::uint8_t* c = kColours[std::rand() % 5];
+        const std::uint8_t* c = kColours[context.random.next() % 5];
         putRgb(pixels, x, c[0], c[1], c[2]);
     }
 }
+
+}  // namespace rdsgen

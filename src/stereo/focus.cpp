@@ -5,6 +5,8 @@
 
 #include "stereo/stereo.h"
 
+namespace rdsgen {
+
 namespace {
 
 // Largest k >= 0 with k * k <= value (value >= 0).
@@ -12,11 +14,6 @@ std::int32_t integerSquareRoot(std::int32_t value) {
     std::int32_t k = 0;
     while (static_cast<std::int64_t>(k + 1) * (k + 1) <= value) ++k;
     return k;
-}
-
-// Pixels the RowBuffer has room for.
-std::int32_t rowBufferPixels() {
-    return (inputWidth() + settings.PSiz + 1) * scaleFactor();
 }
 
 void paintSpan(std::uint8_t* row, std::int32_t from, std::int32_t to, std::int32_t pixels) {
@@ -28,7 +25,10 @@ void paintSpan(std::uint8_t* row, std::int32_t from, std::int32_t to, std::int32
 
 }  // namespace
 
-void drawFocusMarks(std::int32_t A, std::int32_t B, std::int32_t c) {
+void drawFocusMarks(const Settings& settings, const RowGeometry& geometry, std::uint8_t* row,
+                    std::int32_t c) {
+    const std::int32_t A = geometry.markDistance;
+    const std::int32_t B = geometry.bandHeight;
     const std::int32_t f = B / 2 - 1;
     const std::int32_t r = f - B / 9;
     std::int32_t l = r * r - (c - f) * (c - f);
@@ -36,11 +36,11 @@ void drawFocusMarks(std::int32_t A, std::int32_t B, std::int32_t c) {
     if (l <= 0) return;
     // (x - centre)^2 < l holds exactly for |x - centre| <= half.
     const std::int32_t half = integerSquareRoot(l - 1);
-    std::int32_t xL = (run.outputImage.width - A) / 2;
+    std::int32_t xL = (geometry.outputWidth - A) / 2;
     if (settings.CutOff) xL += A / 2;
     const std::int32_t xR = xL + A;
-    const std::int32_t pixels = rowBufferPixels();
-    std::uint8_t* row = run.rowBuffer.get();
-    paintSpan(row, xL - half, xL + half, pixels);
-    paintSpan(row, xR - half, xR + half, pixels);
+    paintSpan(row, xL - half, xL + half, geometry.rowPixels);
+    paintSpan(row, xR - half, xR + half, geometry.rowPixels);
 }
+
+}  // namespace rdsgen

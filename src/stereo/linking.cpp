@@ -2,10 +2,11 @@
 // pixels no usable link reaches are filled from their neighbourhood or from
 // the pattern source row.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 #include "stereo/stereo.h"
+
+namespace rdsgen {
 
 namespace {
 
@@ -15,9 +16,9 @@ inline void copyPixel(std::uint8_t* row, std::int32_t target, std::int32_t sourc
     row[target + 2] = row[source + 2];
 }
 
-// Byte offset of the row's last pixel, N + P - 1, from the run's sizes.
-inline std::int32_t lastPixelOffset() {
-    return 3 * (scaleFactor() * (inputWidth() + settings.PSiz) - 1);
+// Byte offset of the row's last pixel, N + P - 1.
+inline std::int32_t lastPixelOffset(const RowGeometry& geometry) {
+    return 3 * (geometry.scaledInputWidth + geometry.patternWidth - 1);
 }
 
 // The random-dot fill: a copy of the pixel 1 ... m + 2 pixels away in
@@ -38,43 +39,55 @@ inline void fillFromNeighbour(std::uint8_t* row, std::int32_t p, std::uint32_t s
     copyPixel(row, p, source);
 }
 
-inline void fillPixel(std::uint8_t* row, std::int32_t p, std::uint32_t seed, std::int32_t P,
-                      std::int32_t direction, std::int32_t lastOffset, std::int32_t S) {
-    if (settings.NoRD) {
-        copyPatternSourcePixel(row + p, p / (3 * S));
-    } else {
-        fillFromNeighbour(row, p, seed, P, direction, lastOffset);
+// What a pass needs at every pixel.
+struct Pass {
+    const Settings& settings;
+    const RowGeometry& geometry;
+    RowWork& work;
+    std::uint8_t* row;
+    std::uint32_t seed;
+    std::int32_t lastOffset;
+
+    void fill(std::int32_t p, std::int32_t direction) const {
+        if (settings.NoRD) {
+            copyPatternSourcePixel(settings, geometry, work, row + p, p / (3 * geometry.scale));
+        } else {
+            fillFromNeighbour(row, p, seed, geometry.patternWidth, direction, lastOffset);
+        }
     }
-}
+};
 
 }  // namespace
 
-void copyPatternSourcePixel(std::uint8_t* destination, std::int32_t column) {
-    const std::int32_t Q = run.patternSourcePeriod;
-    const std::uint8_t* source = run.patternSourceRow.get();
+void copyPatternSourcePixel(const Settings& settings, const RowGeometry& geometry,
+                            const RowWork& work, std::uint8_t* destination, std::int32_t column) {
+    const std::int32_t Q = geometry.sourcePeriod;
+    const std::uint8_t* source = work.sourceRow.get();
     if (Q <= 0 || source == nullptr) return;  // no pattern source row: the pixel stays
     std::int32_t k = column % Q;
     if (settings.PNarrow) k = Q - 1 - k;
     std::memcpy(destination, source + 3 * k, 3);
 }
 
-void fillUnlinkedPixel(std::int32_t p, std::uint32_t seed, std::int32_t P, std::int32_t direction) {
-    fillPixel(run.rowBuffer.get(), p, seed, P, direction, lastPixelOffset(), scaleFactor());
+void fillUnlinkedPixel(const Settings& settings, const RowGeometry& geometry, RowWork& work,
+                       std::int32_t p, std::uint32_t seed, std::int32_t direction) {
+    const Pass pass{settings, geometry, work, work.row.get(), seed, lastPixelOffset(geometry)};
+    pass.fill(p, direction);
 }
 
-void linkLeftToRight(std::int32_t P, std::int32_t startOffset, std::int32_t N) {
-    const std::uint32_t rowSeed = static_cast<std::uint32_t>(std::rand());
-    std::uint8_t* row = run.rowBuffer.get();
-    const std::int32_t* sep = separationRow();
-    const std::int32_t lastOffset = lastPixelOffset();
-    const std::int32_t S = scaleFactor();
+void linkLeftToRight(const Settings& settings, const RowGeometry& geometry, RowWork& work,
+                     std::uint32_t seed) {
+    const Pass pass{settings, geometry, work, work.row.get(), seed, lastPixelOffset(geometry)};
+    std::uint8_t* row = pass.row;
+    const std::int32_t* sep = separationRow(work);
+    const std::int32_t P = geometry.patternWidth;
     std::int32_t lastSource = -1;
-    for (std::int32_t i = startOffset / 3; i < N; ++i) {
+    for (std::int32_t i = geometry.stripStart; i < geometry.scaledInputWidth; ++i) {
         const std::int32_t s = sep[i];
         const std::int32_t t = 3 * (i + P);
         const std::int32_t u = t - 3 * (P - s);
         if (u < lastSource || s == -1) {
-            fillPixel(row, t, rowSeed, P, -1, lastOffset, S);
+            pass.fill(t, -1);
         } else {
             copyPixel(row, t, u);
             lastSource = u;
@@ -82,23 +95,22 @@ void linkLeftToRight(std::int32_t P, std::int32_t startOffset, std::int32_t N) {
     }
 }
 
-void linkRightToLeft(std::int32_t P, std::int32_t startOffset) {
-    const std::uint32_t rowSeed = static_cast<std::uint32_t>(std::rand());
-    std::uint8_t* row = run.rowBuffer.get();
-    const std::int32_t* sep = separationRow();
-    const std::int32_t lastOffset = lastPixelOffset();
-    const std::int32_t S = scaleFactor();
+void linkRightToLeft(const Settings& settings, const RowGeometry& geometry, RowWork& work,
+                     std::uint32_t seed) {
+    const Pass pass{settings, geometry, work, work.row.get(), seed, lastPixelOffset(geometry)};
+    std::uint8_t* row = pass.row;
+    const std::int32_t* sep = separationRow(work);
+    const std::int32_t P = geometry.patternWidth;
+    const std::int32_t startOffset = 3 * geometry.stripStart;
     std::int32_t frontier = startOffset - 3;
-    for (std::int32_t i = startOffset / 3 - 1; i >= 0; --i) {
+    for (std::int32_t i = geometry.stripStart - 1; i >= 0; --i) {
         const std::int32_t u = 3 * (i + P);
         const std::int32_t t = u - 3 * (P - sep[i]);
         if (t < frontier) {
             // A gap no link reaches: its right end repeats its neighbour,
             // the rest is filled from the right.
             copyPixel(row, frontier, frontier + 3);
-            for (std::int32_t q = frontier - 3; q > t; q -= 3) {
-                fillPixel(row, q, rowSeed, P, +1, lastOffset, S);
-            }
+            for (std::int32_t q = frontier - 3; q > t; q -= 3) pass.fill(q, +1);
         }
         copyPixel(row, t, u);
         frontier = t - 3;
@@ -108,12 +120,14 @@ void linkRightToLeft(std::int32_t P, std::int32_t startOffset) {
     // past the row's end (only for rows narrower than a period) use its last pixel.
     for (std::int32_t x = frontier; x >= 0; x -= 3) {
         const std::int32_t source = x + 3 * P;
-        copyPixel(row, x, source > lastOffset ? lastOffset : source);
+        copyPixel(row, x, source > pass.lastOffset ? pass.lastOffset : source);
     }
 }
 
-void linkRow(std::int32_t startOffset, std::int32_t P, std::int32_t N) {
-    if (settings.Hidden) removeHiddenLinks(startOffset, N);
-    if (settings.PPos <= 2) linkLeftToRight(P, startOffset, N);
-    if (settings.PPos >= 2) linkRightToLeft(P, startOffset);
+void linkRow(const Settings& settings, const RowGeometry& geometry, RowWork& work) {
+    if (settings.Hidden) removeHiddenLinks(geometry, work);
+    if (settings.PPos <= 2) linkLeftToRight(settings, geometry, work, work.seeds[0]);
+    if (settings.PPos >= 2) linkRightToLeft(settings, geometry, work, work.seeds[1]);
 }
+
+}  // namespace rdsgen

@@ -4,8 +4,12 @@
 
 #include "stereo/stereo.h"
 
-void widenPatternStrip(std::uint8_t* strip, std::int32_t factor) {
+namespace rdsgen {
+
+void widenPatternStrip(const Settings& settings, const RowGeometry& geometry, RowWork& work) {
+    const std::int32_t factor = geometry.scale;
     if (factor != 2 && factor != 4) return;
+    std::uint8_t* strip = work.row.get() + 3 * static_cast<std::ptrdiff_t>(geometry.stripStart);
     // From the last pixel down, so that no pixel is overwritten before it is read.
     for (std::int32_t k = settings.PSiz - 1; k >= 0; --k) {
         const std::uint8_t b = strip[3 * k];
@@ -20,21 +24,22 @@ void widenPatternStrip(std::uint8_t* strip, std::int32_t factor) {
     }
 }
 
-void widenSeparationRow(std::int32_t* separations, std::int32_t factor) {
+void widenSeparationRow(const RowGeometry& geometry, RowWork& work) {
+    const std::int32_t factor = geometry.scale;
     if (factor != 2 && factor != 4) return;
-    for (std::int32_t k = inputWidth() - 1; k >= 0; --k) {
+    std::int32_t* separations = separationRow(work);
+    for (std::int32_t k = geometry.inputWidth - 1; k >= 0; --k) {
         const std::int32_t value = separations[k];
         for (std::int32_t n = 0; n < factor; ++n) separations[factor * k + n] = value;
     }
 }
 
-void reduceRow() {
-    std::int32_t n = run.outputImage.width;
+void reduceRow(const Settings& settings, const RowGeometry& geometry, RowWork& work) {
+    std::int32_t n = geometry.outputWidth;
     if (settings.CutOff) n += ((settings.Double + 1) * settings.PSiz + 1) / 2;
     // Never read past the RowBuffer, whatever the output width says.
-    const std::int32_t pixels = (inputWidth() + settings.PSiz + 1) * scaleFactor();
-    if (n > pixels / 2) n = pixels / 2;
-    std::uint8_t* row = run.rowBuffer.get();
+    if (n > geometry.rowPixels / 2) n = geometry.rowPixels / 2;
+    std::uint8_t* row = work.row.get();
     // Upwards: output pixel j is written after pixels 2j and 2j + 1 were read.
     for (std::int32_t j = 0; j < 3 * n; j += 3) {
         for (std::int32_t k = 0; k < 3; ++k) {
@@ -43,3 +48,5 @@ void reduceRow() {
         }
     }
 }
+
+}  // namespace rdsgen

@@ -1,53 +1,77 @@
 // Stereogram synthesis: the calculation loop and the work on one row.
 //
 // ABOUT
-//   runCalculation produces and writes every output row: for each input row
-//   the pattern strip (makePatternRow) is widened, the row's depths become a
-//   widened SeparationRow, linkRow fills the rest of the RowBuffer, VInc
-//   halves it again, FocP 2 paints the focus marks, and the writer appends
-//   it. showProgress draws the 67-column '#' bar.
+//   renderStereogram (public, rdsgen.h) produces every output row: for each
+//   input row the pattern strip (makePatternRow) is written into a RowWork,
+//   the seeds of the linking passes are drawn, and then, on a worker thread,
+//   the strip is widened, the row's depths become a widened SeparationRow,
+//   linkRow fills the rest of the RowBuffer, VInc halves it again, FocP 2
+//   paints the focus marks and finishRow makes the output bytes. Rows reach
+//   the sink in order. Every random number is drawn on the calling thread,
+//   in the same order whatever the number of threads.
 //
-// BUFFERS (owned by the run driver, see cli/cli.h)
-//   RowBuffer      run.rowBuffer: 3 bytes per pixel (blue, green, red); one
-//                  row at working resolution, S * (input width + PSiz) pixels.
-//   SeparationRow  separationRow(): one std::int32_t per link, the depth in
+// ROW WORK (one per row in flight)
+//   row            the RowBuffer: 3 bytes per pixel (blue, green, red), one
+//                  row at working resolution; geometry.rowPixels pixels.
+//   separations    the SeparationRow: one std::int32_t per link, the depth in
 //                  pixels at working resolution; -1 marks a removed link.
-//   patternStart   pixel index of the strip: 0, S * (input width / 2) or
-//                  S * input width by PPos. Positions are passed between the
-//                  operations as byte offsets, 3 * pixel index.
+//   sourceRow      the pattern source row (NoRD or PatT 0), else null.
+//   Positions in the row are passed between operations as byte offsets,
+//   3 * pixel index; the strip lies at pixel geometry.stripStart.
 #pragma once
 
 #include <cstdint>
 
-#include "cli/cli.h"
+#include "rdsgen/rdsgen.h"
 
-inline std::int32_t* separationRow() {
-    return reinterpret_cast<std::int32_t*>(run.separationBuffer.get());
+namespace rdsgen {
+
+struct RowWork {
+    Bytes row;
+    Bytes separations;
+    Bytes sourceRow;
+    std::int32_t y = 0;                 // the input row
+    std::uint32_t seeds[2] = {0, 0};    // of the left-to-right and right-to-left passes
+    const std::uint8_t* output = nullptr;  // the finished row, outputRowBytes bytes
+};
+
+// Allocates the buffers of one RowWork, zero-filled; false without memory.
+bool allocateRowWork(const RowGeometry& geometry, RowWork& work);
+
+inline std::int32_t* separationRow(RowWork& work) {
+    return reinterpret_cast<std::int32_t*>(work.separations.get());
 }
 
-// The strip's pixel index for the current settings and input width.
-std::int32_t patternStart();
-
-// --- Calculation loop and progress ---
-void runCalculation();
-void showProgress(std::int32_t row, std::int32_t rows, std::int32_t& barColumns);
-
-// --- Row linking (P, N: scaled pattern width and input width) ---
-void linkRow(std::int32_t startOffset, std::int32_t P, std::int32_t N);
-void linkLeftToRight(std::int32_t P, std::int32_t startOffset, std::int32_t N);
-void linkRightToLeft(std::int32_t P, std::int32_t startOffset);
+// --- Row linking (P, N: geometry.patternWidth and scaledInputWidth) ---
+// Hidden-surface removal when on, then the passes PPos asks for, with the
+// seeds in work.seeds.
+void linkRow(const Settings& settings, const RowGeometry& geometry, RowWork& work);
+void linkLeftToRight(const Settings& settings, const RowGeometry& geometry, RowWork& work,
+                     std::uint32_t seed);
+void linkRightToLeft(const Settings& settings, const RowGeometry& geometry, RowWork& work,
+                     std::uint32_t seed);
 // p: byte offset of the pixel; direction -1 copies from the left, +1 from the right.
-void fillUnlinkedPixel(std::int32_t p, std::uint32_t seed, std::int32_t P, std::int32_t direction);
-void copyPatternSourcePixel(std::uint8_t* destination, std::int32_t column);
+void fillUnlinkedPixel(const Settings& settings, const RowGeometry& geometry, RowWork& work,
+                       std::int32_t p, std::uint32_t seed, std::int32_t direction);
+// Copies the pattern source row's pixel for working column `column`.
+void copyPatternSourcePixel(const Settings& settings, const RowGeometry& geometry,
+                            const RowWork& work, std::uint8_t* destination, std::int32_t column);
 
 // --- Hidden-surface removal ---
-void removeHiddenLinks(std::int32_t startOffset, std::int32_t N);
+void removeHiddenLinks(const RowGeometry& geometry, RowWork& work);
 
-// --- Focus points (A: mark distance, B: band height) ---
-void drawFocusMarks(std::int32_t A, std::int32_t B, std::int32_t c);
-void writeFocusBand(std::int32_t A, std::int32_t B);
+// --- Focus points: marks on band or image row c ---
+void drawFocusMarks(const Settings& settings, const RowGeometry& geometry, std::uint8_t* row,
+                    std::int32_t c);
 
 // --- Row resolution scaling ---
-void widenPatternStrip(std::uint8_t* strip, std::int32_t factor);
-void widenSeparationRow(std::int32_t* separations, std::int32_t factor);
-void reduceRow();
+void widenPatternStrip(const Settings& settings, const RowGeometry& geometry, RowWork& work);
+void widenSeparationRow(const RowGeometry& geometry, RowWork& work);
+void reduceRow(const Settings& settings, const RowGeometry& geometry, RowWork& work);
+
+// Everything of one row after its pattern strip and seeds: separations,
+// linking, scaling, marks and finishing; sets work.output.
+void computeRow(const Settings& settings, const RowGeometry& geometry, const Image& heights,
+                const struct DepthTable& depths, RowWork& work);
+
+}  // namespace rdsgen
