@@ -112,8 +112,17 @@ void upcaseOptionName(char* text);
 // else the value as typed. Arguments of any length are kept whole. Returns 0,
 // or 1 when any argument was refused; every refusal has been printed on
 // standard error, in argument order.
+// File names: an argument beginning with '/' whose text before its first ':'
+// holds another '/' is a file name (an absolute path), and every argument
+// after a "--" is one. "--help" and "--version" before any "--" fill no slot:
+// findInfoRequest has answered them before parsing.
 int parseOptions(std::vector<std::string>& slots, const char* table, int argc,
                  const char* const* argv);
+
+// What "--help" or "--version" asks for: the first of them in argv[1..argc-1]
+// that comes before any "--" (later they are file names).
+enum class InfoRequest { kNone, kHelp, kVersion };
+InfoRequest findInfoRequest(int argc, const char* const* argv);
 
 // --- Settings ---
 

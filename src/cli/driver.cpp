@@ -322,9 +322,19 @@ std::string addDefaultExtension(const std::string& name, const char* extension, 
 }
 
 int runRdsgen(int argc, const char* const* argv) {
+    // --help and --version are answered before anything else is looked at.
+    InfoRequest info = findInfoRequest(argc, argv);
+    if (info == InfoRequest::kVersion) {
+        std::printf("rdsgen 2.0.0\n");
+        return 0;
+    }
     std::string name = programName(argc > 0 && argv[0] != nullptr ? argv[0] : "rdsgen");
     upcaseString(name.data());
     printBanner(name);
+    if (info == InfoRequest::kHelp) {
+        printUsage(stdout, name.c_str());
+        return 0;
+    }
 
     std::vector<std::string> slots;
     int refused = parseOptions(slots, kOptionTable, argc, argv);
