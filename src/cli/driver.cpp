@@ -309,6 +309,11 @@ std::string programName(const char* path) {
 }
 
 std::string addDefaultExtension(const std::string& name, const char* extension, bool existsTest) {
+    // A device or pipe, such as /dev/null, is used under its own name.
+    struct stat info {};
+    if (stat(name.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+        return name;
+    }
     if (existsTest) {
         if (std::FILE* file = std::fopen(name.c_str(), "rb")) {
             std::fclose(file);

@@ -29,6 +29,9 @@ TEST(DefaultExtensionTest, ExistingFileKeepsItsName) {
     EXPECT_EQ(addDefaultExtension(dir + "/heights", ".TGA", true), dir + "/heights");
     EXPECT_EQ(addDefaultExtension(dir + "/missing", ".TGA", true), dir + "/missing.TGA");
     EXPECT_EQ(addDefaultExtension(dir + "/heights", ".TGA", false), dir + "/heights.TGA");
+    // A device keeps its name; a directory does not.
+    EXPECT_EQ(addDefaultExtension("/dev/null", ".TGA", false), "/dev/null");
+    EXPECT_EQ(addDefaultExtension(dir, ".TGA", false), dir + ".TGA");
 }
 
 TEST(OutputSizeTest, DerivedFromInputAndOptions) {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -143,6 +144,16 @@ TEST(RunFileNameTest, AbsoluteNamesAndNamesAfterDoubleDash) {
     r = runRdsgenProcess({"/Rand:1", "--", "-heights", dir + "/-out"}, dir);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(readHeader(dir + "/-out.TGA").width, 64 + 68);
+}
+
+TEST(RunFileNameTest, DevNullAsOutputDiscardsTheImage) {
+    std::string dir = withHeights(64, 40);
+    ProcessResult r = runRdsgenProcess({"heights", "/dev/null", "/PatT:6"}, dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("\rfinished."), std::string::npos);
+    EXPECT_FALSE(fileExists("/dev/null.TGA"));
+    std::remove("/dev/null.TGA");
 }
 
 TEST(RunFileNameTest, MistypedOptionsAreStillRefused) {
