@@ -22,8 +22,8 @@ test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # Example height images and stereograms in $(BUILD)/demo (fixed seeds, so the
-# files are the same on every run). rdsgen takes '/' as the start of an option,
-# so it is run inside the demo directory with relative file names.
+# files are the same on every run). rdsgen is run inside the demo directory,
+# so the file names stay short.
 DEMO = $(BUILD)/demo
 RDSGEN = $(abspath $(BUILD))/rdsgen
 

@@ -57,9 +57,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The same options behind two fixed names: the input does not exist, so
     // every run ends with status 1 and leaves no file behind. Any further
-    // positional argument is refused by the parser.
+    // positional argument is refused by the parser. A --help or --version is
+    // answered with status 0 before the run, so such lines stop here.
     std::vector<std::string> runArgs = {"no-such-input.tga", "out.tga"};
     runArgs.insert(runArgs.end(), args.begin(), args.end());
+    std::vector<const char*> runArgv = {"rdsgen"};
+    for (const std::string& arg : runArgs) runArgv.push_back(arg.c_str());
+    if (findInfoRequest(static_cast<int>(runArgv.size()), runArgv.data()) != InfoRequest::kNone) {
+        return 0;
+    }
     int status = fuzz::runChecked(runArgs, "out.tga");
     fuzz::require(status == 1, "a missing input ends the run with status 1");
     return 0;

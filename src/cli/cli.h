@@ -51,8 +51,17 @@ void upcaseOptionName(char* text);
 // else the value as typed. Arguments of any length are kept whole. Returns 0,
 // or 1 when any argument was refused; every refusal has been printed on
 // standard error, in argument order.
+// File names: an argument beginning with '/' whose text before its first ':'
+// holds another '/' is a file name (an absolute path), and every argument
+// after a "--" is one. "--help" and "--version" before any "--" fill no slot:
+// findInfoRequest has answered them before parsing.
 int parseOptions(std::vector<std::string>& slots, const char* table, int argc,
                  const char* const* argv);
+
+// What "--help" or "--version" asks for: the first of them in argv[1..argc-1]
+// that comes before any "--" (later they are file names).
+enum class InfoRequest { kNone, kHelp, kVersion };
+InfoRequest findInfoRequest(int argc, const char* const* argv);
 
 // --- Settings ---
 
@@ -73,7 +82,8 @@ void printUsage(std::FILE* out, const char* programName);
 std::string programName(const char* path);
 
 // Appends extension when the name's last path component has no '.'; with
-// existsTest, a name that can be opened for reading stays as it is.
+// existsTest, a name that can be opened for reading stays as it is. A name
+// of an existing device or pipe (/dev/null) always stays as it is.
 std::string addDefaultExtension(const std::string& name, const char* extension, bool existsTest);
 
 // Draws the 67-column '#' progress bar up to row of rows; barColumns carries

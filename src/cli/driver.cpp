@@ -291,6 +291,11 @@ std::string programName(const char* path) {
 }
 
 std::string addDefaultExtension(const std::string& name, const char* extension, bool existsTest) {
+    // A device or pipe, such as /dev/null, is used under its own name.
+    struct stat info {};
+    if (stat(name.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+        return name;
+    }
     if (existsTest) {
         if (std::FILE* file = std::fopen(name.c_str(), "rb")) {
             std::fclose(file);
@@ -304,9 +309,19 @@ std::string addDefaultExtension(const std::string& name, const char* extension, 
 }
 
 int runRdsgen(int argc, const char* const* argv) {
+    // --help and --version are answered before anything else is looked at.
+    InfoRequest info = findInfoRequest(argc, argv);
+    if (info == InfoRequest::kVersion) {
+        std::printf("rdsgen 2.0.0\n");
+        return 0;
+    }
     std::string name = programName(argc > 0 && argv[0] != nullptr ? argv[0] : "rdsgen");
     upcaseString(name.data());
     printBanner(name);
+    if (info == InfoRequest::kHelp) {
+        printUsage(stdout, name.c_str());
+        return 0;
+    }
 
     std::vector<std::string> slots;
     int refused = parseOptions(slots, kOptionTable, argc, argv);

@@ -61,7 +61,32 @@ bool matchEntry(std::string entry, const std::string& name, bool reset, std::str
     return true;
 }
 
+// An absolute path: a leading '/' and another '/' before the first ':'.
+// Option names never hold a '/', so /PatT:/home/me/pattern.tga stays an option.
+bool isAbsoluteFileName(const char* argument) {
+    if (argument[0] != '/') return false;
+    const char* nameEnd = std::strchr(argument, ':');
+    const char* slash = std::strchr(argument + 1, '/');
+    return slash != nullptr && (nameEnd == nullptr || slash < nameEnd);
+}
+
+bool endsOptions(const char* argument) { return std::strcmp(argument, "--") == 0; }
+
+InfoRequest infoRequestOf(const char* argument) {
+    if (std::strcmp(argument, "--help") == 0) return InfoRequest::kHelp;
+    if (std::strcmp(argument, "--version") == 0) return InfoRequest::kVersion;
+    return InfoRequest::kNone;
+}
+
 }  // namespace
+
+InfoRequest findInfoRequest(int argc, const char* const* argv) {
+    for (int a = 1; a < argc && !endsOptions(argv[a]); ++a) {
+        InfoRequest request = infoRequestOf(argv[a]);
+        if (request != InfoRequest::kNone) return request;
+    }
+    return InfoRequest::kNone;
+}
 
 int parseOptions(std::vector<std::string>& slots, const char* table, int argc,
                  const char* const* argv) {
@@ -76,10 +101,17 @@ int parseOptions(std::vector<std::string>& slots, const char* table, int argc,
 
     int refused = 0;
     std::size_t nextPositional = 0;
+    bool optionsEnded = false;
     for (int a = 1; a < argc; ++a) {
         const char* argument = argv[a];
-        bool option = argument[0] == '-' || argument[0] == '/';
-        bool reset = argument[0] == '!';
+        if (!optionsEnded && endsOptions(argument)) {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && infoRequestOf(argument) != InfoRequest::kNone) continue;
+        bool fileName = optionsEnded || isAbsoluteFileName(argument);
+        bool option = !fileName && (argument[0] == '-' || argument[0] == '/');
+        bool reset = !fileName && argument[0] == '!';
         std::string copy = argument;
         upcaseOptionName(copy.data());
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "cli/cli.h"
 #include "support/test_support.h"
@@ -28,6 +29,9 @@ TEST(DefaultExtensionTest, ExistingFileKeepsItsName) {
     EXPECT_EQ(addDefaultExtension(dir + "/heights", ".TGA", true), dir + "/heights");
     EXPECT_EQ(addDefaultExtension(dir + "/missing", ".TGA", true), dir + "/missing.TGA");
     EXPECT_EQ(addDefaultExtension(dir + "/heights", ".TGA", false), dir + "/heights.TGA");
+    // A device keeps its name; a directory does not.
+    EXPECT_EQ(addDefaultExtension("/dev/null", ".TGA", false), "/dev/null");
+    EXPECT_EQ(addDefaultExtension(dir, ".TGA", false), dir + ".TGA");
 }
 
 TEST(OutputSizeTest, DerivedFromInputAndOptions) {
@@ -144,6 +148,38 @@ TEST(RunProcessTest, MissingNamesAndHelpShowTheUsage) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "ERROR: Unknown option: /Bogus\n");
     EXPECT_EQ(r.out.substr(kBanner.size(), kUsageFirstLine.size()), kUsageFirstLine);
+}
+
+TEST(RunProcessTest, HelpAndVersionAnywhereAnswerFirstWithStatusZero) {
+    const std::string bannerAndUsage = runRdsgenProcess({"/?"}).out;
+    ASSERT_EQ(bannerAndUsage.substr(0, kBanner.size() + kUsageFirstLine.size()),
+              kBanner + kUsageFirstLine);
+
+    const std::vector<std::vector<std::string>> helps = {
+        {"--help"}, {"missing-input", "out", "/Bogus", "--help"}, {"--help", "a", "b", "c", "--version"}};
+    for (const auto& args : helps) {
+        ProcessResult r = runRdsgenProcess(args);
+        EXPECT_EQ(r.status, 0) << args.size();
+        EXPECT_EQ(r.err, "") << args.size();
+        EXPECT_EQ(r.out, bannerAndUsage) << args.size();
+    }
+
+    const std::vector<std::vector<std::string>> versions = {
+        {"--version"}, {"/Rnd:5", "missing-input", "--version"}, {"a", "b", "c", "--version", "--help"}};
+    for (const auto& args : versions) {
+        ProcessResult r = runRdsgenProcess(args);
+        EXPECT_EQ(r.status, 0) << args.size();
+        EXPECT_EQ(r.err, "") << args.size();
+        EXPECT_EQ(r.out, "rdsgen 2.0.0\n") << args.size();
+    }
+
+    // After "--" they are file names.
+    ProcessResult r = runRdsgenProcess({"--", "--help"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ERROR: missing output filename.\n");
+    r = runRdsgenProcess({"--", "--version", "out"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ERROR: Can't open input file '--version.TGA'.\n");
 }
 
 TEST(RunProcessTest, MissingInputFileIsReported) {

@@ -91,7 +91,8 @@ TEST(ParseOptionsTest, AcceptedArgumentsFillTheirSlots) {
 
 TEST(ParseOptionsTest, RefusedArgumentsAreReportedAsTyped) {
     const char* refused[] = {"/PatT", "/PatT=3", "/PatT3", "/PSiz:20", "/PSiz:p20",
-                             "/NoRD:1", "!patt", "!nord", "/help", "-", "/"};
+                             "/NoRD:1", "!patt", "!nord", "/help", "-", "/",
+                             "/Rnd:5", "/tmp", "/tmp:x/y", "--HELP", "--helpx", "---"};
     for (const char* arg : refused) {
         Parsed p = parse({arg});
         EXPECT_EQ(p.result, 1) << arg;
@@ -109,6 +110,63 @@ TEST(ParseOptionsTest, EveryRefusalGetsItsLineInArgumentOrder) {
     EXPECT_EQ(p.slots[kSlotInput], "a");
     EXPECT_EQ(p.slots[kSlotOutput], "b");
     EXPECT_EQ(p.slots[kSlotPatT], "4");
+}
+
+TEST(ParseOptionsTest, AbsolutePathsAreFileNames) {
+    Parsed p = parse({"/home/me/depth.tga", "/PatT:/home/me/pattern.png", "/data/a:b.tga"});
+    EXPECT_EQ(p.result, 0);
+    EXPECT_EQ(p.errors, "");
+    EXPECT_EQ(p.slots[kSlotInput], "/home/me/depth.tga");
+    EXPECT_EQ(p.slots[kSlotOutput], "/data/a:b.tga");
+    EXPECT_EQ(p.slots[kSlotPatT], "/home/me/pattern.png");
+
+    p = parse({"a", "b", "/tmp/c"});
+    EXPECT_EQ(p.result, 1);
+    EXPECT_EQ(p.errors, "ERROR: Too many arguments at: /tmp/c\n");
+}
+
+TEST(ParseOptionsTest, DoubleDashMakesEveryLaterArgumentAFileName) {
+    Parsed p = parse({"/NoRD", "--", "-in", "/Double"});
+    EXPECT_EQ(p.result, 0);
+    EXPECT_EQ(p.slots[kSlotNoRD], ">");
+    EXPECT_EQ(p.slots[kSlotInput], "-in");
+    EXPECT_EQ(p.slots[kSlotOutput], "/Double");
+    EXPECT_EQ(p.slots[kSlotDouble], "");
+
+    p = parse({"--", "--help", "--"});
+    EXPECT_EQ(p.result, 0);
+    EXPECT_EQ(p.slots[kSlotInput], "--help");
+    EXPECT_EQ(p.slots[kSlotOutput], "--");
+
+    p = parse({"--", "a", "b", "!PATT"});
+    EXPECT_EQ(p.result, 1);
+    EXPECT_EQ(p.errors, "ERROR: Too many arguments at: !PATT\n");
+}
+
+TEST(InfoRequestTest, FirstHelpOrVersionBeforeDoubleDash) {
+    struct Case {
+        std::vector<const char*> argv;
+        InfoRequest request;
+    };
+    const Case cases[] = {
+        {{"rdsgen"}, InfoRequest::kNone},
+        {{"rdsgen", "--help"}, InfoRequest::kHelp},
+        {{"rdsgen", "in", "out", "/Bogus", "--version"}, InfoRequest::kVersion},
+        {{"rdsgen", "--version", "--help"}, InfoRequest::kVersion},
+        {{"rdsgen", "/?", "--help", "--version"}, InfoRequest::kHelp},
+        {{"rdsgen", "--", "--help"}, InfoRequest::kNone},
+        {{"rdsgen", "--HELP", "-help", "/version"}, InfoRequest::kNone},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(findInfoRequest(static_cast<int>(c.argv.size()), c.argv.data()), c.request)
+            << c.argv.size();
+    }
+
+    // The parser passes over them: they were answered before parsing.
+    Parsed p = parse({"in", "--version", "out", "--help"});
+    EXPECT_EQ(p.result, 0);
+    EXPECT_EQ(p.errors, "");
+    EXPECT_EQ(p.slots[kSlotOutput], "out");
 }
 
 TEST(ParseOptionsTest, LongArgumentsAreKeptWhole) {

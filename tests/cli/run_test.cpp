@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,45 @@ TEST(RunRefusalTest, EmptyPatternImageIsRefused) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "ERROR: Pattern image 'empty.TGA' has no pixels.\n");
     EXPECT_FALSE(fileExists(dir + "/out.TGA"));
+}
+
+TEST(RunFileNameTest, AbsoluteNamesAndNamesAfterDoubleDash) {
+    std::string dir = withHeights(64, 40);
+    writeFileBytes(dir + "/pattern.tga", greyTga(30, 30, std::vector<std::uint8_t>(900, 7)));
+    ProcessResult r = runRdsgenProcess({dir + "/heights.TGA", dir + "/out:1.tga",
+                                        "/PatT:" + dir + "/pattern.tga", "/Rand:1"},
+                                       temporaryDirectory());
+    ASSERT_EQ(r.status, 0) << r.err;
+    Header h = readHeader(dir + "/out:1.tga");
+    EXPECT_EQ(h.type, 2);  // a pattern image gives true colour
+    EXPECT_EQ(h.width, 64 + 68);
+
+    writeFileBytes(dir + "/-heights.TGA", readFileBytes(dir + "/heights.TGA"));
+    r = runRdsgenProcess({"/Rand:1", "--", "-heights", dir + "/-out"}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readHeader(dir + "/-out.TGA").width, 64 + 68);
+}
+
+TEST(RunFileNameTest, DevNullAsOutputDiscardsTheImage) {
+    std::string dir = withHeights(64, 40);
+    ProcessResult r = runRdsgenProcess({"heights", "/dev/null", "/PatT:6"}, dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("\rfinished."), std::string::npos);
+    EXPECT_FALSE(fileExists("/dev/null.TGA"));
+    std::remove("/dev/null.TGA");
+}
+
+TEST(RunFileNameTest, MistypedOptionsAreStillRefused) {
+    std::string dir = withHeights(64, 40);
+    const std::string bannerAndUsage = runRdsgenProcess({"/?"}).out;
+    for (const char* option : {"/Rnd:5", "/tmp"}) {
+        ProcessResult r = runIn(dir, {option});
+        EXPECT_EQ(r.status, 1) << option;
+        EXPECT_EQ(r.err, std::string("ERROR: Unknown option: ") + option + "\n");
+        EXPECT_EQ(r.out, bannerAndUsage) << option;
+        EXPECT_FALSE(fileExists(dir + "/out.TGA")) << option;
+    }
 }
 
 TEST(RunOutputSafetyTest, InputIsNeverOverwritten) {
