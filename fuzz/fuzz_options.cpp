@@ -1,11 +1,18 @@
 // The command line: arbitrary arguments, one per input line, through the
 // parser, the conversion of every slot and the whole start of a run up to
 // the opening of the height image, which does not exist.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
 #include "fuzz_support.h"
+
+using namespace rdsgen;
 
 namespace {
 
@@ -30,20 +37,39 @@ void parseAndConvert(const std::vector<std::string>& args) {
     int refused = parseOptions(slots, kOptionTable, static_cast<int>(argv.size()), argv.data());
     fuzz::require(refused == 0 || refused == 1, "parser status");
     fuzz::require(slots.size() == kSlotCount, "slot count");
-    fuzz::resetRun();
+    Settings settings;
     for (std::string& slot : slots) {
-        Colour colour;
-        splitColour(readDecimal(slot.c_str()), colour);
+        splitColour(readDecimal(slot.c_str()));
         addDefaultExtension(slot, ".TGA", false);
     }
-    if (!slots[kSlotStret].empty()) parseStretch(slots[kSlotStret].data());
+    if (!slots[kSlotStret].empty()) parseStretch(slots[kSlotStret].data(), settings);
     programName(args[0].c_str());
+}
+
+// Runs the whole program in process on argument texts (the program name is
+// added): the input does not exist, so the status is 1 and no output file
+// is left behind.
+void runMissingInput(const std::vector<std::string>& args) {
+    std::vector<const char*> argv = {"rdsgen"};
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    const int status = runRdsgen(static_cast<int>(argv.size()), argv.data());
+    fuzz::require(status == 1, "a missing input ends the run with status 1");
+    struct stat info {};
+    fuzz::require(stat("out.tga", &info) != 0, "no output file after a failure");
 }
 
 }  // namespace
 
+// Runs in a new temporary directory, with standard output silenced (standard
+// error stays for libFuzzer: run with -close_fd_mask=2 to silence the
+// program's errors).
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::enterWorkDirectory();
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+                          "/rdsgen-fuzz-XXXXXX";
+    fuzz::require(mkdtemp(pattern.data()) != nullptr, "mkdtemp");
+    fuzz::require(chdir(pattern.c_str()) == 0, "chdir");
+    fuzz::require(std::freopen("/dev/null", "w", stdout) != nullptr, "silence stdout");
     return 0;
 }
 
@@ -66,7 +92,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (findInfoRequest(static_cast<int>(runArgv.size()), runArgv.data()) != InfoRequest::kNone) {
         return 0;
     }
-    int status = fuzz::runChecked(runArgs, "out.tga");
-    fuzz::require(status == 1, "a missing input ends the run with status 1");
+    runMissingInput(runArgs);
     return 0;
 }

@@ -1,62 +1,69 @@
-// The whole run, in process, on an arbitrary height image (or pattern image)
-// with one of a few fixed option lines. The first input byte chooses the
-// line; the rest is the image file. /Rand:1 keeps every run reproducible.
+// The whole engine, in memory, on an arbitrary height image (or pattern
+// image) with one of a few fixed settings. The first input byte chooses the
+// settings and the number of threads; the rest is the TARGA file. Every run
+// either is refused or writes exactly the header and the rows it promises.
 #include <cstdint>
-#include <string>
+#include <span>
 #include <vector>
 
 #include "fuzz_support.h"
 
 namespace {
 
-struct OptionLine {
-    bool asPattern;                   // the bytes are the pattern image
-    std::vector<std::string> options;
+struct Line {
+    bool asPattern;  // the bytes are the pattern image
+    void (*apply)(rdsgen::Settings&);
 };
 
-const std::vector<OptionLine>& optionLines() {
-    static const std::vector<OptionLine> lines = {
-        {false, {}},
-        {false, {"/PatT:3", "/NoRD", "/Hidden"}},
-        {false, {"/PatT:7", "/VInc", "/Double", "/CutOff", "/FocP:2"}},
-        {false, {"/PPos:3", "/PUse:90"}},
-        {true, {"/PatT:pattern.tga"}},
-        {true, {"/PatT:pattern.tga", "/NoRD", "/Stret:XYR", "/PSiz:P50"}},
-    };
-    return lines;
-}
+const Line kLines[] = {
+    {false, [](rdsgen::Settings&) {}},
+    {false, [](rdsgen::Settings& s) { s.PatT = 3, s.NoRD = 1, s.Hidden = 1; }},
+    {false, [](rdsgen::Settings& s) { s.PatT = 7, s.VInc = 1, s.Double = 1, s.CutOff = 1, s.FocP = 2; }},
+    {false, [](rdsgen::Settings& s) { s.PPos = 3, s.PUse = 90; }},
+    {true, [](rdsgen::Settings& s) { s.PatT = 0; }},
+    {true, [](rdsgen::Settings& s) {
+         s.PatT = 0, s.NoRD = 1, s.StretA = 0, s.StretX = 1, s.StretY = 1, s.PSiz = 50, s.psizGiven = true;
+     }},
+};
+constexpr std::size_t kLineCount = sizeof kLines / sizeof kLines[0];
 
 // A fixed 40 x 30 grey height image (a raised square on a slope) used when
 // the fuzzed bytes are the pattern image.
-void writeFixedHeightImage() {
-    const int width = 40;
-    const int height = 30;
-    std::vector<std::uint8_t> file = {0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                      width, 0, height, 0, 8, 0x20};
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            bool square = x > 10 && x < 30 && y > 8 && y < 22;
-            file.push_back(static_cast<std::uint8_t>(square ? 200 : 4 * x));
+rdsgen::Image fixedHeightImage() {
+    rdsgen::Image image = rdsgen::makeImage(40, 30, rdsgen::PixelKind::kGrey8);
+    for (int y = 0; y < 30; ++y) {
+        for (int x = 0; x < 40; ++x) {
+            const bool square = x > 10 && x < 30 && y > 8 && y < 22;
+            image.pixels[static_cast<std::size_t>(y) * 40 + x] = static_cast<std::uint8_t>(square ? 200 : 4 * x);
         }
     }
-    fuzz::writeFile("heights.tga", file.data(), file.size());
+    return image;
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::enterWorkDirectory();
-    writeFixedHeightImage();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    const OptionLine& line = optionLines()[data[0] % optionLines().size()];
-    const char* imageName = line.asPattern ? "pattern.tga" : "in.tga";
-    fuzz::writeFile(imageName, data + 1, size - 1);
-    std::vector<std::string> args = {line.asPattern ? "heights.tga" : "in.tga", "out.tga", "/Rand:1"};
-    args.insert(args.end(), line.options.begin(), line.options.end());
-    fuzz::runChecked(args, "out.tga");
+    const Line& line = kLines[data[0] % kLineCount];
+    rdsgen::Image image;
+    if (!rdsgen::readTga(std::span<const std::uint8_t>(data + 1, size - 1), image)) return 0;
+    static const rdsgen::Image heights = fixedHeightImage();
+
+    rdsgen::Settings settings;
+    line.apply(settings);
+    rdsgen::RowGeometry geometry;
+    unsigned warnings = 0;
+    const rdsgen::Image& height = line.asPattern ? heights : image;
+    const rdsgen::Image* pattern = line.asPattern ? &image : nullptr;
+    if (!rdsgen::prepareStereogram(settings, height, pattern, geometry, warnings)) return 0;
+
+    rdsgen::RenderOptions options;
+    options.threads = data[0] / kLineCount % 2 + 1;
+    fuzz::CountingSink sink;
+    const rdsgen::Status status =
+        rdsgen::renderStereogram(settings, geometry, height, pattern, options, sink.rowSink(), {});
+    fuzz::require(static_cast<bool>(status), "a prepared run completes");
+    const std::size_t pixels = static_cast<std::size_t>(geometry.outputWidth) * geometry.outputHeight;
+    fuzz::require(sink.bytes == 18 + pixels * (geometry.outputGrey ? 1 : 3), "output complete");
     return 0;
 }

@@ -18,6 +18,7 @@
 
 namespace fs = std::filesystem;
 
+namespace rdsgen {
 namespace {
 
 fs::path outputDirectory() {
@@ -37,18 +38,14 @@ std::vector<std::uint8_t> readBytes(const fs::path& path) {
 }
 
 // Reads a generated file through the program's reader.
-TgaImage readWithRdsgen(const fs::path& path) {
-    TgaImage image;
-    image.stream = std::fopen(path.c_str(), "rb");
-    EXPECT_NE(image.stream, nullptr) << path;
-    if (image.stream == nullptr) return image;
-    EXPECT_EQ(readTga(image, true), 0) << path;
-    std::fclose(image.stream);
-    image.stream = nullptr;
+Image readWithRdsgen(const fs::path& path) {
+    Image image;
+    const Status status = loadImageFile(path.c_str(), image);
+    EXPECT_EQ(status.code, StatusCode::kOk) << path << ": " << statusText(status);
     return image;
 }
 
-std::uint8_t at(const TgaImage& image, int x, int y) {
+std::uint8_t at(const Image& image, int x, int y) {
     return image.pixels[static_cast<std::size_t>(y) * image.rowBytes + x];
 }
 
@@ -70,9 +67,9 @@ TEST_F(MakeHeightmapsTest, EveryShapeIsAnUncompressedGreyTopFirstTarga) {
         const std::uint8_t header[18] = {0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 160, 0, 120, 0, 8, 0x20};
         EXPECT_TRUE(std::equal(header, header + 18, bytes.begin())) << shape;
 
-        TgaImage image = readWithRdsgen(dir / (std::string(shape) + ".tga"));
-        EXPECT_EQ(image.imageType, 3);
-        EXPECT_EQ(image.greyBytes, 1);
+        Image image = readWithRdsgen(dir / (std::string(shape) + ".tga"));
+        ASSERT_NE(image.pixels, nullptr) << shape;
+        EXPECT_EQ(image.kind, PixelKind::kGrey8);
         EXPECT_EQ(image.width, 160);
         EXPECT_EQ(image.height, 120);
         // The border is background except for the ramp, which spans the image.
@@ -83,27 +80,27 @@ TEST_F(MakeHeightmapsTest, EveryShapeIsAnUncompressedGreyTopFirstTarga) {
 }
 
 TEST_F(MakeHeightmapsTest, ShapesHaveTheirForm) {
-    TgaImage dome = readWithRdsgen(dir / "dome.tga");
+    Image dome = readWithRdsgen(dir / "dome.tga");
     EXPECT_GE(at(dome, 80, 60), 250);
     EXPECT_GT(at(dome, 80, 60), at(dome, 100, 60));
     EXPECT_GT(at(dome, 100, 60), at(dome, 120, 60));
 
-    TgaImage torus = readWithRdsgen(dir / "torus.tga");
+    Image torus = readWithRdsgen(dir / "torus.tga");
     EXPECT_EQ(at(torus, 80, 60), 0);             // the hole
     EXPECT_GE(at(torus, 80 + 33, 60), 240);      // the ring's crest at 0.55 of 60 pixels
 
-    TgaImage ramp = readWithRdsgen(dir / "ramp.tga");
+    Image ramp = readWithRdsgen(dir / "ramp.tga");
     EXPECT_EQ(at(ramp, 5, 0), 0);
     EXPECT_EQ(at(ramp, 5, 119), 255);
     for (int y = 1; y < 120; ++y) EXPECT_GE(at(ramp, 5, y), at(ramp, 5, y - 1));
 
     std::set<int> levels;
-    TgaImage terraces = readWithRdsgen(dir / "terraces.tga");
+    Image terraces = readWithRdsgen(dir / "terraces.tga");
     for (int y = 0; y < 120; ++y) levels.insert(at(terraces, 80, y));
     EXPECT_EQ(levels, (std::set<int>{0, 50, 100, 150, 200, 250}));
 
     std::set<int> textValues;
-    TgaImage text = readWithRdsgen(dir / "text.tga");
+    Image text = readWithRdsgen(dir / "text.tga");
     for (int i = 0; i < 160 * 120; ++i) textValues.insert(text.pixels[static_cast<std::size_t>(i)]);
     EXPECT_EQ(textValues, (std::set<int>{0, 200}));
 }
@@ -122,3 +119,4 @@ TEST(MakeHeightmapsArguments, RefusesBadSizesAndShapes) {
 }
 
 }  // namespace
+}  // namespace rdsgen

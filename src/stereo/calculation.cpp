@@ -24,6 +24,9 @@ namespace {
 // per thread), so memory does not grow with the image height.
 constexpr std::int64_t kInFlightBytes = std::int64_t{8} << 20;
 
+// Pixels of working rows handed to a worker at a time.
+constexpr std::int64_t kBatchPixels = std::int64_t{1} << 16;
+
 Status writeFailed() {
     Status status;
     status.code = StatusCode::kWriteFailed;
@@ -95,13 +98,16 @@ bool renderRowsHere(const Render& render, RowSource& source, RowWork& work) {
     return true;
 }
 
-// Rows on worker threads: a ring of RowWork slots; the calling thread fills
-// a slot's strip and seeds, a worker computes the row, and the calling
-// thread writes the slots back in row order.
+// Rows on worker threads, in batches of rows so that the hand-over costs
+// little next to the work: a ring of batches of RowWork slots; the calling
+// thread fills each slot's strip and seeds, a worker computes the batch, and
+// the calling thread writes the batches back in row order.
 class RowPool {
 public:
-    RowPool(const Render& render, std::vector<RowWork>& slots) : render_(render), slots_(slots) {
-        done_.assign(slots.size(), false);
+    RowPool(const Render& render, std::vector<RowWork>& slots, std::int32_t batchRows)
+        : render_(render), slots_(slots), batchRows_(batchRows),
+          ring_(static_cast<std::int32_t>(slots.size()) / batchRows) {
+        done_.assign(static_cast<std::size_t>(ring_), false);
     }
     ~RowPool() { stop(); }
 
@@ -118,28 +124,29 @@ public:
 
     bool renderRows(RowSource& source) {
         const std::int32_t rows = render_.geometry.inputHeight;
-        const std::int32_t ring = static_cast<std::int32_t>(slots_.size());
+        const std::int32_t batches = (rows + batchRows_ - 1) / batchRows_;
         std::int32_t next = 0;
-        for (std::int32_t y = 0; y < rows; ++y) {
-            while (next < rows && next - y < ring) {
-                RowWork& work = slots_[static_cast<std::size_t>(next % ring)];
-                source.prepare(render_, work, next);
+        for (std::int32_t b = 0; b < batches; ++b) {
+            for (; next < batches && next - b < ring_; ++next) {
+                for (std::int32_t y = next * batchRows_; y < rowsEnd(next); ++y) {
+                    source.prepare(render_, slot(y), y);
+                }
                 {
                     std::lock_guard lock(mutex_);
-                    queue_.push_back(next % ring);
+                    queue_.push_back(next);
                 }
                 workReady_.notify_one();
-                ++next;
             }
-            const std::size_t slot = static_cast<std::size_t>(y % ring);
             {
                 std::unique_lock lock(mutex_);
-                rowDone_.wait(lock, [&] { return done_[slot]; });
-                done_[slot] = false;
+                rowDone_.wait(lock, [&] { return done_[static_cast<std::size_t>(b % ring_)]; });
+                done_[static_cast<std::size_t>(b % ring_)] = false;
             }
-            const bool written = render_.writeRow(slots_[slot].output);
-            if (y % 8 == 0) render_.report(Stage::kRows, y, rows);
-            if (!written) return false;
+            for (std::int32_t y = b * batchRows_; y < rowsEnd(b); ++y) {
+                const bool written = render_.writeRow(slot(y).output);
+                if (y % 8 == 0) render_.report(Stage::kRows, y, rows);
+                if (!written) return false;
+            }
         }
         return true;
     }
@@ -156,20 +163,30 @@ public:
     }
 
 private:
+    std::int32_t rowsEnd(std::int32_t batch) const {
+        return std::min((batch + 1) * batchRows_, render_.geometry.inputHeight);
+    }
+    RowWork& slot(std::int32_t y) {
+        const std::int32_t batch = y / batchRows_ % ring_;
+        return slots_[static_cast<std::size_t>(batch * batchRows_ + y % batchRows_)];
+    }
+
     void work() {
         for (;;) {
-            std::size_t slot = 0;
+            std::int32_t batch = 0;
             {
                 std::unique_lock lock(mutex_);
                 workReady_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
                 if (stopping_) return;
-                slot = static_cast<std::size_t>(queue_.front());
+                batch = queue_.front();
                 queue_.pop_front();
             }
-            computeRow(render_.settings, render_.geometry, render_.heights, render_.depths, slots_[slot]);
+            for (std::int32_t y = batch * batchRows_; y < rowsEnd(batch); ++y) {
+                computeRow(render_.settings, render_.geometry, render_.heights, render_.depths, slot(y));
+            }
             {
                 std::lock_guard lock(mutex_);
-                done_[slot] = true;
+                done_[static_cast<std::size_t>(batch % ring_)] = true;
             }
             rowDone_.notify_one();
         }
@@ -177,6 +194,8 @@ private:
 
     const Render& render_;
     std::vector<RowWork>& slots_;
+    const std::int32_t batchRows_;
+    const std::int32_t ring_;
     std::vector<std::thread> workers_;
     std::mutex mutex_;
     std::condition_variable workReady_;
@@ -237,13 +256,19 @@ Status renderStereogram(const Settings& settings, const RowGeometry& geometry, c
     if (scan) progress.report(progress.context, Stage::kHeightsScaled, 0, rows);
     const Render render{settings, geometry, heights, pattern, depths, sink, progress};
 
-    // Workers only pay where there are rows to share.
+    // Workers only pay where there are rows to share. A batch holds about
+    // kBatchPixels pixels of rows; the ring holds two batches per thread and
+    // one more, within kInFlightBytes where rows are very wide.
     const std::int32_t threads = rows > 1 ? threadCount(options.threads) : 1;
     const std::int64_t perRow = std::max<std::int64_t>(rowWorkBytes(geometry), 1);
-    const std::int64_t ring = threads <= 1 ? 1
-                              : std::clamp<std::int64_t>(kInFlightBytes / perRow, 2 * std::int64_t{threads},
-                                                         4 * std::int64_t{threads});
-    std::vector<RowWork> slots(static_cast<std::size_t>(ring));
+    std::int64_t batchRows = std::clamp<std::int64_t>(kBatchPixels / std::max(geometry.rowPixels, 1), 1, 64);
+    std::int64_t ring = 2 * std::int64_t{threads} + 1;
+    if (ring * batchRows * perRow > kInFlightBytes) {
+        batchRows = std::max<std::int64_t>(kInFlightBytes / (ring * perRow), 1);
+        ring = std::max<std::int64_t>(std::min(ring, kInFlightBytes / perRow), 2);
+    }
+    if (threads <= 1) batchRows = ring = 1;
+    std::vector<RowWork> slots(static_cast<std::size_t>(ring * batchRows));
     for (RowWork& work : slots) {
         if (!allocateRowWork(geometry, work)) {
             Status status;
@@ -260,7 +285,7 @@ Status renderStereogram(const Settings& settings, const RowGeometry& geometry, c
     Random random(options.seed);
     RowSource source{PatternContext{settings, random}};
     bool written = false;
-    RowPool pool(render, slots);
+    RowPool pool(render, slots, static_cast<std::int32_t>(batchRows));
     if (threads > 1 && pool.start(threads)) {
         written = pool.renderRows(source);
         pool.stop();

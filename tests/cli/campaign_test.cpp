@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/test_support.h"
@@ -99,9 +100,10 @@ std::string directoryWith(const std::vector<std::uint8_t>& file) {
 }
 
 // Runs file as the height image and as the pattern image; both must keep
-// every promise and end with the expected status.
-void checkBothRoles(const std::vector<std::uint8_t>& file, int heightStatus, int patternStatus,
-                    const std::string& label) {
+// every promise and end with the expected status. Returns both results.
+std::pair<ProcessResult, ProcessResult> checkBothRoles(const std::vector<std::uint8_t>& file,
+                                                       int heightStatus, int patternStatus,
+                                                       const std::string& label) {
     std::string dir = directoryWith(file);
     Verdict asHeights = runChecked(dir, {"in.tga", kOutput, "/Rand:2"});
     EXPECT_TRUE(asHeights.ok) << label << ": " << asHeights.why;
@@ -109,6 +111,7 @@ void checkBothRoles(const std::vector<std::uint8_t>& file, int heightStatus, int
     EXPECT_TRUE(asPattern.ok) << label << " (pattern): " << asPattern.why;
     EXPECT_EQ(asHeights.result.status, heightStatus) << label;
     EXPECT_EQ(asPattern.result.status, patternStatus) << label << " (pattern)";
+    return {asHeights.result, asPattern.result};
 }
 
 // Fixture names and verdicts ("accept" or "refuse") from MANIFEST.md.
@@ -149,7 +152,10 @@ TEST(CampaignTest, FixtureListIsComplete) {
 
 TEST(CampaignTest, RefusedFixturesAreRefusedInBothRoles) {
     for (const std::string& name : fixturesWithVerdict("refuse")) {
-        checkBothRoles(readFileBytes(fixturePath(name)), 1, 1, name);
+        auto [asHeights, asPattern] = checkBothRoles(readFileBytes(fixturePath(name)), 1, 1, name);
+        // A refusal of the reader ends the progress text's line first.
+        EXPECT_NE(asHeights.out.find("Reading height (elevation) image...\n"), std::string::npos) << name;
+        EXPECT_NE(asPattern.out.find("Reading pattern image...\n"), std::string::npos) << name;
     }
 }
 

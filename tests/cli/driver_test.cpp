@@ -4,8 +4,11 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "engine/engine.h"
+#include "pattern/pattern.h"
 #include "support/test_support.h"
 
+namespace rdsgen {
 namespace {
 
 TEST(ProgramNameTest, LastPathComponentWithoutExtension) {
@@ -41,76 +44,77 @@ TEST(OutputSizeTest, DerivedFromInputAndOptions) {
     };
     const Case cases[] = {{0, 0, 1, 708, 496}, {1, 0, 2, 640, 480}, {0, 1, 1, 1416, 992},
                           {0, 0, 0, 708, 480}, {1, 1, 2, 1280, 960}};
+    const Image heights = makeImage(640, 480, PixelKind::kGrey8);
     for (const Case& c : cases) {
-        resetRunState();
-        run.heightImage.width = 640;
-        run.heightImage.height = 480;
+        Settings settings;
         settings.CutOff = c.cutOff;
         settings.Double = c.doubled;
         settings.FocP = c.focP;
-        EXPECT_EQ(outputWidth(), c.width);
-        EXPECT_EQ(outputHeight(), c.height);
+        RowGeometry geometry;
+        ASSERT_EQ(makeRowGeometry(settings, heights, nullptr, geometry).code, StatusCode::kOk);
+        EXPECT_EQ(geometry.outputWidth, c.width);
+        EXPECT_EQ(geometry.outputHeight, c.height);
     }
 }
 
 struct Decision {
     Settings flags;
-    std::string warnings;
+    unsigned warnings = 0;
 };
 
-Decision decide(int patternWidth, int patternHeight, bool psizGiven, int greyBytes = 1) {
-    run.heightImage.width = 640;
-    run.heightImage.height = 480;
-    run.heightImage.imageType = 3;
-    run.heightImage.greyBytes = static_cast<std::int16_t>(greyBytes);
-    run.patternImage.width = patternWidth;
-    run.patternImage.height = patternHeight;
-    testing::internal::CaptureStderr();
-    decidePatternImageStretch(psizGiven);
-    return {settings, testing::internal::GetCapturedStderr()};
+Decision decide(Settings settings, int patternWidth, int patternHeight, bool psizGiven,
+                PixelKind heightKind = PixelKind::kGrey8) {
+    settings.psizGiven = psizGiven;
+    const Image heights = makeImage(640, 480, heightKind);
+    const Image pattern = makeImage(patternWidth, patternHeight, PixelKind::kColour);
+    const unsigned warnings = decidePatternImageStretch(settings, heights, pattern);
+    return {settings, warnings};
 }
 
 TEST(PatternImageDecisionTest, AutomaticChoices) {
-    resetRunState();
-    Decision d = decide(80, 80, false);
+    Decision d = decide({}, 80, 80, false);
     EXPECT_EQ(d.flags.StretP, 1);
     EXPECT_EQ(d.flags.StretX, 0);
     EXPECT_EQ(d.flags.PSiz, 80);
     EXPECT_EQ(d.flags.PNarrow, 1);
 
-    resetRunState();
-    d = decide(80, 80, true);  // /PSiz:P68 given
+    d = decide({}, 80, 80, true);  // /PSiz:P68 given
     EXPECT_EQ(d.flags.StretP, 0);
     EXPECT_EQ(d.flags.StretX, 1);
     EXPECT_EQ(d.flags.StretR, 1);
     EXPECT_EQ(d.flags.PSiz, 68);
 
-    resetRunState();
-    d = decide(40, 300, false);
+    d = decide({}, 40, 300, false);
     EXPECT_EQ(d.flags.StretX, 1);
     EXPECT_EQ(d.flags.StretY, 1);
     EXPECT_EQ(d.flags.StretR, 0);
 
-    resetRunState();
-    d = decide(300, 300, false);
+    d = decide({}, 300, 300, false);
     EXPECT_EQ(d.flags.StretX + d.flags.StretY + d.flags.StretR + d.flags.StretP, 0);
     EXPECT_EQ(d.flags.PNarrow, 0);
     EXPECT_EQ(d.flags.PSiz, 68);
     EXPECT_EQ(d.flags.StretZ, 0);
-    EXPECT_EQ(d.warnings, "");
+    EXPECT_EQ(d.warnings, 0u);
 
-    resetRunState();
-    d = decide(300, 300, false, 2);
+    d = decide({}, 300, 300, false, PixelKind::kGrey16);
     EXPECT_EQ(d.flags.StretZ, 1);
 }
 
 TEST(PatternImageDecisionTest, NarrowImageWithoutAutomaticModeWarns) {
-    resetRunState();
+    Settings settings;
     settings.StretA = 0;
     settings.StretY = 1;
-    Decision d = decide(50, 50, false);
+    Decision d = decide(settings, 50, 50, false);
     EXPECT_EQ(d.flags.StretX, 1);
-    EXPECT_EQ(d.warnings,
+    EXPECT_EQ(d.warnings, kWarnStretchXAssumed);
+
+    // The run prints the warning on standard error and goes on.
+    std::string dir = temporaryDirectory();
+    writeFileBytes(dir + "/heights.TGA", greyTga(64, 40, std::vector<std::uint8_t>(64 * 40, 100)));
+    writeFileBytes(dir + "/pattern.TGA", greyTga(50, 50, std::vector<std::uint8_t>(50 * 50, 7)));
+    ProcessResult r = runRdsgenProcess({"heights", "out", "/PatT:pattern", "/Stret:Y", "/Rand:1"}, dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err,
               "WARNING: Pattern input image too small in width. Stretching option 'X' assumed.\n");
 }
 
@@ -189,3 +193,4 @@ TEST(RunProcessTest, MissingInputFileIsReported) {
 }
 
 }  // namespace
+}  // namespace rdsgen

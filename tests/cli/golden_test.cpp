@@ -1,8 +1,9 @@
 // Golden hashes: whole output files of the real executable for fixed seeds,
 // over every pattern type and the options that change the synthesis. They
 // protect the exact output while the code is changed or optimised. The
-// random dots come from the C library's rand, so the recorded hashes hold for
-// the C library they were recorded with (glibc).
+// random dots come from the program's own generator, so the hashes hold on
+// every platform, and for any number of worker threads: every case is run
+// with RDSGEN_THREADS as inherited and set to 1, 2, 3 and 8.
 //
 // To re-record after a deliberate change of output, run
 //   RDSGEN_GOLDEN_PRINT=1 ./test_cli --gtest_filter='Golden*'
@@ -151,19 +152,26 @@ TEST(GoldenOutputTest, OutputFilesMatchRecordedHashes) {
     writeFileBytes(dir + "/dome24.tga", colourDomeTga(97, 61));
     writeFileBytes(dir + "/pattern.tga", patternTga(40, 50));
 
+    // "": RDSGEN_THREADS as inherited (normally unset: every online core).
+    const std::vector<std::string> threadCounts = {"", "1", "2", "3", "8"};
     std::vector<std::uint64_t> hashes;
     bool allMatch = true;
     for (const GoldenCase& c : kGoldenCases) {
         std::vector<std::string> args = {c.input, "out.tga"};
         args.insert(args.end(), c.options.begin(), c.options.end());
-        ProcessResult result = runRdsgenProcess(args, dir);
-        ASSERT_EQ(result.status, 0) << describe(c) << "\n" << result.err;
-        std::uint64_t hash = fnv1a64(readFileBytes(dir + "/out.tga"));
-        hashes.push_back(hash);
-        if (hash != c.hash) {
-            allMatch = false;
-            ADD_FAILURE() << describe(c) << ": hash 0x" << std::hex << hash << ", recorded 0x"
-                          << c.hash;
+        for (const std::string& threads : threadCounts) {
+            std::vector<std::string> environment;
+            if (!threads.empty()) environment.push_back("RDSGEN_THREADS=" + threads);
+            ProcessResult result = runRdsgenProcess(args, dir, 0, environment);
+            ASSERT_EQ(result.status, 0) << describe(c) << "\n" << result.err;
+            std::uint64_t hash = fnv1a64(readFileBytes(dir + "/out.tga"));
+            if (threads.empty()) hashes.push_back(hash);
+            if (hash != c.hash) {
+                allMatch = false;
+                ADD_FAILURE() << describe(c) << " (RDSGEN_THREADS "
+                              << (threads.empty() ? "as inherited" : threads) << "): hash 0x" << std::hex
+                              << hash << ", recorded 0x" << c.hash;
+            }
         }
     }
     if (!allMatch || std::getenv("RDSGEN_GOLDEN_PRINT") != nullptr) printTable(kGoldenCases, hashes);

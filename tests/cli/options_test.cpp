@@ -5,6 +5,7 @@
 
 #include "cli/cli.h"
 
+namespace rdsgen {
 namespace {
 
 struct Parsed {
@@ -178,3 +179,4 @@ TEST(ParseOptionsTest, LongArgumentsAreKeptWhole) {
 }
 
 }  // namespace
+}  // namespace rdsgen

@@ -129,6 +129,30 @@ TEST(RunRefusalTest, EmptyPatternImageIsRefused) {
     EXPECT_FALSE(fileExists(dir + "/out.TGA"));
 }
 
+// Each image is read behind a progress text that is blanked afterwards; a
+// refusal of the reader ends the text's line first.
+TEST(RunLoadTest, ProgressTextsAndReaderRefusals) {
+    const std::string blank = "\r" + std::string(67, ' ') + "\r";
+    const std::string heightsText = "Reading height (elevation) image...";
+    const std::string patternText = "Reading pattern image...";
+    std::string dir = withHeights(64, 40);
+    writeFileBytes(dir + "/pattern.TGA", greyTga(30, 30, std::vector<std::uint8_t>(900, 7)));
+    writeFileBytes(dir + "/bad.TGA", {0, 0, 9});
+    ProcessResult r = runIn(dir, {"/PatT:pattern", "/Rand:1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(heightsText + blank + patternText + blank), std::string::npos);
+
+    const std::string refusal = "ERROR: Can't read TARGA image type 9 (compressed image)\n";
+    r = runIn(dir, {"/PatT:bad"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, refusal);
+    EXPECT_NE(r.out.find(heightsText + blank + patternText + "\n" + blank), std::string::npos);
+    r = runRdsgenProcess({"bad", "out"}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, refusal);
+    EXPECT_NE(r.out.find(heightsText + "\n" + blank), std::string::npos);
+}
+
 TEST(RunFileNameTest, AbsoluteNamesAndNamesAfterDoubleDash) {
     std::string dir = withHeights(64, 40);
     writeFileBytes(dir + "/pattern.tga", greyTga(30, 30, std::vector<std::uint8_t>(900, 7)));

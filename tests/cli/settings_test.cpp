@@ -4,8 +4,8 @@
 #include <string>
 
 #include "cli/cli.h"
-#include "support/test_support.h"
 
+namespace rdsgen {
 namespace {
 
 struct StretchResult {
@@ -14,10 +14,10 @@ struct StretchResult {
 };
 
 StretchResult stretch(const std::string& letters) {
-    resetRunState();
+    Settings settings;
     std::string text = letters;
     testing::internal::CaptureStdout();
-    parseStretch(text.data());
+    parseStretch(text.data(), settings);
     return {settings, testing::internal::GetCapturedStdout()};
 }
 
@@ -43,8 +43,7 @@ TEST(SplitColourTest, RedGreenBlueFromDigits) {
                           {999999999, 999, 999, 999}, {90060255, 90, 60, 255}, {-1, 0, 0, -1},
                           {-1002003, -1, -2, -3}};
     for (const Case& c : cases) {
-        Colour colour;
-        splitColour(c.number, colour);
+        Colour colour = splitColour(c.number);
         EXPECT_EQ(colour.red, c.red) << c.number;
         EXPECT_EQ(colour.green, c.green) << c.number;
         EXPECT_EQ(colour.blue, c.blue) << c.number;
@@ -102,10 +101,10 @@ TEST(ParseStretchTest, ConflictsClearOneFlag) {
 }
 
 TEST(ParseStretchTest, ZIsNeverCleared) {
-    resetRunState();
+    Settings settings;
     settings.StretZ = 1;
     std::string text = "x";
-    parseStretch(text.data());
+    parseStretch(text.data(), settings);
     EXPECT_EQ(settings.StretZ, 1);
     StretchResult r = stretch("z");
     EXPECT_EQ(r.flags.StretZ, 1);
@@ -139,3 +138,4 @@ TEST(UsageTest, TwentyLinesWithTheDefaults) {
 }
 
 }  // namespace
+}  // namespace rdsgen

@@ -7,41 +7,43 @@
 #include <map>
 #include <string>
 
+#include "image/image.h"
 #include "support/test_support.h"
 
+namespace rdsgen {
 namespace {
 
 struct ReadResult {
-    int status = -1;
-    std::string out, err;
-    TgaImage image;
+    Status status;
+    Image image;
 };
 
-ReadResult readFile(const std::string& path, bool keepGrey = true) {
+// Reads a file as the program does: whole, keeping the block as the pixels.
+ReadResult readFile(const std::string& path) {
     ReadResult r;
-    r.image.stream = std::fopen(path.c_str(), "rb");
-    if (r.image.stream == nullptr) return r;
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    r.status = readTga(r.image, keepGrey);
-    r.err = testing::internal::GetCapturedStderr();
-    r.out = testing::internal::GetCapturedStdout();
-    std::fclose(r.image.stream);
+    r.status = loadImageFile(path.c_str(), r.image);
     return r;
 }
 
 ReadResult readBytes(const std::vector<std::uint8_t>& bytes) {
-    std::string path = temporaryDirectory() + "/image.tga";
-    writeFileBytes(path, bytes);
-    return readFile(path);
+    ReadResult r;
+    r.status = readTga(bytes, r.image);
+    return r;
 }
 
-// The pixel block, rows top first, or bottom first when flip is set.
-std::vector<std::uint8_t> pixelsOf(const TgaImage& image, bool flip = false) {
+// The pixel block, rows top first, or bottom first when flip is set; with
+// widen, as the pattern image reads it (copyPatternRow: 3 bytes per pixel).
+std::vector<std::uint8_t> pixelsOf(const Image& image, bool flip = false, bool widen = false) {
     std::vector<std::uint8_t> result;
+    std::vector<std::uint8_t> wide(3 * std::size_t(image.width));
     for (std::int32_t i = 0; i < image.height; ++i) {
-        const std::uint8_t* row = image.pixels.get() + std::size_t(flip ? image.height - 1 - i : i) * image.rowBytes;
-        result.insert(result.end(), row, row + image.rowBytes);
+        const std::int32_t r = flip ? image.height - 1 - i : i;
+        if (widen) {
+            copyPatternRow(image, r, wide.data());
+            result.insert(result.end(), wide.begin(), wide.end());
+        } else {
+            result.insert(result.end(), imageRow(image, r), imageRow(image, r) + image.rowBytes);
+        }
     }
     return result;
 }
@@ -80,30 +82,35 @@ std::string quoted(const std::string& text) {
     return text.substr(open + 1, close - open - 1);
 }
 
+// Every fixture is read from its file and decoded from its bytes in memory;
+// both ways must agree.
 TEST(TgaFixtures, AcceptedFilesLoadAndRefusedFilesGiveTheirMessage) {
     int accepted = 0;
     for (const auto& f : manifest()) {
         SCOPED_TRACE(f[0]);
         ReadResult r = readFile(fixturePath(f[0]));
+        ReadResult inMemory = readBytes(readFileBytes(fixturePath(f[0])));
+        EXPECT_EQ(inMemory.status.code, r.status.code);
         if (f[12] == "refuse") {
             std::string message = quoted(f[13]);
             ASSERT_FALSE(message.empty());
-            EXPECT_EQ(r.status, 1);
-            EXPECT_EQ(r.out, "\n");
-            EXPECT_EQ(r.err, "ERROR: " + message + "\n");
+            EXPECT_NE(r.status.code, StatusCode::kOk);
+            EXPECT_EQ(statusText(r.status), message);
             EXPECT_EQ(r.image.pixels, nullptr);
+            EXPECT_EQ(inMemory.image.pixels, nullptr);
             continue;
         }
         const int width = std::stoi(f[5]), height = numberAfter(f[5], "× ");
         ASSERT_GT(height, 0);
-        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(r.status.code, StatusCode::kOk) << statusText(r.status);
         ++accepted;
         int type = std::stoi(f[4]), greyBytes = type == 3 ? std::stoi(f[6]) / 8 : 0;
-        EXPECT_EQ(r.image.imageType, type);
+        EXPECT_EQ(r.image.kind, type == 3 ? static_cast<PixelKind>(greyBytes) : PixelKind::kColour);
         EXPECT_EQ(r.image.width, width);
         EXPECT_EQ(r.image.height, height);
-        EXPECT_EQ(r.image.greyBytes, greyBytes);
         EXPECT_EQ(r.image.rowBytes, r.image.width * (greyBytes == 0 ? 3 : greyBytes));
+        EXPECT_EQ(inMemory.image.kind, r.image.kind);
+        EXPECT_TRUE(pixelsOf(inMemory.image) == pixelsOf(r.image));
     }
     EXPECT_GT(accepted, 90);
 }
@@ -124,14 +131,16 @@ TEST(TgaFixtures, SamePictureDecodesAlike) {
     for (const auto& f : rows) {
         if (f[12] != "accept" || f[14].rfind("the picture", 0) != 0 || !reference.count(f[1])) continue;
         SCOPED_TRACE(f[0]);
-        std::vector<std::uint8_t> expected = pixelsOf(readFile(fixturePath(reference[f[1]]), false).image);
-        ReadResult r = readFile(fixturePath(f[0]), f[14].find("precision") != std::string::npos);
-        std::vector<std::uint8_t> actual = pixelsOf(r.image, f[14] == "the picture upside down");
+        const Image picture = readFile(fixturePath(reference[f[1]])).image;
+        std::vector<std::uint8_t> expected = pixelsOf(picture, false, true);
+        ReadResult r = readFile(fixturePath(f[0]));
+        const bool kept = f[14].find("precision") != std::string::npos;
+        std::vector<std::uint8_t> actual = pixelsOf(r.image, f[14] == "the picture upside down", !kept);
         int tolerance = std::max(numberAfter(f[14], "max channel difference "), 0);
         const int highByteTolerance = numberAfter(f[14], "high byte within ");
         if (highByteTolerance >= 0) {
             // Keep the high byte of each kept grey pixel, as three bytes.
-            const std::size_t bytes = std::size_t(r.image.greyBytes);
+            const std::size_t bytes = std::size_t(pixelBytes(r.image.kind));
             ASSERT_GE(bytes, 2u);
             std::vector<std::uint8_t> high;
             for (std::size_t i = bytes - 1; i < actual.size(); i += bytes) high.insert(high.end(), 3, actual[i]);
@@ -167,8 +176,8 @@ TEST(TgaRead, ColourMapLookUpStaysInsideTheMap) {
 
 // Files cut inside each reading step; none may be accepted or keep a block.
 TEST(TgaRead, TruncatedFilesAreRefused) {
-    const std::string endOfFile = "ERROR: Unexpected end of file in TARGA image.\n";
-    const std::string noType = "ERROR: Can't read TARGA image type -1 (compressed image)\n";
+    const std::string endOfFile = "Unexpected end of file in TARGA image.";
+    const std::string noType = "Can't read TARGA image type -1 (compressed image)";
     TgaLayout layout;
     layout.idLength = 5;
     layout.colourMapType = 1;
@@ -179,14 +188,14 @@ TEST(TgaRead, TruncatedFilesAreRefused) {
     layout.height = 3;
     layout.pixels.assign(15, 9);
     const std::vector<std::uint8_t> whole = buildTga(layout);
-    ASSERT_EQ(readBytes(whole).status, 0);
+    ASSERT_EQ(readBytes(whole).status.code, StatusCode::kOk);
     // 20: inside the ID; 30: inside the colour map; the last: inside the pixels.
     for (std::size_t length : {std::size_t{0}, std::size_t{2}, std::size_t{3}, std::size_t{10},
                                std::size_t{17}, std::size_t{20}, std::size_t{30}, whole.size() - 1}) {
         SCOPED_TRACE(length);
         ReadResult r = readBytes(std::vector<std::uint8_t>(whole.begin(), whole.begin() + length));
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, length < 3 ? noType : endOfFile);
+        EXPECT_EQ(r.status.code, length < 3 ? StatusCode::kTgaCompressed : StatusCode::kTgaEndOfFile);
+        EXPECT_EQ(statusText(r.status), length < 3 ? noType : endOfFile);
         EXPECT_EQ(r.image.pixels, nullptr);
     }
     // The missing entry-size byte is found before the colour-map length is tested.
@@ -194,7 +203,7 @@ TEST(TgaRead, TruncatedFilesAreRefused) {
     longMap.mapLength = 300;
     std::vector<std::uint8_t> seven = buildTga(longMap);
     seven.resize(7);
-    EXPECT_EQ(readBytes(seven).err, endOfFile);
+    EXPECT_EQ(statusText(readBytes(seven).status), endOfFile);
     // A huge claim in a tiny file is refused before any allocation or reading.
     TgaLayout huge;
     huge.imageType = 2;
@@ -202,43 +211,35 @@ TEST(TgaRead, TruncatedFilesAreRefused) {
     huge.width = huge.height = 65535;
     huge.pixels.assign(100, 1);
     auto begin = std::chrono::steady_clock::now();
-    EXPECT_EQ(readBytes(buildTga(huge)).err, endOfFile);
+    EXPECT_EQ(statusText(readBytes(buildTga(huge)).status), endOfFile);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(1));
 }
 
-TEST(LoadImage, ProgressTextsRowsAndFailures) {
-    const std::string blank = "\r" + std::string(67, ' ') + "\r";
+// Rows read back as stored (the height image) and widened (the pattern
+// image), and the failures of loading a file.
+TEST(LoadImageFile, RowsAndFailures) {
     std::string path = temporaryDirectory() + "/h.tga";
     writeFileBytes(path, greyTga(2, 2, {1, 2, 3, 4}));
-    for (bool heightImage : {true, false}) {
-        TgaImage image;
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(loadImage(image, path.c_str(), heightImage), 0);
-        std::string text = heightImage ? "Reading height (elevation) image..." : "Reading pattern image...";
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), text + blank);
-        std::vector<std::uint8_t> row(std::size_t(image.rowBytes)), expected = {3, 4};
-        if (!heightImage) expected = {3, 3, 3, 4, 4, 4};
-        copyImageRow(image, row.data(), 1);
-        EXPECT_EQ(row, expected);
-    }
+    ReadResult r = readFile(path);
+    ASSERT_EQ(r.status.code, StatusCode::kOk);
+    EXPECT_EQ(std::vector<std::uint8_t>(imageRow(r.image, 1), imageRow(r.image, 1) + r.image.rowBytes),
+              (std::vector<std::uint8_t>{3, 4}));
+    std::vector<std::uint8_t> row(6);
+    copyPatternRow(r.image, 1, row.data());
+    EXPECT_EQ(row, (std::vector<std::uint8_t>{3, 3, 3, 4, 4, 4}));
+
     writeFileBytes(path, {0, 0, 9});
-    std::string missing = temporaryDirectory() + "/missing.tga";
-    TgaImage image;
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(loadImage(image, path.c_str(), false), 1);
-    EXPECT_EQ(loadImage(image, missing.c_str(), false), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "ERROR: Can't read TARGA image type 9 (compressed image)\n"
-              "ERROR: Can't open input file '" + missing + "'.\n");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Reading pattern image...\n" + blank);
+    r = readFile(path);
+    EXPECT_EQ(r.status.code, StatusCode::kTgaCompressed);
+    EXPECT_EQ(statusText(r.status), "Can't read TARGA image type 9 (compressed image)");
+    EXPECT_EQ(r.image.pixels, nullptr);
+    EXPECT_EQ(readFile(temporaryDirectory() + "/missing.tga").status.code, StatusCode::kCantOpenFile);
 }
 
-}  // namespace
-
-// Large top-first images held as stored are mapped from the file; they must
-// read exactly like the same picture stored bottom first, ID and colour map
-// before the pixels included, and stay valid after the file is closed.
+// Large images held as stored keep the file's block (mapped memory from
+// 1 MiB on) as their pixels, the ID and colour map before the pixels
+// included; rows stored bottom first are turned over in place. Read from a
+// file or decoded from memory, either row order gives the same picture.
 TEST(TgaReader, LargeImagesReadAlikeWhateverTheRowOrder) {
     struct Case {
         int type, depth, width, height;
@@ -260,7 +261,7 @@ TEST(TgaReader, LargeImagesReadAlikeWhateverTheRowOrder) {
         layout.height = c.height;
         layout.pixelDepth = c.depth;
         layout.pixels = picture;
-        ReadResult top = readBytes(buildTga(layout));
+        const std::vector<std::uint8_t> topFirst = buildTga(layout);
 
         layout.descriptor = 0;
         layout.pixels.clear();
@@ -268,12 +269,22 @@ TEST(TgaReader, LargeImagesReadAlikeWhateverTheRowOrder) {
             layout.pixels.insert(layout.pixels.end(), picture.begin() + r * rowBytes,
                                  picture.begin() + (r + 1) * rowBytes);
         }
-        ReadResult bottom = readBytes(buildTga(layout));
+        const std::vector<std::uint8_t> bottomFirst = buildTga(layout);
 
-        ASSERT_EQ(top.status, 0);
-        ASSERT_EQ(bottom.status, 0);
-        EXPECT_EQ(top.image.rowBytes, static_cast<std::int32_t>(rowBytes));
-        EXPECT_TRUE(pixelsOf(top.image) == picture);
-        EXPECT_TRUE(pixelsOf(bottom.image) == picture);
+        const std::string path = temporaryDirectory() + "/large.tga";
+        for (const std::vector<std::uint8_t>* file : {&topFirst, &bottomFirst}) {
+            SCOPED_TRACE(file == &topFirst ? "top first" : "bottom first");
+            writeFileBytes(path, *file);
+            ReadResult fromFile = readFile(path);
+            ReadResult inMemory = readBytes(*file);
+            ASSERT_EQ(fromFile.status.code, StatusCode::kOk);
+            ASSERT_EQ(inMemory.status.code, StatusCode::kOk);
+            EXPECT_EQ(fromFile.image.rowBytes, static_cast<std::int32_t>(rowBytes));
+            EXPECT_TRUE(pixelsOf(fromFile.image) == picture);
+            EXPECT_TRUE(pixelsOf(inMemory.image) == picture);
+        }
     }
 }
+
+}  // namespace
+}  // namespace rdsgen

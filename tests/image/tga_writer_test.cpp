@@ -1,4 +1,4 @@
-// Writing the output file: header, rows, CutOff, Double and write failures.
+// Writing the output file: header, finished rows, CutOff and write failures.
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -7,8 +7,11 @@
 
 #include <csignal>
 
+#include "engine/engine.h"
+#include "image/image.h"
 #include "support/test_support.h"
 
+namespace rdsgen {
 namespace {
 
 // A RowBuffer whose pixel i is blue i, green 100 + i, red 200 + i (mod 256).
@@ -22,39 +25,52 @@ std::vector<std::uint8_t> numberedRow(int pixels) {
     return row;
 }
 
-TgaImage outputRecord(int imageType, int width, int height) {
-    TgaImage image;
-    image.format = 1;
-    image.imageType = std::int16_t(imageType);
-    image.width = width;
-    image.height = height;
-    return image;
+// The geometry of a run over a grey height image of the given size.
+RowGeometry geometryFor(const Settings& settings, int inputWidth, int inputHeight) {
+    RowGeometry geometry;
+    const Image heights = makeImage(inputWidth, inputHeight, PixelKind::kGrey8);
+    EXPECT_EQ(makeRowGeometry(settings, heights, nullptr, geometry).code, StatusCode::kOk);
+    return geometry;
 }
 
-// Creates the file, writes `rows` copies of row and returns the file's bytes.
-std::vector<std::uint8_t> writeFile(TgaImage& image, std::vector<std::uint8_t> row, int rows = 1) {
+// Settings for an output of true colour or grey without a focus band.
+Settings outputSettings(bool trueColour) {
+    Settings settings;
+    settings.TrueOut = trueColour ? 1 : 0;
+    settings.FocP = 0;
+    return settings;
+}
+
+// Writes the header and `rows` finished copies of row through a FileSink
+// and returns the file's bytes.
+std::vector<std::uint8_t> writeFile(const RowGeometry& geometry, const std::vector<std::uint8_t>& row,
+                                    int rows = 1) {
     std::string path = temporaryDirectory() + "/out.tga";
-    EXPECT_EQ(openOutputTga(image, path.c_str()), 0);
-    for (int i = 0; i < rows; ++i) writeOutputRow(image, row.data());
-    EXPECT_EQ(std::fclose(image.stream), 0);
+    FileSink file;
+    EXPECT_TRUE(openFileSink(file, path.c_str()));
+    RowSink sink = fileRowSink(file);
+    const std::array<std::uint8_t, 18> header = tgaHeader(geometry);
+    EXPECT_TRUE(sink.write(sink.context, header.data(), header.size()));
+    for (int i = 0; i < rows; ++i) {
+        std::vector<std::uint8_t> buffer = row;  // finished in place
+        const std::uint8_t* finished = finishRow(geometry, buffer.data());
+        EXPECT_TRUE(sink.write(sink.context, finished, std::size_t(geometry.outputRowBytes)));
+    }
+    EXPECT_TRUE(closeFileSink(file));
     return readFileBytes(path);
 }
 
-class TgaWriter : public testing::Test {
-protected:
-    void SetUp() override { resetRunState(); }
-};
-
-TEST_F(TgaWriter, HeaderAndRowsWithoutPadding) {
-    TgaImage large = outputRecord(2, 640, 480);
+TEST(TgaWriter, HeaderAndRowsWithoutPadding) {
+    RowGeometry large = geometryFor(outputSettings(true), 640 - 68, 480);
     EXPECT_EQ(writeFile(large, {}, 0), (std::vector<std::uint8_t>{0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                                                   0x80, 0x02, 0xE0, 0x01, 0x18, 0x20}));
-    TgaImage colour = outputRecord(2, 301, 1);
+    RowGeometry colour = geometryFor(outputSettings(true), 301 - 68, 1);
+    ASSERT_EQ(colour.outputRowBytes, 3 * 301);
     std::vector<std::uint8_t> bytes = writeFile(colour, numberedRow(301));
     EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 18, bytes.end()), numberedRow(301));
 
     // Grey: type 3, depth 8, and the blue byte of each pixel.
-    TgaImage grey = outputRecord(3, 301, 1);
+    RowGeometry grey = geometryFor(outputSettings(false), 301 - 68, 1);
     bytes = writeFile(grey, numberedRow(301));
     ASSERT_EQ(bytes.size(), 18u + 301u);
     EXPECT_EQ(bytes[2], 3);
@@ -62,65 +78,77 @@ TEST_F(TgaWriter, HeaderAndRowsWithoutPadding) {
     for (int i = 0; i < 301; ++i) ASSERT_EQ(bytes[18 + i], std::uint8_t(i));
 }
 
-TEST_F(TgaWriter, CutOffAndDouble) {
+// CutOff skips the first half of the pattern width (at output resolution).
+TEST(TgaWriter, CutOffAndDouble) {
     struct Case {
         int PSiz, Double, firstPixel;
     };
     for (const Case& c : {Case{67, 0, 34}, Case{67, 1, 67}, Case{68, 0, 34}, Case{68, 1, 68}}) {
         SCOPED_TRACE(testing::Message() << "PSiz " << c.PSiz << " Double " << c.Double);
+        Settings settings = outputSettings(false);
         settings.CutOff = 1;
         settings.PSiz = c.PSiz;
         settings.Double = c.Double;
-        TgaImage image = outputRecord(3, 10, 1 + c.Double);
-        std::vector<std::uint8_t> bytes = writeFile(image, numberedRow(c.firstPixel + 10));
-        // Each written row: pixels firstPixel ... firstPixel + 9, twice with Double.
+        // Ten output pixels: a five-pixel input with Double.
+        RowGeometry geometry = geometryFor(settings, 10 / (1 + c.Double), 1);
+        ASSERT_EQ(geometry.outputRowBytes, 10);
+        std::vector<std::uint8_t> bytes = writeFile(geometry, numberedRow(c.firstPixel + 10));
         std::vector<std::uint8_t> expected;
-        for (int copy = 0; copy <= c.Double; ++copy) {
-            for (int k = 0; k < 10; ++k) expected.push_back(std::uint8_t(c.firstPixel + k));
-        }
+        for (int k = 0; k < 10; ++k) expected.push_back(std::uint8_t(c.firstPixel + k));
         EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 18, bytes.end()), expected);
     }
 }
 
-TEST_F(TgaWriter, RowWriteFailuresStopTheOutput) {
-    TgaImage image = outputRecord(2, 4, 1);
-    image.format = 0;  // nothing is written unless format is 1
-    EXPECT_EQ(writeFile(image, numberedRow(4)).size(), 18u);
-
-    TgaImage full = outputRecord(2, 1000, 1);
-    full.rowBytes = 3000;
-    full.stream = std::fopen("/dev/full", "wb");
-    ASSERT_NE(full.stream, nullptr);
+// After a failed write nothing more is taken, and closing reports the failure.
+TEST(TgaWriter, WriteFailuresStopTheOutput) {
+    RowGeometry geometry = geometryFor(outputSettings(true), 1000 - 68, 1);
+    FileSink full;
+    ASSERT_TRUE(openFileSink(full, "/dev/full"));
+    RowSink sink = fileRowSink(full);
+    const std::array<std::uint8_t, 18> header = tgaHeader(geometry);
+    EXPECT_FALSE(sink.write(sink.context, header.data(), header.size()));
     std::vector<std::uint8_t> row = numberedRow(1000);
-    for (int i = 0; i < 200 && full.format == 1; ++i) writeOutputRow(full, row.data());
-    EXPECT_EQ(full.format, 0);
-    std::fclose(full.stream);
+    for (int i = 0; i < 200; ++i) ASSERT_FALSE(sink.write(sink.context, row.data(), row.size())) << i;
+    EXPECT_TRUE(full.failed);
+    EXPECT_FALSE(closeFileSink(full));
 }
 
-// A device that refuses the header is reported but never removed.
-TEST_F(TgaWriter, HeaderWriteFailureOnADeviceKeepsTheDevice) {
+// A device that refuses the header is never removed.
+TEST(TgaWriter, HeaderWriteFailureOnADeviceKeepsTheDevice) {
     std::string link = temporaryDirectory() + "/full.tga";
     ASSERT_EQ(symlink("/dev/full", link.c_str()), 0);
-    TgaImage image = outputRecord(2, 4, 1);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(openOutputTga(image, link.c_str()), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR: Can't write output file '" + link + "'.\n");
+    RowGeometry geometry = geometryFor(outputSettings(true), 4, 1);
+    FileSink file;
+    ASSERT_TRUE(openFileSink(file, link.c_str()));
+    const std::array<std::uint8_t, 18> header = tgaHeader(geometry);
+    RowSink sink = fileRowSink(file);
+    EXPECT_FALSE(sink.write(sink.context, header.data(), header.size()));
+    EXPECT_FALSE(closeFileSink(file));
+    removePartialOutput(link.c_str());
     EXPECT_TRUE(fileExists(link));
 }
 
-// Under a 10-byte file-size limit the header cannot be written and the
-// partial file must be gone. A child process keeps the limit to itself.
-TEST_F(TgaWriter, HeaderWriteFailureRemovesTheFile) {
+// Under a 10-byte file-size limit the header cannot be written (the first
+// write is flushed at once) and the partial file must go. A child process
+// keeps the limit to itself.
+TEST(TgaWriter, HeaderWriteFailureRemovesTheFile) {
     std::string path = temporaryDirectory() + "/limited.tga";
+    RowGeometry geometry = geometryFor(outputSettings(true), 4, 1);
     std::fflush(nullptr);
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{10, 10};
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || !std::freopen("/dev/null", "w", stderr)) _exit(2);
-        TgaImage image = outputRecord(2, 4, 1);
-        _exit(openOutputTga(image, path.c_str()) == 1 ? 0 : 1);
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
+        FileSink file;
+        if (!openFileSink(file, path.c_str())) _exit(3);
+        const std::array<std::uint8_t, 18> header = tgaHeader(geometry);
+        RowSink sink = fileRowSink(file);
+        const bool written = sink.write(sink.context, header.data(), header.size());
+        const bool closed = closeFileSink(file);
+        removePartialOutput(path.c_str());
+        _exit(!written && !closed ? 0 : 1);
     }
     int status = 0;
     waitpid(child, &status, 0);
@@ -129,3 +157,4 @@ TEST_F(TgaWriter, HeaderWriteFailureRemovesTheFile) {
 }
 
 }  // namespace
+}  // namespace rdsgen

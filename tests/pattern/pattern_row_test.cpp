@@ -5,23 +5,27 @@
 #include <cstring>
 #include <string>
 
+#include "engine/engine.h"
 #include "pattern/pattern.h"
 #include "pattern/pattern_test_support.h"
 #include "support/test_support.h"
 
 namespace {
 
+using namespace rdsgen;
+
 constexpr int kP = 68;
 constexpr int kW = (5 * kP + 2) / 4;
 
-void generate(int type, std::uint8_t* pixels, int w, int row, PatternState& state) {
+void generate(PatternContext& context, int type, std::uint8_t* pixels, int w, int row,
+              PatternState& state) {
     switch (type) {
-        case 1: drawBlackWhiteDots(pixels, w); break;
-        case 2: drawStripes(pixels, w, row, state); break;
-        case 3: drawDashes(pixels, w, row, state); break;
-        case 4: drawFiveColourDots(pixels, w); break;
-        case 5: drawGradientDots(pixels, w); break;
-        default: drawDiscs(pixels, w, row, state, type == 6); break;
+        case 1: drawBlackWhiteDots(context, pixels, w); break;
+        case 2: drawStripes(context, pixels, w, row, state); break;
+        case 3: drawDashes(context, pixels, w, row, state); break;
+        case 4: drawFiveColourDots(context, pixels, w); break;
+        case 5: drawGradientDots(context, pixels, w); break;
+        default: drawDiscs(context, pixels, w, row, state, type == 6); break;
     }
 }
 
@@ -29,23 +33,26 @@ TEST(MakePatternRow, StripDrawsFirstThenSourceRowWithItsOwnState) {
     for (int type = 1; type <= 7; ++type) {
         for (int noRD : {0, 1}) {
             SCOPED_TRACE(testing::Message() << "PatT " << type << " NoRD " << noRD);
-            resetRunState();
-            settings.PatT = type;
-            settings.NoRD = noRD;
-            settings.DiffB = Colour{250, 100, 50};
-            run.heightImage.height = 4;
-            run.patternSourcePeriod = kW;
+            PatternRun run, want;
+            run.settings.PatT = type;
+            run.settings.NoRD = noRD;
+            run.settings.DiffB = Colour{250, 100, 50};
+            want.settings = run.settings;
+            Image heights = makeImage(40, 4, PixelKind::kGrey8);
+            RowGeometry geometry;
+            ASSERT_TRUE(makeRowGeometry(run.settings, heights, nullptr, geometry));
             PatternState made[2] = {}, expected[2] = {}, before{};
             std::memset(&made[1], 0x5a, sizeof before);
             before = made[1];
             Pixels strip(3 * kP), source(3 * kW, 0x33), stripWant(3 * kP), sourceWant = source;
             for (int row = 0; row < 4; ++row) {
-                std::srand(static_cast<unsigned>(row + 1));
-                makePatternRow(strip.data(), source.data(), made[0], made[1], row);
-                std::srand(static_cast<unsigned>(row + 1));
-                updateRowColours(row);
-                generate(type, stripWant.data(), kP, row, expected[0]);
-                if (noRD) generate(type, sourceWant.data(), kW, row, expected[1]);
+                run.random.reseed(static_cast<unsigned>(row + 1));
+                makePatternRow(run.context, geometry, nullptr, strip.data(), source.data(), made[0],
+                               made[1], row);
+                want.random.reseed(static_cast<unsigned>(row + 1));
+                want.context.colours = rowColours(want.settings, 4, row);
+                generate(want.context, type, stripWant.data(), kP, row, expected[0]);
+                if (noRD) generate(want.context, type, sourceWant.data(), kW, row, expected[1]);
                 EXPECT_EQ(strip, stripWant);
                 EXPECT_EQ(source, sourceWant);  // untouched without NoRD
             }
@@ -56,18 +63,14 @@ TEST(MakePatternRow, StripDrawsFirstThenSourceRowWithItsOwnState) {
 }
 
 // A pattern image whose pixel (x, y) holds x in blue and red (low, high) and y in green.
-void setPatternImage(int width, int height) {
-    TgaImage& image = run.patternImage;
-    image.width = width;
-    image.height = height;
-    image.rowBytes = 3 * width;
-    image.pixels = allocateBytes(static_cast<std::size_t>(3 * width * height));
+Image patternImage(int width, int height) {
+    Image image = makeImage(width, height, PixelKind::kColour);
     for (int i = 0; i < width * height; ++i) {
         image.pixels[3 * i] = static_cast<std::uint8_t>(i % width);
         image.pixels[3 * i + 1] = static_cast<std::uint8_t>(i / width);
         image.pixels[3 * i + 2] = static_cast<std::uint8_t>(i % width >> 8);
     }
-    run.patternSourceRow = allocateBytes(static_cast<std::size_t>(3 * (width + 1)));
+    return image;
 }
 
 struct ImageCase {
@@ -92,20 +95,25 @@ TEST(PatternImage, RowAndPixelMappings) {
     };
     for (const ImageCase& c : cases) {
         SCOPED_TRACE(testing::Message() << c.wp << "x" << c.hp << " row " << c.row);
-        resetRunState();
-        settings.PatT = 0;
-        settings.PSiz = c.p;
-        settings.StretX = c.stretX;
-        settings.StretY = c.stretY;
-        settings.StretR = c.stretR;
-        run.heightImage.height = c.h;
-        setPatternImage(c.wp, c.hp);
+        PatternRun run;
+        run.settings.PatT = 0;
+        run.settings.PSiz = c.p;
+        run.settings.StretX = c.stretX;
+        run.settings.StretY = c.stretY;
+        run.settings.StretR = c.stretR;
+        const Image heights = makeImage(100, c.h, PixelKind::kGrey8);
+        const Image image = patternImage(c.wp, c.hp);
+        RowGeometry geometry;
+        ASSERT_TRUE(makeRowGeometry(run.settings, heights, &image, geometry));
         PatternState unused{};
-        Pixels strip(3 * c.p + 3, 0xee);
-        std::uint8_t* source = run.patternSourceRow.get();
-        EXPECT_EQ(countDraws([&] { makePatternRow(strip.data(), source, unused, unused, c.row); }), 0);
-        const std::uint8_t* imageRow = run.patternImage.pixels.get() + 3 * c.wp * c.imageRow;
-        EXPECT_EQ(std::memcmp(source, imageRow, 3 * c.wp), 0);
+        Pixels strip(3 * c.p + 3, 0xee), source(3 * (geometry.sourcePeriod + 1));
+        auto make = [&] {
+            makePatternRow(run.context, geometry, &image, strip.data(), source.data(), unused,
+                           unused, c.row);
+        };
+        EXPECT_EQ(countDraws(run.random, make), 0);
+        const std::uint8_t* imageRow = image.pixels.get() + 3 * c.wp * c.imageRow;
+        EXPECT_EQ(std::memcmp(source.data(), imageRow, 3 * c.wp), 0);
         for (auto [k, x] : c.pixels) {
             EXPECT_EQ(rgb(strip, k), (Rgb{x >> 8, c.imageRow, x & 255})) << k;
         }

@@ -3,40 +3,56 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "engine/engine.h"
+#include "pattern/pattern.h"
 #include "stereo/stereo.h"
 #include "support/test_support.h"
 
 namespace {
 
-// A run at scale factor 1, pattern width P, input width N; pixel x holds colour x.
-void setUpRow(std::int32_t P, std::int32_t N, std::int32_t pPos, std::vector<std::int32_t> sep) {
-    resetRunState();
-    settings.PSiz = P;
-    settings.PPos = pPos;
-    run.heightImage.width = N;
-    run.rowBuffer = allocateBytes(static_cast<std::size_t>(N + P + 1) * 3);
-    run.separationBuffer = allocateBytes(static_cast<std::size_t>(N + 1) * 4);
-    for (std::int32_t x = 0; x < N + P; ++x) std::memset(run.rowBuffer.get() + 3 * x, x, 3);
+// One row of a run: its settings, geometry and work.
+struct Row {
+    rdsgen::Settings settings;
+    rdsgen::RowGeometry geometry;
+    rdsgen::RowWork work;
+
+    std::int32_t pixelAt(std::int32_t x) const { return work.row[3 * x]; }
+
+    std::string lettersOf(std::int32_t count) const {
+        std::string text;
+        for (std::int32_t x = 0; x < count; ++x) text += static_cast<char>(pixelAt(x));
+        return text;
+    }
+
+    void putLetters(std::int32_t first, const std::string& letters) {
+        for (std::size_t k = 0; k < letters.size(); ++k) std::memset(work.row.get() + 3 * (first + k), letters[k], 3);
+    }
+};
+
+// A row of pattern width P and input width N at working resolution (scale 1,
+// or 4 with VInc and Double for rows wider than an image can be), the
+// separations sep with its last value repeated; pixel x holds colour x. A
+// pattern image makes PatT 0, its width the pattern source period.
+Row setUpRow(std::int32_t P, std::int32_t N, std::int32_t pPos, std::vector<std::int32_t> sep,
+             std::int32_t scale = 1, const rdsgen::Image* pattern = nullptr) {
+    Row r;
+    r.settings.PSiz = P / scale;
+    r.settings.PPos = pPos;
+    r.settings.VInc = r.settings.Double = scale == 4 ? 1 : 0;
+    if (pattern != nullptr) r.settings.PatT = 0;
+    const rdsgen::Image heights = rdsgen::makeImage(N / scale, 1, rdsgen::PixelKind::kGrey8);
+    EXPECT_TRUE(rdsgen::makeRowGeometry(r.settings, heights, pattern, r.geometry));
+    EXPECT_EQ(r.geometry.patternWidth, P);
+    EXPECT_EQ(r.geometry.scaledInputWidth, N);
+    EXPECT_TRUE(rdsgen::allocateRowWork(r.geometry, r.work));
+    for (std::int32_t x = 0; x < N + P; ++x) std::memset(r.work.row.get() + 3 * x, x, 3);
     sep.resize(N, sep.empty() ? 0 : sep.back());
-    std::memcpy(separationRow(), sep.data(), sep.size() * sizeof(std::int32_t));
-}
-
-std::int32_t pixelAt(std::int32_t x) { return run.rowBuffer[3 * x]; }
-
-std::string lettersOf(std::int32_t count) {
-    std::string text;
-    for (std::int32_t x = 0; x < count; ++x) text += static_cast<char>(pixelAt(x));
-    return text;
-}
-
-void putLetters(std::int32_t first, const std::string& letters) {
-    for (std::size_t k = 0; k < letters.size(); ++k) std::memset(run.rowBuffer.get() + 3 * (first + k), letters[k], 3);
+    std::memcpy(rdsgen::separationRow(r.work), sep.data(), sep.size() * sizeof(std::int32_t));
+    return r;
 }
 
 }  // namespace
@@ -49,33 +65,34 @@ TEST(LinkRow, WorkedExamples) {
     };
     for (const Case& c : {Case{1, 4, {0, 2, 1, 1}, "ABCDEFADDE"}, Case{3, 4, {0, 0, 1, 0}, "CDEEABCDEF"},
                           Case{3, 2, {2, 0}, "EFEBCDEF"}}) {
-        setUpRow(6, c.N, c.pPos, c.sep);
-        putLetters(patternStart(), "ABCDEF");
-        linkRow(3 * patternStart(), 6, c.N);
-        EXPECT_EQ(lettersOf(c.N + 6), c.row) << "PPos " << c.pPos << ", N " << c.N;
+        Row r = setUpRow(6, c.N, c.pPos, c.sep);
+        r.putLetters(r.geometry.stripStart, "ABCDEF");
+        rdsgen::linkRow(r.settings, r.geometry, r.work);
+        EXPECT_EQ(r.lettersOf(c.N + 6), c.row) << "PPos " << c.pPos << ", N " << c.N;
     }
 }
 
 TEST(LinkRow, FlatSurfaceRepeatsTheStripTail) {
-    setUpRow(12, 40, 1, {5});
-    linkRow(0, 12, 40);
-    for (std::int32_t x = 12; x < 52; ++x) ASSERT_EQ(pixelAt(x), pixelAt(x - 7)) << x;
+    Row r = setUpRow(12, 40, 1, {5});
+    rdsgen::linkRow(r.settings, r.geometry, r.work);
+    for (std::int32_t x = 12; x < 52; ++x) ASSERT_EQ(r.pixelAt(x), r.pixelAt(x - 7)) << x;
 }
 
 TEST(LinkRow, RefusedAndRemovedLinksAreFilledFromThePatternSourceRow) {
+    // A pattern image 5 pixels wide makes the pattern source period 5.
+    const rdsgen::Image pattern = rdsgen::makeImage(5, 1, rdsgen::PixelKind::kGrey8);
     for (std::int32_t narrow : {0, 1}) {
         // Link 0 takes source pixel 3; link 1 (source 1) is refused; link 2
         // takes pixel 3 again; link 3 is removed. Targets 7 and 9 take pattern
         // source pixels 7 mod 5 and 9 mod 5, counted from the right with PNarrow.
-        setUpRow(6, 4, 1, {3, 0, 1, -1});
-        settings.NoRD = 1;
-        settings.PNarrow = narrow;
-        run.patternSourcePeriod = 5;
-        run.patternSourceRow = allocateBytes(6 * 3);
-        for (int k = 0; k < 5; ++k) std::memset(run.patternSourceRow.get() + 3 * k, "vwxyz"[k], 3);
-        putLetters(0, "ABCDEF");
-        linkRow(0, 6, 4);
-        EXPECT_EQ(lettersOf(10), narrow ? "ABCDEFDxDv" : "ABCDEFDxDz");
+        Row r = setUpRow(6, 4, 1, {3, 0, 1, -1}, 1, &pattern);
+        ASSERT_EQ(r.geometry.sourcePeriod, 5);
+        r.settings.NoRD = 1;
+        r.settings.PNarrow = narrow;
+        for (int k = 0; k < 5; ++k) std::memset(r.work.sourceRow.get() + 3 * k, "vwxyz"[k], 3);
+        r.putLetters(0, "ABCDEF");
+        rdsgen::linkRow(r.settings, r.geometry, r.work);
+        EXPECT_EQ(r.lettersOf(10), narrow ? "ABCDEFDxDv" : "ABCDEFDxDz");
     }
 }
 
@@ -87,75 +104,65 @@ TEST(LinkRow, RandomDotFillCopiesFromTheHashedDistance) {
     };
     for (const Case& c : {Case{30, 5, 12, 7, 13}, Case{231, 123456789, 24, 73, 81},
                           Case{300000, 2147483647u, 60, 99994, 100006}}) {  // 3p + R > 2^31
-        setUpRow(c.P, 100000, 1, {});
+        Row r = setUpRow(c.P, 100000, 1, {}, 4);
         auto sourceOf = [&](std::int32_t direction) {
-            std::memset(run.rowBuffer.get() + c.p, 0xEE, 3);
-            std::memset(run.rowBuffer.get() + 3 * c.left, 1, 3);
-            std::memset(run.rowBuffer.get() + 3 * c.right, 2, 3);
-            fillUnlinkedPixel(c.p, c.seed, c.P, direction);
-            return pixelAt(c.p / 3);
+            std::memset(r.work.row.get() + c.p, 0xEE, 3);
+            std::memset(r.work.row.get() + 3 * c.left, 1, 3);
+            std::memset(r.work.row.get() + 3 * c.right, 2, 3);
+            rdsgen::fillUnlinkedPixel(r.settings, r.geometry, r.work, c.p, c.seed, direction);
+            return r.pixelAt(c.p / 3);
         };
         EXPECT_EQ(sourceOf(-1), 1) << c.p;
         EXPECT_EQ(sourceOf(+1), 2) << c.p;
     }
     // P = 4 makes m = P / 6 = 0, used as 1; the right fill next to the row's
     // last pixel (6) can only copy that pixel.
-    setUpRow(4, 3, 1, {});
-    fillUnlinkedPixel(15, 99, 4, +1);
-    EXPECT_EQ(pixelAt(5), 6);
+    Row r = setUpRow(4, 3, 1, {});
+    rdsgen::fillUnlinkedPixel(r.settings, r.geometry, r.work, 15, 99, +1);
+    EXPECT_EQ(r.pixelAt(5), 6);
 }
 
 TEST(LinkRow, RightToLeftOverwritesAndRepeats) {
     // Links 9 ... 1 copy pixel i + 6 to i; link 0 (sep 3) overwrites pixel 3
     // right of the frontier; pixels 2, 1, 0 then repeat pixels 8, 7, 6.
-    setUpRow(6, 10, 3, {3, 0});
-    linkRow(30, 6, 10);
-    EXPECT_EQ(std::vector<std::int32_t>({pixelAt(0), pixelAt(1), pixelAt(2), pixelAt(3), pixelAt(4)}),
+    Row r = setUpRow(6, 10, 3, {3, 0});
+    rdsgen::linkRow(r.settings, r.geometry, r.work);
+    EXPECT_EQ(std::vector<std::int32_t>({r.pixelAt(0), r.pixelAt(1), r.pixelAt(2), r.pixelAt(3), r.pixelAt(4)}),
               std::vector<std::int32_t>({12, 13, 14, 12, 10}));
     // A row narrower than its first link's separation: repeat sources past the
     // row's last pixel (7) use that pixel.
-    setUpRow(6, 2, 3, {5, 0});
-    linkRow(6, 6, 2);
-    EXPECT_EQ(lettersOf(8), std::string({6, 7, 7, 7, 7, 6, 6, 7}));
-}
-
-TEST(LinkRow, OneDrawPerPassThatRuns) {
-    for (const auto& [pPos, draws] : std::vector<std::pair<int, int>>{{1, 1}, {2, 2}, {3, 1}, {0, 1}, {5, 1}}) {
-        setUpRow(6, 8, pPos, {2});
-        std::srand(77);
-        linkRow(3 * patternStart(), 6, 8);
-        const int next = std::rand();
-        std::srand(77);
-        for (int k = 0; k < draws; ++k) std::rand();
-        EXPECT_EQ(next, std::rand()) << "PPos " << pPos;
-    }
+    r = setUpRow(6, 2, 3, {5, 0});
+    rdsgen::linkRow(r.settings, r.geometry, r.work);
+    EXPECT_EQ(r.lettersOf(8), std::string({6, 7, 7, 7, 7, 6, 6, 7}));
 }
 
 namespace {
 
+// The strip's index s0 is set freely, beyond the three places PPos gives it.
 std::vector<std::int32_t> removeHidden(const std::vector<std::int32_t>& sep, std::int32_t s0) {
-    setUpRow(20, static_cast<std::int32_t>(sep.size()), 1, sep);
-    removeHiddenLinks(3 * s0, static_cast<std::int32_t>(sep.size()));
-    return std::vector<std::int32_t>(separationRow(), separationRow() + sep.size());
+    Row r = setUpRow(20, static_cast<std::int32_t>(sep.size()), 1, sep);
+    r.geometry.stripStart = s0;
+    rdsgen::removeHiddenLinks(r.geometry, r.work);
+    return std::vector<std::int32_t>(rdsgen::separationRow(r.work), rdsgen::separationRow(r.work) + sep.size());
 }
 
 }  // namespace
 
 TEST(RemoveHiddenLinks, Examples) {
-    using Row = std::vector<std::int32_t>;
-    EXPECT_EQ(removeHidden({3, 3, 5, 5, 4, 7}, 0), (Row{3, -1, -1, -1, -1, -1}));
-    EXPECT_EQ(removeHidden({9, 7, 7, 4, 1, 0}, 0), (Row{9, 7, 7, 4, 1, 0}));
-    EXPECT_EQ(removeHidden({0, 0, 2, 5, 5}, 2), (Row{0, 0, -1, -1, 5}));  // not below s0
-    EXPECT_EQ(removeHidden({0, 9, 1, 1}, 4), (Row{0, 9, 1, 1}));
+    using Sep = std::vector<std::int32_t>;
+    EXPECT_EQ(removeHidden({3, 3, 5, 5, 4, 7}, 0), (Sep{3, -1, -1, -1, -1, -1}));
+    EXPECT_EQ(removeHidden({9, 7, 7, 4, 1, 0}, 0), (Sep{9, 7, 7, 4, 1, 0}));
+    EXPECT_EQ(removeHidden({0, 0, 2, 5, 5}, 2), (Sep{0, 0, -1, -1, 5}));  // not below s0
+    EXPECT_EQ(removeHidden({0, 9, 1, 1}, 4), (Sep{0, 9, 1, 1}));
 }
 
 TEST(RemoveHiddenLinks, MatchesTheForwardDefinitionOnRandomRows) {
     // Forward: each rise d at i marks i - d + 1 ... i, judged on the entry values.
-    std::srand(5);
+    rdsgen::Random random(5);
     for (int trial = 0; trial < 200; ++trial) {
-        std::vector<std::int32_t> sep(1 + std::rand() % 30);
-        for (std::int32_t& value : sep) value = std::rand() % 20;
-        const std::int32_t s0 = std::rand() % static_cast<std::int32_t>(sep.size() + 1);
+        std::vector<std::int32_t> sep(1 + random.next() % 30);
+        for (std::int32_t& value : sep) value = random.next() % 20;
+        const std::int32_t s0 = random.next() % static_cast<std::int32_t>(sep.size() + 1);
         std::vector<std::int32_t> expected = sep;
         for (std::int32_t i = s0 + 1; i < static_cast<std::int32_t>(sep.size()); ++i) {
             for (std::int32_t j = std::max(s0, i - (sep[i] - sep[i - 1]) + 1); j <= i; ++j) expected[j] = -1;

@@ -6,32 +6,37 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
+#include "engine/engine.h"
 #include "stereo/stereo.h"
 #include "support/test_support.h"
 
 namespace {
 
-// A white RowBuffer of the driver's size followed by 30 guard bytes; returns its pixels.
-std::int32_t setUpWhiteRow(std::int32_t inputW, std::int32_t pSiz, std::int32_t doubled, std::int32_t cutOff) {
-    resetRunState();
-    settings.PSiz = pSiz;
-    settings.Double = doubled;
-    settings.CutOff = cutOff;
-    run.heightImage.width = inputW;
-    run.outputImage.width = (cutOff ? inputW : inputW + pSiz) * (doubled + 1);
-    const std::int32_t pixels = (inputW + pSiz + 1) * scaleFactor();
-    run.rowBuffer = allocateBytes(static_cast<std::size_t>(pixels) * 3 + 30);
-    std::memset(run.rowBuffer.get(), 255, static_cast<std::size_t>(pixels) * 3);
-    std::memset(run.rowBuffer.get() + 3 * pixels, 0x77, 30);
-    return pixels;
+// The geometry of a run over a grey image of the given size.
+rdsgen::RowGeometry geometryFor(const rdsgen::Settings& settings, std::int32_t width, std::int32_t height) {
+    rdsgen::RowGeometry geometry;
+    const rdsgen::Image heights = rdsgen::makeImage(width, height, rdsgen::PixelKind::kGrey8);
+    EXPECT_TRUE(rdsgen::makeRowGeometry(settings, heights, nullptr, geometry));
+    return geometry;
 }
 
-std::vector<std::int32_t> blackPixels(std::int32_t pixels) {
+std::vector<std::int32_t> blackPixels(const std::vector<std::uint8_t>& row, std::int32_t pixels) {
     std::vector<std::int32_t> black;
     for (std::int32_t x = 0; x < pixels; ++x) {
-        if (run.rowBuffer[3 * x] == 0 && run.rowBuffer[3 * x + 1] == 0 && run.rowBuffer[3 * x + 2] == 0) black.push_back(x);
+        if (row[3 * x] == 0 && row[3 * x + 1] == 0 && row[3 * x + 2] == 0) black.push_back(x);
     }
     return black;
+}
+
+// Draws the marks of row c into a white RowBuffer of the run's size followed
+// by 30 guard bytes of 0x77; returns the buffer.
+std::vector<std::uint8_t> markedRow(const rdsgen::Settings& settings, const rdsgen::RowGeometry& geometry,
+                                    std::int32_t c) {
+    std::vector<std::uint8_t> row(3 * static_cast<std::size_t>(geometry.rowPixels), 255);
+    row.resize(row.size() + 30, 0x77);
+    rdsgen::drawFocusMarks(settings, geometry, row.data(), c);
+    return row;
 }
 
 }  // namespace
@@ -49,39 +54,56 @@ TEST(FocusMarks, DiscGeometry) {
         {150, 68, 0, 0, 0, 0, -1},    {150, 68, 0, 0, 5, 0, -1},    {119, 68, 0, 0, 0, 0, -1},
     };
     for (const Case& c : cases) {
-        const std::int32_t pixels = setUpWhiteRow(640, c.pSiz, c.doubled, c.cutOff);
-        const std::int32_t A = (c.doubled + 1) * c.pSiz;
-        drawFocusMarks(A, c.inputH / 30, c.row);
+        rdsgen::Settings settings;
+        settings.PSiz = c.pSiz;
+        settings.Double = c.doubled;
+        settings.CutOff = c.cutOff;
+        const rdsgen::RowGeometry geometry = geometryFor(settings, 640, c.inputH);
+        ASSERT_EQ(geometry.markDistance, (c.doubled + 1) * c.pSiz);
         std::vector<std::int32_t> expected;
-        for (std::int32_t centre : {c.xL, c.xL + A}) {
+        for (std::int32_t centre : {c.xL, c.xL + geometry.markDistance}) {
             for (std::int32_t x = centre - c.half; x <= centre + c.half && c.half >= 0; ++x) expected.push_back(x);
         }
-        EXPECT_EQ(blackPixels(pixels), expected)
+        EXPECT_EQ(blackPixels(markedRow(settings, geometry, c.row), geometry.rowPixels), expected)
             << "height " << c.inputH << ", PSiz " << c.pSiz << ", Double " << c.doubled << ", CutOff " << c.cutOff
             << ", row " << c.row;
     }
-    // 6000 rows over 10 columns: radius 77 around 5 and 11 covers the whole buffer, and no more.
-    const std::int32_t pixels = setUpWhiteRow(10, 6, 0, 0);
-    drawFocusMarks(6, 200, 99);
-    EXPECT_EQ(blackPixels(pixels).size(), static_cast<std::size_t>(pixels));
-    for (int k = 0; k < 30; ++k) EXPECT_EQ(run.rowBuffer[3 * pixels + k], 0x77);
+    // 6000 rows over 10 columns (B 200): radius 77 around 5 and 11 covers the
+    // whole buffer, and no more.
+    rdsgen::Settings settings;
+    settings.PSiz = 6;
+    const rdsgen::RowGeometry geometry = geometryFor(settings, 10, 6000);
+    const std::vector<std::uint8_t> row = markedRow(settings, geometry, 99);
+    EXPECT_EQ(blackPixels(row, geometry.rowPixels).size(), static_cast<std::size_t>(geometry.rowPixels));
+    for (int k = 0; k < 30; ++k) EXPECT_EQ(row[3 * geometry.rowPixels + k], 0x77);
 }
 
 TEST(RowScaling, WidenStripAndSeparations) {
-    resetRunState();
+    rdsgen::Settings settings;
     settings.PSiz = 2;
-    run.heightImage.width = 2;
+    settings.PPos = 1;  // the strip at pixel 0
+    rdsgen::RowGeometry geometry = geometryFor(settings, 2, 1);
+    // Only the scale is varied; factor 3, which no run has, must leave both
+    // rows alone like factor 1.
     for (std::int32_t factor : {1, 2, 3, 4}) {
-        std::vector<std::uint8_t> strip = {1, 2, 3, 4, 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-        std::vector<std::int32_t> sep = {5, -1, 0, 0, 0, 0, 0, 0};
-        widenPatternStrip(strip.data(), factor);
-        widenSeparationRow(sep.data(), factor);
+        geometry.scale = factor;
+        const std::vector<std::uint8_t> strip = {1, 2, 3, 4, 5, 6, 0, 0, 0, 0, 0, 0,
+                                                 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        const std::vector<std::int32_t> sep = {5, -1, 0, 0, 0, 0, 0, 0};
+        rdsgen::RowWork work;
+        work.row = rdsgen::allocateBytes(strip.size());
+        work.separations = rdsgen::allocateBytes(sep.size() * sizeof(std::int32_t));
+        std::memcpy(work.row.get(), strip.data(), strip.size());
+        std::memcpy(work.separations.get(), sep.data(), sep.size() * sizeof(std::int32_t));
+        rdsgen::widenPatternStrip(settings, geometry, work);
+        rdsgen::widenSeparationRow(geometry, work);
         const std::int32_t f = factor == 2 || factor == 4 ? factor : 1;
         for (std::int32_t x = 0; x < 8; ++x) {
             const std::uint8_t first = x < f ? 1 : x < 2 * f ? 4 : 0;
-            EXPECT_EQ(strip[3 * x], first) << "factor " << factor << ", pixel " << x;
-            EXPECT_EQ(strip[3 * x + 2], first ? first + 2 : 0);
-            EXPECT_EQ(sep[x], x < f ? 5 : x < 2 * f ? -1 : 0) << "factor " << factor << ", entry " << x;
+            EXPECT_EQ(work.row[3 * x], first) << "factor " << factor << ", pixel " << x;
+            EXPECT_EQ(work.row[3 * x + 2], first ? first + 2 : 0);
+            EXPECT_EQ(rdsgen::separationRow(work)[x], x < f ? 5 : x < 2 * f ? -1 : 0)
+                << "factor " << factor << ", entry " << x;
         }
     }
 }
@@ -95,28 +117,32 @@ TEST(RowScaling, ReduceRowAveragesPairsUpToTheWrittenWidth) {
         std::int32_t cutOff, outputWidth;
         std::vector<std::uint8_t> expected;
     };
-    for (const Case& c : {Case{0, 2, two}, Case{0, 1, one}, Case{1, 1, two}}) {  // CutOff: one pixel more
-        resetRunState();
+    // CutOff: one pixel more. Width 1 without CutOff is narrower than a run
+    // writes: only the written pixels are averaged.
+    for (const Case& c : {Case{0, 2, two}, Case{0, 1, one}, Case{1, 1, two}}) {
+        rdsgen::Settings settings;
         settings.VInc = 1;
         settings.PSiz = 1;
         settings.CutOff = c.cutOff;
-        run.heightImage.width = 1;
-        run.outputImage.width = c.outputWidth;
-        run.rowBuffer = allocateBytes(row.size());
-        std::memcpy(run.rowBuffer.get(), row.data(), row.size());
-        reduceRow();
-        EXPECT_EQ(std::vector<std::uint8_t>(run.rowBuffer.get(), run.rowBuffer.get() + 9), c.expected)
+        rdsgen::RowGeometry geometry = geometryFor(settings, 1, 1);
+        ASSERT_EQ(geometry.rowPixels * 3, static_cast<std::int32_t>(row.size()));
+        geometry.outputWidth = c.outputWidth;
+        rdsgen::RowWork work;
+        ASSERT_TRUE(rdsgen::allocateRowWork(geometry, work));
+        std::memcpy(work.row.get(), row.data(), row.size());
+        rdsgen::reduceRow(settings, geometry, work);
+        EXPECT_EQ(std::vector<std::uint8_t>(work.row.get(), work.row.get() + 9), c.expected)
             << "CutOff " << c.cutOff << ", width " << c.outputWidth;
     }
 }
 
-// The updates runCalculation makes for 1, 8, 100 and 0 rows.
+// The updates the command line makes from the engine's reports for 1, 8, 100 and 0 rows.
 TEST(ShowProgress, ExactOutput) {
     auto barFor = [](std::int32_t rows) {
         std::int32_t barColumns = 0;
         testing::internal::CaptureStdout();
-        for (std::int32_t y = 0; y < rows; y += 8) showProgress(y, rows, barColumns);
-        showProgress(rows, rows, barColumns);
+        for (std::int32_t y = 0; y < rows; y += 8) rdsgen::showProgress(y, rows, barColumns);
+        rdsgen::showProgress(rows, rows, barColumns);
         return testing::internal::GetCapturedStdout();
     };
     EXPECT_EQ(barFor(1), std::string(67, '#'));

@@ -14,11 +14,6 @@
 
 namespace fs = std::filesystem;
 
-void resetRunState() {
-    settings = Settings{};
-    run = RunData{};
-}
-
 std::string fixturePath(const std::string& name) {
     return std::string(RDSGEN_FIXTURES_DIR) + "/" + name;
 }
@@ -91,7 +86,8 @@ std::vector<std::uint8_t> greyTga(int width, int height, const std::vector<std::
 }
 
 ProcessResult runRdsgenProcess(const std::vector<std::string>& args,
-                               const std::string& workingDirectory, long fileSizeLimit) {
+                               const std::string& workingDirectory, long fileSizeLimit,
+                               const std::vector<std::string>& environment) {
     std::string dir = workingDirectory.empty() ? temporaryDirectory() : workingDirectory;
     fs::path outPath = fs::path(temporaryDirectory()) / "stdout";
     fs::path errPath = outPath.parent_path() / "stderr";
@@ -108,6 +104,10 @@ ProcessResult runRdsgenProcess(const std::vector<std::string>& args,
             std::signal(SIGXFSZ, SIG_IGN);
             struct rlimit limit = {static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
             if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+        }
+        std::vector<std::string> entries = environment;
+        for (std::string& entry : entries) {
+            if (putenv(entry.data()) != 0) _exit(127);
         }
         std::vector<char*> argv;
         std::string exe = RDSGEN_EXECUTABLE;

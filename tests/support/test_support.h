@@ -1,15 +1,12 @@
-// Helpers shared by the tests: fresh run state, temporary files, small TARGA
-// images built in memory, and running the real executable as a process.
+// Helpers shared by the tests: temporary files, small TARGA images built in
+// memory, and running the real executable as a process.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "cli/cli.h"
-
-// Default settings and an empty run, as at process start.
-void resetRunState();
+#include "rdsgen/rdsgen.h"
 
 // Path of a file in tests/fixtures.
 std::string fixturePath(const std::string& name);
@@ -51,6 +48,8 @@ struct ProcessResult {
 // Runs the real rdsgen executable with args in workingDirectory (default: a
 // temporary directory), with no standard input. A non-zero fileSizeLimit caps
 // the size of every file the process writes (SIGXFSZ ignored, so writes fail).
+// environment holds "NAME=value" entries set for the process alone.
 ProcessResult runRdsgenProcess(const std::vector<std::string>& args,
                                const std::string& workingDirectory = "",
-                               long fileSizeLimit = 0);
+                               long fileSizeLimit = 0,
+                               const std::vector<std::string>& environment = {});

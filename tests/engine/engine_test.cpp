@@ -1,0 +1,120 @@
+// The engine as a library: its entry points, and the independence of its
+// output from the number of threads.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "rdsgen/rdsgen.h"
+
+namespace {
+
+using namespace rdsgen;
+
+// A dome of 8-bit heights with a raised step, 97 x 61 (odd sizes on purpose).
+Image domeImage() {
+    Image image = makeImage(97, 61, PixelKind::kGrey8);
+    for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width; ++x) {
+            const double r = std::hypot(x - 48.0, (y - 30.0) * 1.6) / 45.0;
+            const double h = r < 1.0 ? 230.0 * std::sqrt(1.0 - r * r) : (x > 80 ? 90.0 : 0.0);
+            image.pixels[static_cast<std::size_t>(y) * image.rowBytes + x] = static_cast<std::uint8_t>(h);
+        }
+    }
+    return image;
+}
+
+struct MemorySink {
+    std::vector<std::uint8_t> bytes;
+    std::size_t failAfter = SIZE_MAX;  // writes accepted before every write fails
+    std::size_t writes = 0;
+    static bool write(void* context, const std::uint8_t* data, std::size_t count) {
+        MemorySink& sink = *static_cast<MemorySink*>(context);
+        if (sink.writes++ >= sink.failAfter) return false;
+        sink.bytes.insert(sink.bytes.end(), data, data + count);
+        return true;
+    }
+    RowSink rowSink() { return RowSink{write, this}; }
+};
+
+std::vector<std::uint8_t> render(const Settings& settings, const Image& heights, std::int32_t threads,
+                                 const Image* pattern = nullptr) {
+    RenderOptions options;
+    options.seed = 7;
+    options.threads = threads;
+    MemorySink sink;
+    EXPECT_TRUE(generateStereogram(settings, heights, pattern, options, sink.rowSink(), {}));
+    return sink.bytes;
+}
+
+TEST(EngineTest, OutputDoesNotDependOnTheNumberOfThreads) {
+    const Image heights = domeImage();
+    Image pattern = makeImage(23, 17, PixelKind::kColour);
+    for (std::int32_t i = 0; i < pattern.rowBytes * pattern.height; ++i) pattern.pixels[i] = static_cast<std::uint8_t>(i * 37 % 251);
+    std::vector<Settings> cases(5);
+    cases[1].PatT = 7, cases[1].NoRD = 1, cases[1].Hidden = 1;
+    cases[2].PatT = 3, cases[2].VInc = 1, cases[2].Double = 1, cases[2].CutOff = 1;
+    cases[3].PatT = 2, cases[3].PPos = 3, cases[3].FocP = 2, cases[3].Inv = 1;
+    cases[4].PatT = 0, cases[4].NoRD = 1;
+    for (const Settings& settings : cases) {
+        const Image* image = settings.PatT == 0 ? &pattern : nullptr;
+        const std::vector<std::uint8_t> single = render(settings, heights, 1, image);
+        ASSERT_GT(single.size(), 18u);
+        for (std::int32_t threads : {2, 3, 8}) {
+            EXPECT_EQ(render(settings, heights, threads, image), single)
+                << "PatT " << settings.PatT << ", " << threads << " threads";
+        }
+    }
+}
+
+TEST(EngineTest, LeavesTheCLibraryGeneratorAlone) {
+    std::srand(77);
+    const int expected = std::rand();
+    std::srand(77);
+    render(Settings{}, domeImage(), 2);
+    EXPECT_EQ(std::rand(), expected);
+}
+
+TEST(EngineTest, FailedWriteStopsTheRun) {
+    const Image heights = domeImage();
+    for (std::int32_t threads : {1, 2}) {
+        for (std::size_t failAfter : {0u, 1u, 5u, 40u}) {
+            MemorySink sink;
+            sink.failAfter = failAfter;
+            RenderOptions options;
+            options.threads = threads;
+            Status status = generateStereogram(Settings{}, heights, nullptr, options, sink.rowSink(), {});
+            EXPECT_EQ(status.code, StatusCode::kWriteFailed);
+            EXPECT_EQ(sink.writes, failAfter + 1) << "no write after the failed one";
+        }
+    }
+}
+
+TEST(EngineTest, PreparationRefusalsAndRowsOnlyOutput) {
+    const Image heights = domeImage();
+    Settings settings;
+    settings.PatT = 0;  // a pattern image, but none given
+    RowGeometry geometry;
+    unsigned warnings = 0;
+    EXPECT_EQ(prepareStereogram(settings, heights, nullptr, geometry, warnings).code,
+              StatusCode::kPatternImageEmpty);
+
+    Settings wide;
+    wide.PSiz = 65500;
+    Status status = prepareStereogram(wide, heights, nullptr, geometry, warnings);
+    EXPECT_EQ(status.code, StatusCode::kOutputTooLarge);
+    EXPECT_EQ(statusText(status), "Output image too large (65597 x 63 pixels, at most 65535 x 65535).");
+
+    Settings cut;
+    cut.CutOff = 1;
+    ASSERT_TRUE(prepareStereogram(cut, heights, nullptr, geometry, warnings));
+    EXPECT_EQ(warnings, unsigned{kWarnFocPAssumed});
+    RenderOptions options;
+    options.format = OutputFormat::kRows;
+    MemorySink sink;
+    ASSERT_TRUE(renderStereogram(cut, geometry, heights, nullptr, options, sink.rowSink(), {}));
+    EXPECT_EQ(sink.bytes.size(), std::size_t{97} * 61);
+}
+
+}  // namespace
