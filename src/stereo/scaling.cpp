@@ -34,9 +34,9 @@ void widenSeparationRow(const RowGeometry& geometry, RowWork& work) {
     }
 }
 
-void reduceRow(const Settings& settings, const RowGeometry& geometry, RowWork& work) {
-    std::int32_t n = geometry.outputWidth;
-    if (settings.CutOff) n += ((settings.Double + 1) * settings.PSiz + 1) / 2;
+void reduceRow(const Settings&, const RowGeometry& geometry, RowWork& work) {
+    // The output pixels and, with CutOff, the part of the row finishRow skips.
+    std::int32_t n = geometry.outputWidth + geometry.cutOffBytes / 3;
     // Never read past the RowBuffer, whatever the output width says.
     if (n > geometry.rowPixels / 2) n = geometry.rowPixels / 2;
     std::uint8_t* row = work.row.get();
