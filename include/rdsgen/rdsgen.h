@@ -125,6 +125,7 @@ enum class StatusCode {
     kTgaPaletteOver24Bit,
     kImageNoMemory,
     kCantOpenFile,
+    kIsDirectory,
     // Preparing a run.
     kNoStripes,
     kPatternImageEmpty,

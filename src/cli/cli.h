@@ -82,7 +82,8 @@ void printUsage(std::FILE* out, const char* programName);
 std::string programName(const char* path);
 
 // Appends extension when the name's last path component has no '.'; with
-// existsTest, a name that can be opened for reading stays as it is. A name
+// existsTest, a readable name that exists and is not a directory stays as it
+// is (tested without opening it). A name
 // of an existing device or pipe (/dev/null) always stays as it is.
 std::string addDefaultExtension(const std::string& name, const char* extension, bool existsTest);
 

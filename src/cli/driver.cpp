@@ -1,7 +1,13 @@
 // The run driver: one run from the banner to the exit status.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -19,6 +25,48 @@ constexpr std::int32_t kDefaultTopF = 255248000;
 constexpr std::int32_t kDefaultBotF = 255090140;
 constexpr std::int32_t kDefaultTopB = 90060255;
 constexpr std::int32_t kDefaultBotB = 140095;
+
+// The temporary output file while it exists, for the signal handler: an
+// interrupted run removes it and leaves the previous output as it was.
+char pendingOutput[PATH_MAX + 64];
+volatile std::sig_atomic_t pendingOutputSet = 0;
+
+extern "C" void removePendingOutput(int signalNumber) {
+    if (pendingOutputSet != 0) unlink(pendingOutput);
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+}
+
+void setPendingOutput(const std::string& temporary) {
+    pendingOutputSet = 0;
+    if (temporary.empty() || temporary.size() >= sizeof pendingOutput) return;
+    std::memcpy(pendingOutput, temporary.c_str(), temporary.size() + 1);
+    pendingOutputSet = 1;
+}
+
+// Makes the process safe against the machine around it: descriptors 0, 1
+// and 2 open (so that no file of the run takes one of them), SIGPIPE and
+// SIGXFSZ ignored (a closed reader or a file-size limit is a failed write,
+// reported as such), and interruptions removing the temporary output.
+void protectProcess() {
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) < 0 && errno == EBADF) {
+            const int opened = open("/dev/null", O_RDWR);
+            if (opened >= 0 && opened != descriptor) close(opened);
+        }
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        // A signal the caller chose to ignore (nohup) stays ignored.
+        if (sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+        struct sigaction action {};
+        action.sa_handler = removePendingOutput;
+        sigemptyset(&action.sa_mask);
+        sigaction(signalNumber, &action, nullptr);
+    }
+}
 
 // Start-up values that live only in the driver.
 struct StartValues {
@@ -113,26 +161,36 @@ void printError(const Status& status) {
     std::fprintf(stderr, "ERROR: %s\n", text.c_str());
 }
 
-// Loads an input image with its progress text; prints any refusal.
-bool loadInput(const std::string& fileName, bool heightImage, Image& image) {
-    // Opened once here for the test, so that a missing file is reported
-    // before the progress text.
-    if (std::FILE* file = std::fopen(fileName.c_str(), "rb")) {
-        std::fclose(file);
-    } else {
+// Loads an input image, opened once, with its progress text; prints any
+// refusal. pixelsNeeded may decide from the header that no pixels are read.
+bool loadInput(const std::string& fileName, bool heightImage, Image& image,
+               const PixelsNeeded& pixelsNeeded = {}) {
+    int descriptor = -1;
+    Status status = openImageFile(fileName.c_str(), descriptor);
+    if (status.code == StatusCode::kCantOpenFile) {
         std::fprintf(stderr, "ERROR: Can't open input file '%s'.\n", fileName.c_str());
+        return false;
+    }
+    if (status.code == StatusCode::kIsDirectory) {
+        std::fprintf(stderr, "ERROR: '%s' is a directory.\n", fileName.c_str());
         return false;
     }
     std::fputs(heightImage ? "Reading height (elevation) image..." : "Reading pattern image...", stdout);
-    Status status = loadImageFile(fileName.c_str(), image);
-    if (status.code == StatusCode::kCantOpenFile) {
-        blankProgressText();
-        std::fprintf(stderr, "ERROR: Can't open input file '%s'.\n", fileName.c_str());
-        return false;
-    }
+    status = readImageFile(descriptor, image, pixelsNeeded);
+    close(descriptor);
     if (!status) printError(status);
     blankProgressText();
     return static_cast<bool>(status);
+}
+
+// False when a height image of these sizes must give an output wider or
+// taller than 65535 pixels whatever the pattern width (which is at least 1
+// in every run that gets as far as the output size): its pixels are never
+// needed, since the run ends with that refusal.
+bool heightPixelsNeeded(const Settings& settings, const Image& header) {
+    const std::int64_t factor = settings.Double + 1;
+    const std::int64_t narrowest = (std::int64_t{header.width} + (settings.CutOff ? 0 : 1)) * factor;
+    return narrowest <= 65535 && std::int64_t{header.height} * factor <= 65535;
 }
 
 void printWarnings(unsigned warnings) {
@@ -166,6 +224,10 @@ struct TerminalProgress {
 
 void reportProgress(void* context, Stage stage, std::int32_t done, std::int32_t total) {
     TerminalProgress& terminal = *static_cast<TerminalProgress*>(context);
+    if (stage == Stage::kCalculating) terminal.calculating = true;
+    // Progress that cannot be shown (a closed terminal, a reader that has
+    // gone) is given up after the first failed write; the run goes on.
+    if (std::ferror(stdout)) return;
     switch (stage) {
         case Stage::kScalingHeights:
             std::fputs("Scaling height (Z) information...", stdout);
@@ -174,7 +236,6 @@ void reportProgress(void* context, Stage stage, std::int32_t done, std::int32_t 
             blankProgressText();
             break;
         case Stage::kCalculating:
-            terminal.calculating = true;
             std::printf("Calculating, please wait - press ESC to abbort...\n");
             break;
         case Stage::kRowsStarting:
@@ -199,7 +260,8 @@ std::int32_t requestedThreads() {
 int runWithSettings(Settings& settings, const std::string& inputName, const std::string& outputName,
                     const std::string& patternName, std::uint32_t seed) {
     Image heights;
-    if (!loadInput(inputName, true, heights)) return 1;
+    const auto pixelsNeeded = [&settings](const Image& header) { return heightPixelsNeeded(settings, header); };
+    if (!loadInput(inputName, true, heights, pixelsNeeded)) return 1;
 
     if (Status status = resolveStripes(settings, heights.width); !status) {
         printError(status);
@@ -233,28 +295,34 @@ int runWithSettings(Settings& settings, const std::string& inputName, const std:
         return 1;
     }
 
-    FileSink file;
-    if (!openFileSink(file, outputName.c_str())) {
+    OutputFile output;
+    if (!openOutputFile(output, outputName.c_str())) {
         std::fprintf(stderr, "ERROR: Can't write output file '%s'.\n", outputName.c_str());
         return 1;
     }
+    setPendingOutput(output.temporary);
     RenderOptions options;
     options.seed = seed;
     options.threads = requestedThreads();
     TerminalProgress terminal;
     status = renderStereogram(settings, geometry, heights, settings.PatT == 0 ? &pattern : nullptr,
-                              options, fileRowSink(file), Progress{reportProgress, &terminal});
+                              options, fileRowSink(output.sink), Progress{reportProgress, &terminal});
     heights = Image{};
     pattern = Image{};
-    const bool closed = closeFileSink(file);
-    if (!status || !closed) {
+    bool completed = false;
+    if (status) {
+        completed = commitOutputFile(output);
+    } else {
+        abandonOutputFile(output);
+    }
+    setPendingOutput("");
+    if (!completed) {
         if (terminal.calculating) std::printf("\n");
         if (status.code == StatusCode::kNoMemory) {
             printError(status);
         } else {
             std::fprintf(stderr, "ERROR: Can't write output file '%s'.\n", outputName.c_str());
         }
-        removePartialOutput(outputName.c_str());
         return 1;
     }
 
@@ -296,11 +364,11 @@ std::string addDefaultExtension(const std::string& name, const char* extension, 
     if (stat(name.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
         return name;
     }
-    if (existsTest) {
-        if (std::FILE* file = std::fopen(name.c_str(), "rb")) {
-            std::fclose(file);
-            return name;
-        }
+    // A readable file that exists stays as it is. The test opens nothing, so
+    // a FIFO is opened only once, to be read; a directory does not count.
+    if (existsTest && stat(name.c_str(), &info) == 0 && !S_ISDIR(info.st_mode) &&
+        access(name.c_str(), R_OK) == 0) {
+        return name;
     }
     std::size_t slash = name.rfind('/');
     std::size_t baseStart = slash == std::string::npos ? 0 : slash + 1;
@@ -309,6 +377,7 @@ std::string addDefaultExtension(const std::string& name, const char* extension, 
 }
 
 int runRdsgen(int argc, const char* const* argv) {
+    protectProcess();
     // --help and --version are answered before anything else is looked at.
     InfoRequest info = findInfoRequest(argc, argv);
     if (info == InfoRequest::kVersion) {

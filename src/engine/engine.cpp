@@ -56,6 +56,7 @@ std::string statusText(const Status& status) {
         case StatusCode::kTgaPaletteOver24Bit: return "Can't read >24bit paletted targas.";
         case StatusCode::kImageNoMemory: return "not enough memory to read image.";
         case StatusCode::kCantOpenFile: return "Can't open input file.";
+        case StatusCode::kIsDirectory: return "The image is a directory.";
         case StatusCode::kNoStripes: return "Number of stripes must be at least 1.";
         case StatusCode::kPatternImageEmpty: return "Pattern image has no pixels.";
         case StatusCode::kPatternWidthTooSmall: return "Pattern width must be at least 1 pixel.";

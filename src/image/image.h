@@ -19,7 +19,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <span>
+#include <string>
 
 #include "rdsgen/rdsgen.h"
 
@@ -30,8 +33,25 @@ namespace rdsgen {
 // the image's pixels instead of being copied.
 Status readTgaOwned(Bytes file, std::size_t size, Image& image);
 
-// Reads the file at path whole and decodes it. kCantOpenFile when it cannot
-// be opened; a read error counts as the end of the file.
+// Checks the header of a TARGA file whose first bytes are `start`, and the
+// file's size against it; the image gets its sizes and kind but no pixels.
+Status readTgaHeader(std::span<const std::uint8_t> start, std::size_t fileSize, Image& image);
+
+// Opens an input image once, for reading; kCantOpenFile, or kIsDirectory
+// (nothing left open).
+Status openImageFile(const char* path, int& descriptor);
+
+// Decides from an image's header (sizes and kind, no pixels) whether its
+// pixels are needed at all.
+using PixelsNeeded = std::function<bool(const Image& header)>;
+
+// Reads an open image file whole into memory (a snapshot: later changes to
+// the file do not reach the run) and decodes it. When pixelsNeeded says no
+// for a regular file, only the header is read and checked, and the image
+// has no pixels. A read error counts as the end of the file.
+Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNeeded);
+
+// openImageFile and readImageFile, closing the file again.
 Status loadImageFile(const char* path, Image& image);
 
 // Stored row `row` (0 = top) of an image.
@@ -63,6 +83,8 @@ struct FileSink {
 
 // Creates (or truncates) the file; false when it cannot be opened.
 bool openFileSink(FileSink& sink, const char* path);
+// Writes to an open descriptor, which the sink then owns.
+bool adoptFileSink(FileSink& sink, int descriptor);
 RowSink fileRowSink(FileSink& sink);
 // Flushes and closes; false when any write, the flush or the close failed.
 bool closeFileSink(FileSink& sink);
@@ -70,5 +92,25 @@ bool closeFileSink(FileSink& sink);
 // Removes a partially written output file; a device or other special file
 // (such as /dev/full) is left alone.
 void removePartialOutput(const char* fileName);
+
+// The output file of a run. The image is written to a new temporary file
+// beside the output (at a symbolic link's target), which replaces the
+// output only once it is complete: a failed or interrupted run leaves the
+// previous output as it was. An output that exists and is not a regular file
+// (a device, a FIFO, a terminal) is written directly.
+struct OutputFile {
+    std::string path;       // the name given
+    std::string target;     // where the image goes: the name, or a link's target
+    std::string temporary;  // the temporary file while it exists, else empty
+    FileSink sink;
+};
+
+// False when no file can be created for the output.
+bool openOutputFile(OutputFile& output, const char* path);
+// Closes the file and moves it into place; false (and nothing left behind)
+// when closing or renaming fails.
+bool commitOutputFile(OutputFile& output);
+// Closes the file and removes what was written.
+void abandonOutputFile(OutputFile& output);
 
 }  // namespace rdsgen

@@ -1,9 +1,4 @@
 // Decoding uncompressed TARGA files (types 1, 2 and 3) held in memory.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -119,12 +114,17 @@ void flipRows(std::uint8_t* pixels, std::size_t rowBytes, std::size_t rows) {
 }
 
 // Decodes file; with owner (the block holding file), pixels held as stored
-// take over the block instead of a copy.
-Status decode(std::span<const std::uint8_t> file, Bytes* owner, Image& image) {
+// take over the block instead of a copy. With wholeSize, `file` holds only
+// the start of a file of that size: only the header is read and checked, and
+// the image gets its sizes but no pixels.
+Status decode(std::span<const std::uint8_t> file, Bytes* owner, Image& image,
+              const std::size_t* wholeSize = nullptr) {
     image = Image{};
     Cursor in{file};
     TgaHeader header;
     if (Status status = readHeader(in, header); !status) return status;
+    const bool headerOnly = wholeSize != nullptr;
+    const std::size_t fileSize = headerOnly ? *wholeSize : file.size();
 
     const std::size_t bytesPerPixel = static_cast<std::size_t>(header.pixelDepth / 8);
     const bool colourMapped = header.imageType == 1;
@@ -136,14 +136,15 @@ Status decode(std::span<const std::uint8_t> file, Bytes* owner, Image& image) {
     const std::size_t mapAt = 18 + static_cast<std::size_t>(header.idLength);
     const std::size_t pixelsAt = mapAt + mapBytes;
     // Refuse a file too short for what its header claims before allocating.
-    if (file.size() < pixelsAt + fileRow * height) return failure(StatusCode::kTgaEndOfFile);
-    const std::uint8_t* map = header.colourMapType != 0 ? file.data() + mapAt : nullptr;
-    const std::uint8_t* stored = file.data() + pixelsAt;
+    if (fileSize < pixelsAt + fileRow * height) return failure(StatusCode::kTgaEndOfFile);
 
     image.width = header.width;
     image.height = header.height;
     image.kind = header.imageType == 3 ? static_cast<PixelKind>(bytesPerPixel) : PixelKind::kColour;
     image.rowBytes = static_cast<std::int32_t>(colourMapped ? 3 * width : fileRow);
+    if (headerOnly) return {};
+    const std::uint8_t* map = header.colourMapType != 0 ? file.data() + mapAt : nullptr;
+    const std::uint8_t* stored = file.data() + pixelsAt;
     const std::size_t memoryRow = static_cast<std::size_t>(image.rowBytes);
     const bool bottomFirst = (header.descriptor & 0x20) == 0;
 
@@ -172,52 +173,19 @@ Status decode(std::span<const std::uint8_t> file, Bytes* owner, Image& image) {
     return {};
 }
 
-// Reads a whole descriptor into one block: sized from fstat for a regular
-// file, grown for a pipe. A read error ends the data there.
-Bytes readAll(int descriptor, std::size_t& size) {
-    struct stat info {};
-    std::size_t capacity = 1 << 16;
-    if (fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-        capacity = static_cast<std::size_t>(info.st_size) + 1;
-    }
-    Bytes block = allocateBytes(capacity);
-    size = 0;
-    while (block) {
-        if (size == capacity) {
-            Bytes larger = allocateBytes(2 * capacity);
-            if (!larger) return Bytes(nullptr);
-            std::memcpy(larger.get(), block.get(), size);
-            block = std::move(larger);
-            capacity *= 2;
-        }
-        const ssize_t got = read(descriptor, block.get() + size, capacity - size);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        size += static_cast<std::size_t>(got);
-    }
-    return block;
-}
-
 }  // namespace
 
 Status readTga(std::span<const std::uint8_t> file, Image& image) {
     return decode(file, nullptr, image);
 }
 
+Status readTgaHeader(std::span<const std::uint8_t> start, std::size_t fileSize, Image& image) {
+    return decode(start, nullptr, image, &fileSize);
+}
+
 Status readTgaOwned(Bytes file, std::size_t size, Image& image) {
     const std::span<const std::uint8_t> bytes(file.get(), size);
     return decode(bytes, &file, image);
-}
-
-Status loadImageFile(const char* path, Image& image) {
-    image = Image{};
-    const int descriptor = open(path, O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0) return failure(StatusCode::kCantOpenFile);
-    std::size_t size = 0;
-    Bytes file = readAll(descriptor, size);
-    close(descriptor);
-    if (!file) return failure(StatusCode::kImageNoMemory);
-    return readTgaOwned(std::move(file), size, image);
 }
 
 void copyPatternRow(const Image& image, std::int32_t row, std::uint8_t* destination) {

@@ -1,5 +1,6 @@
 // The output: the TARGA header, finished rows, and the output file.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -56,6 +57,19 @@ const std::uint8_t* finishRow(const RowGeometry& geometry, std::uint8_t* rowBuff
 bool openFileSink(FileSink& sink, const char* path) {
     sink.stream = std::fopen(path, "wb");
     if (sink.stream == nullptr) return false;
+    sink.buffer = std::make_unique<char[]>(kOutputBufferSize);
+    std::setvbuf(sink.stream, sink.buffer.get(), _IOFBF, kOutputBufferSize);
+    sink.failed = false;
+    sink.flushedOnce = false;
+    return true;
+}
+
+bool adoptFileSink(FileSink& sink, int descriptor) {
+    sink.stream = fdopen(descriptor, "wb");
+    if (sink.stream == nullptr) {
+        close(descriptor);
+        return false;
+    }
     sink.buffer = std::make_unique<char[]>(kOutputBufferSize);
     std::setvbuf(sink.stream, sink.buffer.get(), _IOFBF, kOutputBufferSize);
     sink.failed = false;

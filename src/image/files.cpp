@@ -1,0 +1,177 @@
+// Files at the edge: input images read once, whole, into memory; the output
+// written to a temporary file that replaces the output name when complete.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <utility>
+
+#include "image/image.h"
+
+namespace rdsgen {
+
+namespace {
+
+constexpr std::size_t kHeaderBytes = 18;
+
+Status failure(StatusCode code) {
+    Status status;
+    status.code = code;
+    return status;
+}
+
+// Reads into block from `size` on until the end of the data, growing the
+// block as needed. A read error ends the data there.
+bool readRest(int descriptor, Bytes& block, std::size_t& capacity, std::size_t& size) {
+    for (;;) {
+        if (size == capacity) {
+            Bytes larger = allocateBytes(2 * capacity);
+            if (!larger) return false;
+            std::memcpy(larger.get(), block.get(), size);
+            block = std::move(larger);
+            capacity *= 2;
+        }
+        const ssize_t got = read(descriptor, block.get() + size, capacity - size);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return true;
+        size += static_cast<std::size_t>(got);
+    }
+}
+
+std::string directoryOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Where writing to `path` ends up: a symbolic link is followed to its
+// target (which need not exist yet), link by link.
+std::string followLinks(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        char target[PATH_MAX];
+        const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
+        if (length < 0) return path;
+        target[length] = '\0';
+        path = target[0] == '/' ? std::string(target) : directoryOf(path) + "/" + target;
+    }
+    return path;
+}
+
+}  // namespace
+
+Status openImageFile(const char* path, int& descriptor) {
+    descriptor = open(path, O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return failure(StatusCode::kCantOpenFile);
+    struct stat info {};
+    if (fstat(descriptor, &info) == 0 && S_ISDIR(info.st_mode)) {
+        close(descriptor);
+        descriptor = -1;
+        return failure(StatusCode::kIsDirectory);
+    }
+    return {};
+}
+
+Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNeeded) {
+    image = Image{};
+    struct stat info {};
+    const bool regular = fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode);
+    const std::size_t expected = regular ? static_cast<std::size_t>(info.st_size) : 0;
+    std::size_t capacity = std::max<std::size_t>(expected + 1, std::size_t{1} << 16);
+    Bytes file = allocateBytes(kHeaderBytes);
+    std::size_t size = 0;
+    if (!file) return failure(StatusCode::kImageNoMemory);
+
+    // The header first: a run that will be refused from the sizes alone
+    // reads no pixels.
+    while (size < kHeaderBytes) {
+        const ssize_t got = read(descriptor, file.get() + size, kHeaderBytes - size);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        size += static_cast<std::size_t>(got);
+    }
+    if (regular && size == kHeaderBytes && pixelsNeeded) {
+        Image header;
+        const Status status = readTgaHeader(std::span<const std::uint8_t>(file.get(), size), expected, header);
+        if (!status) return status;
+        if (!pixelsNeeded(header)) {
+            image = std::move(header);
+            return {};
+        }
+    }
+
+    Bytes whole = allocateBytes(capacity);
+    if (!whole) return failure(StatusCode::kImageNoMemory);
+    std::memcpy(whole.get(), file.get(), size);
+    if (size == kHeaderBytes && !readRest(descriptor, whole, capacity, size)) {
+        return failure(StatusCode::kImageNoMemory);
+    }
+    return readTgaOwned(std::move(whole), size, image);
+}
+
+Status loadImageFile(const char* path, Image& image) {
+    image = Image{};
+    int descriptor = -1;
+    if (Status status = openImageFile(path, descriptor); !status) return status;
+    const Status status = readImageFile(descriptor, image, {});
+    close(descriptor);
+    return status;
+}
+
+bool openOutputFile(OutputFile& output, const char* path) {
+    output = OutputFile{};
+    output.path = path;
+    output.target = followLinks(path);
+    struct stat info {};
+    const bool exists = stat(output.target.c_str(), &info) == 0;
+    if (exists && !S_ISREG(info.st_mode)) {
+        // A device, a FIFO or a terminal: written directly, as it is.
+        return openFileSink(output.sink, output.target.c_str());
+    }
+    // A new file beside the target, created exclusively (never through a
+    // planted link), with the target's permission bits when it exists.
+    const std::string directory = directoryOf(output.target);
+    const std::string base = output.target.substr(output.target.rfind('/') + 1);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = directory + "/." + base + ".rdsgen-" + std::to_string(getpid()) + "-" +
+                           std::to_string(attempt);
+        const int descriptor = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (descriptor < 0) {
+            if (errno == EEXIST) continue;
+            break;
+        }
+        if (exists) fchmod(descriptor, info.st_mode & 07777);
+        output.temporary = name;
+        if (adoptFileSink(output.sink, descriptor)) return true;
+        unlink(name.c_str());
+        output.temporary.clear();
+        return false;
+    }
+    // No file can be made beside it (a directory without write permission):
+    // the output is written in place.
+    return openFileSink(output.sink, output.target.c_str());
+}
+
+bool commitOutputFile(OutputFile& output) {
+    const bool closed = closeFileSink(output.sink);
+    if (output.temporary.empty()) return closed;
+    const bool renamed = closed && rename(output.temporary.c_str(), output.target.c_str()) == 0;
+    if (!renamed) unlink(output.temporary.c_str());
+    output.temporary.clear();
+    return renamed;
+}
+
+void abandonOutputFile(OutputFile& output) {
+    closeFileSink(output.sink);
+    if (output.temporary.empty()) {
+        removePartialOutput(output.target.c_str());
+    } else {
+        unlink(output.temporary.c_str());
+        output.temporary.clear();
+    }
+}
+
+}  // namespace rdsgen

@@ -1,0 +1,325 @@
+// Faults of the machine around a run, tried on the real executable: inputs
+// changed during the run, closed or vanishing standard output, file-size
+// limits, interruptions, concurrent runs, FIFOs and directories.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// How the child is started.
+struct Launch {
+    std::vector<std::string> args;
+    std::string directory;
+    int stdoutDescriptor = -1;  // becomes descriptor 1; -2 closes descriptor 1
+    long fileSizeLimit = 0;     // RLIMIT_FSIZE, with SIGXFSZ at its default
+};
+
+pid_t start(const Launch& launch) {
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    if (chdir(launch.directory.c_str()) != 0) _exit(127);
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 2);
+    if (launch.stdoutDescriptor >= 0) dup2(launch.stdoutDescriptor, 1);
+    if (launch.stdoutDescriptor == -1) dup2(null, 1);
+    if (launch.stdoutDescriptor == -2) close(1);
+    close(null);
+    std::signal(SIGPIPE, SIG_DFL);
+    std::signal(SIGXFSZ, SIG_DFL);
+    if (launch.fileSizeLimit > 0) {
+        struct rlimit limit = {static_cast<rlim_t>(launch.fileSizeLimit), static_cast<rlim_t>(launch.fileSizeLimit)};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::vector<std::string> copies = launch.args;
+    std::string exe = RDSGEN_EXECUTABLE;
+    std::vector<char*> argv = {exe.data()};
+    for (std::string& arg : copies) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(exe.c_str(), argv.data());
+    _exit(127);
+}
+
+// The raw wait status; a child still running after 30 s is killed (a hang
+// shows as SIGKILL).
+int finish(pid_t pid, struct rusage* usage = nullptr) {
+    int status = 0;
+    for (int waited = 0; waited < 3000; ++waited) {
+        if (wait4(pid, &status, WNOHANG, usage) == pid) return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    wait4(pid, &status, 0, usage);
+    return status;
+}
+
+bool exitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+
+// A top-first 8-bit grey height image of a slope with a raised square, big
+// enough (over 1 MiB) to have been mapped from the file once.
+std::vector<std::uint8_t> largeHeights(int width = 1100, int height = 1000) {
+    std::vector<std::uint8_t> pixels(std::size_t(width) * height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const bool square = x > width / 4 && x < width * 3 / 4 && y > height / 4 && y < height * 3 / 4;
+            pixels[std::size_t(y) * width + x] = static_cast<std::uint8_t>(square ? 220 : x * 100 / width);
+        }
+    }
+    return greyTga(width, height, pixels);
+}
+
+// The output of a plain run of `heights` with options, for comparison.
+std::vector<std::uint8_t> expectedOutput(const std::vector<std::uint8_t>& heights,
+                                         const std::vector<std::string>& options) {
+    const std::string dir = temporaryDirectory();
+    writeFileBytes(dir + "/in.tga", heights);
+    std::vector<std::string> args = {"in.tga", "out.tga"};
+    args.insert(args.end(), options.begin(), options.end());
+    EXPECT_EQ(runRdsgenProcess(args, dir).status, 0);
+    return readFileBytes(dir + "/out.tga");
+}
+
+// Names in dir other than the given ones (temporary files left behind).
+std::vector<std::string> otherFiles(const std::string& dir, const std::vector<std::string>& known) {
+    std::vector<std::string> others;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (std::find(known.begin(), known.end(), name) == known.end()) others.push_back(name);
+    }
+    return others;
+}
+
+std::vector<std::uint8_t> readAll(int descriptor) {
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t buffer[65536];
+    for (ssize_t got; (got = read(descriptor, buffer, sizeof buffer)) > 0;) bytes.insert(bytes.end(), buffer, buffer + got);
+    return bytes;
+}
+
+class FaultsTest : public ::testing::Test {
+protected:
+    void SetUp() override { std::signal(SIGPIPE, SIG_IGN); }
+};
+
+// The output is a FIFO that is read slowly: the run stops at its first rows
+// while the input is truncated and rewritten; what it writes is still the
+// image of the input as it was read.
+TEST_F(FaultsTest, InputChangedDuringTheRunIsNotRead) {
+    const std::string dir = temporaryDirectory();
+    const std::vector<std::uint8_t> heights = largeHeights();
+    const std::vector<std::uint8_t> expected = expectedOutput(heights, {"/Rand:3"});
+    writeFileBytes(dir + "/in.tga", heights);
+    ASSERT_EQ(mkfifo((dir + "/out.fifo").c_str(), 0600), 0);
+    const pid_t pid = start({{"in.tga", "out.fifo", "/Rand:3"}, dir});
+    const int fifo = open((dir + "/out.fifo").c_str(), O_RDONLY);
+    ASSERT_GE(fifo, 0);
+    std::uint8_t header[18];
+    ASSERT_EQ(read(fifo, header, sizeof header), 18);
+    ASSERT_EQ(truncate((dir + "/in.tga").c_str(), 0), 0);
+    writeFileBytes(dir + "/in.tga", largeHeights(700, 900));
+    std::vector<std::uint8_t> output(header, header + 18);
+    const std::vector<std::uint8_t> rest = readAll(fifo);
+    output.insert(output.end(), rest.begin(), rest.end());
+    close(fifo);
+    EXPECT_TRUE(exitedWith(finish(pid), 0));
+    EXPECT_EQ(output, expected);
+}
+
+TEST_F(FaultsTest, ClosedOrVanishingStandardOutputLeavesTheImageAlone) {
+    const std::vector<std::uint8_t> heights = largeHeights(300, 200);
+    const std::vector<std::uint8_t> expected = expectedOutput(heights, {"/Rand:1"});
+
+    const std::string closedDir = temporaryDirectory();
+    writeFileBytes(closedDir + "/in.tga", heights);
+    EXPECT_TRUE(exitedWith(finish(start({{"in.tga", "out.tga", "/Rand:1"}, closedDir, -2})), 0));
+    EXPECT_EQ(readFileBytes(closedDir + "/out.tga"), expected);
+
+    // A reader that has already gone: every write to standard output fails.
+    const std::string pipeDir = temporaryDirectory();
+    writeFileBytes(pipeDir + "/in.tga", heights);
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    close(ends[0]);
+    const pid_t pid = start({{"in.tga", "out.tga", "/Rand:1"}, pipeDir, ends[1]});
+    close(ends[1]);
+    EXPECT_TRUE(exitedWith(finish(pid), 0));
+    EXPECT_EQ(readFileBytes(pipeDir + "/out.tga"), expected);
+}
+
+TEST_F(FaultsTest, FileSizeLimitIsAReportedWriteFailure) {
+    const std::string dir = temporaryDirectory();
+    writeFileBytes(dir + "/in.tga", largeHeights(300, 200));
+    const pid_t pid = start({{"in.tga", "out.tga", "/Rand:1"}, dir, -1, 20000});
+    EXPECT_TRUE(exitedWith(finish(pid), 1));
+    EXPECT_EQ(otherFiles(dir, {"in.tga"}), std::vector<std::string>{});
+    const ProcessResult result = runRdsgenProcess({"in.tga", "out.tga", "/Rand:1"}, dir, 20000);
+    EXPECT_EQ(result.err, "ERROR: Can't write output file 'out.tga'.\n");
+}
+
+// A run held in the middle: its standard output is a pipe of one page,
+// filled so that the run blocks at bar character `barCharacters` of its
+// progress bar (beforeBar: what it prints before the bar), with the
+// temporary output open and rows written.
+struct HeldRun {
+    pid_t pid = -1;
+    int reader = -1;
+
+    HeldRun(const Launch& launch, std::size_t beforeBar, std::size_t barCharacters) {
+        int ends[2];
+        if (pipe(ends) != 0 || fcntl(ends[1], F_SETPIPE_SZ, 4096) != 4096) return;
+        const std::vector<char> filler(4096 - beforeBar - barCharacters, 'x');
+        if (write(ends[1], filler.data(), filler.size()) != static_cast<ssize_t>(filler.size())) return;
+        Launch held = launch;
+        held.stdoutDescriptor = ends[1];
+        pid = start(held);
+        close(ends[1]);
+        reader = ends[0];
+        for (int waited = 0, queued = 0; waited < 2000 && queued < 4096; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            ioctl(reader, FIONREAD, &queued);
+        }
+    }
+    // Lets the run go on to its end; the raw wait status.
+    int release() {
+        readAll(reader);
+        close(reader);
+        return finish(pid);
+    }
+    int interrupt(int signalNumber) {
+        kill(pid, signalNumber);
+        const int status = finish(pid);
+        close(reader);
+        return status;
+    }
+};
+
+// What a run prints before its first progress bar character.
+std::size_t textBeforeBar(const std::vector<std::string>& args, const std::string& dir) {
+    const std::string text = runRdsgenProcess(args, dir).out;
+    return text.find_first_of("#|", text.find("[ 100%"));
+}
+
+// Interrupted runs: the previous output stays as it was, the temporary file
+// goes (SIGKILL may leave it, and the next run does not trip over it), and a
+// link given as the output stays a link.
+TEST_F(FaultsTest, InterruptedRunsKeepThePreviousOutput) {
+    const std::vector<std::uint8_t> heights = largeHeights(400, 300);
+    const std::vector<std::string> args = {"in.tga", "out.tga", "/Rand:5"};
+    const std::vector<std::uint8_t> old = {'o', 'l', 'd'};
+    const std::string dry = temporaryDirectory();
+    writeFileBytes(dry + "/in.tga", heights);
+    const std::size_t beforeBar = textBeforeBar(args, dry);
+    ASSERT_NE(beforeBar, std::string::npos);
+
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+        for (std::size_t barCharacters : {0, 9, 40}) {
+            SCOPED_TRACE("signal " + std::to_string(signalNumber) + " at bar character " +
+                         std::to_string(barCharacters));
+            const std::string dir = temporaryDirectory();
+            writeFileBytes(dir + "/in.tga", heights);
+            writeFileBytes(dir + "/real.tga", old);
+            ASSERT_EQ(chmod((dir + "/real.tga").c_str(), 0640), 0);
+            fs::create_symlink("real.tga", dir + "/out.tga");
+            HeldRun run({args, dir}, beforeBar, barCharacters);
+            const int status = run.interrupt(signalNumber);
+            ASSERT_TRUE(WIFSIGNALED(status));
+            EXPECT_TRUE(fs::is_symlink(dir + "/out.tga"));
+            EXPECT_EQ(readFileBytes(dir + "/real.tga"), old);
+            const std::vector<std::string> left = otherFiles(dir, {"in.tga", "real.tga", "out.tga"});
+            EXPECT_EQ(left.size(), signalNumber == SIGKILL ? 1u : 0u);
+            if (signalNumber == SIGKILL) {
+                EXPECT_EQ(runRdsgenProcess(args, dir).status, 0);
+                EXPECT_EQ(readFileBytes(dir + "/real.tga"), readFileBytes(dry + "/out.tga"));
+                EXPECT_TRUE(fs::is_symlink(dir + "/out.tga"));
+                struct stat info {};
+                ASSERT_EQ(stat((dir + "/real.tga").c_str(), &info), 0);
+                EXPECT_EQ(info.st_mode & 0777, 0640u);
+            }
+        }
+    }
+}
+
+// A run held in the middle while a second run on the same output completes:
+// the output is then the first run's image, whole, never a mix.
+TEST_F(FaultsTest, TwoRunsOnOneOutputLeaveOneCompleteImage) {
+    const std::vector<std::uint8_t> heights = largeHeights(400, 300);
+    const std::vector<std::string> first = {"in.tga", "out.tga", "/PatT:6", "/Rand:1"};
+    const std::string dir = temporaryDirectory();
+    writeFileBytes(dir + "/in.tga", heights);
+    const std::size_t beforeBar = textBeforeBar(first, dir);
+    const std::vector<std::uint8_t> expected = readFileBytes(dir + "/out.tga");
+    fs::remove(dir + "/out.tga");
+    HeldRun held({first, dir}, beforeBar, 20);
+    EXPECT_EQ(runRdsgenProcess({"in.tga", "out.tga", "/PatT:6", "/Double", "/Rand:2"}, dir).status, 0);
+    EXPECT_TRUE(exitedWith(held.release(), 0));
+    EXPECT_EQ(readFileBytes(dir + "/out.tga"), expected);
+    EXPECT_EQ(otherFiles(dir, {"in.tga", "out.tga"}), std::vector<std::string>{});
+}
+
+TEST_F(FaultsTest, FifoInputIsOpenedOnceAndDirectoriesAreNamed) {
+    const std::vector<std::uint8_t> heights = largeHeights(200, 150);
+    const std::string dir = temporaryDirectory();
+    ASSERT_EQ(mkfifo((dir + "/in").c_str(), 0600), 0);
+    const pid_t pid = start({{"in", "out.tga", "/Rand:1"}, dir});
+    const int fifo = open((dir + "/in").c_str(), O_WRONLY);
+    ASSERT_GE(fifo, 0);
+    for (std::size_t at = 0; at < heights.size();) {
+        const ssize_t put = write(fifo, heights.data() + at, heights.size() - at);
+        if (put <= 0) break;
+        at += static_cast<std::size_t>(put);
+    }
+    close(fifo);
+    EXPECT_TRUE(exitedWith(finish(pid), 0));
+    EXPECT_EQ(readFileBytes(dir + "/out.tga"), expectedOutput(heights, {"/Rand:1"}));
+
+    // A folder y beside y.TGA: the name completes to the file.
+    fs::create_directory(dir + "/y");
+    writeFileBytes(dir + "/y.TGA", heights);
+    EXPECT_EQ(runRdsgenProcess({"y", "o1", "/Rand:1"}, dir).status, 0);
+    fs::create_directory(dir + "/pictures.d");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"pictures.d", "o2"}, {"y.TGA", "o3", "/PatT:pictures.d"}}) {
+        const ProcessResult result = runRdsgenProcess(args, dir);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "ERROR: 'pictures.d' is a directory.\n");
+    }
+}
+
+// A header whose sizes alone decide the refusal: the pixels (1.5 GB, a
+// sparse file) are never read.
+TEST_F(FaultsTest, OutputRefusedBySizeReadsNoPixels) {
+    const std::string dir = temporaryDirectory();
+    TgaLayout layout;
+    layout.imageType = 2;
+    layout.pixelDepth = 24;
+    layout.width = 65535;
+    layout.height = 8000;
+    writeFileBytes(dir + "/in.tga", buildTga(layout));
+    ASSERT_EQ(truncate((dir + "/in.tga").c_str(), 18 + 65535L * 8000 * 3), 0);
+    struct rusage usage {};
+    const pid_t pid = start({{"in.tga", "out.tga"}, dir});
+    EXPECT_TRUE(exitedWith(finish(pid, &usage), 1));
+    EXPECT_LT(usage.ru_maxrss, 100 * 1024) << "peak resident KiB";
+    EXPECT_EQ(runRdsgenProcess({"in.tga", "out.tga"}, dir).err,
+              "ERROR: Output image too large (65603 x 8266 pixels, at most 65535 x 65535).\n");
+}
+
+}  // namespace
