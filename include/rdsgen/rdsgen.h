@@ -126,6 +126,9 @@ enum class StatusCode {
     kImageNoMemory,
     kCantOpenFile,
     kIsDirectory,
+    kImageTooLarge,          // detail: the image's width and height
+    kPngError,               // reason: the PNG library's
+    kJpegError,              // reason: the JPEG library's
     // Preparing a run.
     kNoStripes,
     kPatternImageEmpty,
@@ -141,6 +144,7 @@ enum class StatusCode {
 struct Status {
     StatusCode code = StatusCode::kOk;
     std::int64_t detail[2] = {0, 0};
+    std::string reason;
     explicit operator bool() const { return code == StatusCode::kOk; }
 };
 
@@ -154,6 +158,21 @@ std::string statusText(const Status& status);
 // 3 grey 8 to 24 bits) held in memory. Grey pixels keep their stored size;
 // colour-mapped and true-colour pixels become kColour.
 Status readTga(std::span<const std::uint8_t> file, Image& image);
+
+// Decodes a PNG file held in memory. Grey stays grey (8-bit, or 16-bit with
+// the exact value; 1, 2 and 4 bits scaled to 8 as v * 255 / (2^n - 1)); RGB
+// and palettes become kColour (16-bit channels: their high byte). Alpha
+// (an alpha channel, palette alpha or a colour key) is composited over
+// black: v * a / max, rounded. Gamma, ICC and sRGB chunks are ignored.
+Status readPng(std::span<const std::uint8_t> file, Image& image);
+
+// Decodes a JPEG file held in memory (accurate integer DCT): grey stays
+// 8-bit grey, colour becomes kColour; CMYK and YCCK are refused.
+Status readJpeg(std::span<const std::uint8_t> file, Image& image);
+
+// Decodes a PNG, JPEG or TARGA file, told apart by its first bytes (the PNG
+// signature, FF D8 FF, anything else is taken as TARGA).
+Status readImage(std::span<const std::uint8_t> file, Image& image);
 
 // --- Geometry ---------------------------------------------------------------
 
@@ -211,12 +230,14 @@ enum Warning : unsigned {
 enum class OutputFormat {
     kTga,   // an 18-byte TARGA header, then the rows
     kRows,  // the rows alone (outputRowBytes each, top row first)
+    kPng,   // a PNG file: 8-bit grey or RGB, unfiltered, compressed in blocks of rows
 };
 
 struct RenderOptions {
     std::uint32_t seed = 1;       // the random generator's seed (srand semantics)
     std::int32_t threads = 0;     // 0: the number of online cores; 1: no extra thread
     OutputFormat format = OutputFormat::kTga;
+    std::int32_t pngLevel = 6;    // zlib level of PNG output
 };
 
 // --- Running ----------------------------------------------------------------

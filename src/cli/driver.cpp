@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -136,11 +137,25 @@ void blankProgressText() {
     std::fputs("\r                                                                   \r", stdout);
 }
 
-// Prints a refusal of the run. The image reader's refusals start a new line
-// on standard output first; its memory error goes to standard output.
-void printError(const Status& status) {
+// Prints a refusal of the run; fileName is the image a reader's refusal is
+// about. The TARGA reader's refusals start a new line on standard output
+// first; the memory error of reading goes to standard output.
+void printError(const Status& status, const std::string& fileName = "") {
     const std::string text = statusText(status);
     switch (status.code) {
+        case StatusCode::kPngError:
+        case StatusCode::kJpegError:
+            std::fputs("\n", stdout);
+            std::fprintf(stderr, "ERROR: Can't read %s image '%s': %s.\n",
+                         status.code == StatusCode::kPngError ? "PNG" : "JPEG", fileName.c_str(),
+                         status.reason.c_str());
+            return;
+        case StatusCode::kImageTooLarge:
+            std::fputs("\n", stdout);
+            std::fprintf(stderr, "ERROR: Image '%s' is too large (%u x %u pixels, at most 65535 x 65535).\n",
+                         fileName.c_str(), static_cast<unsigned>(status.detail[0]),
+                         static_cast<unsigned>(status.detail[1]));
+            return;
         case StatusCode::kImageNoMemory:
             std::printf("ERROR: %s\n", text.c_str());
             return;
@@ -178,7 +193,7 @@ bool loadInput(const std::string& fileName, bool heightImage, Image& image,
     std::fputs(heightImage ? "Reading height (elevation) image..." : "Reading pattern image...", stdout);
     status = readImageFile(descriptor, image, pixelsNeeded);
     close(descriptor);
-    if (!status) printError(status);
+    if (!status) printError(status, fileName);
     blankProgressText();
     return static_cast<bool>(status);
 }
@@ -247,6 +262,14 @@ void reportProgress(void* context, Stage stage, std::int32_t done, std::int32_t 
     }
 }
 
+// An output name ending in ".png", in any case, is written as PNG.
+bool hasPngExtension(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string extension = name.substr(name.size() - 4);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".png";
+}
+
 // The number of worker threads: RDSGEN_THREADS when it is a positive number,
 // else every online core.
 std::int32_t requestedThreads() {
@@ -304,6 +327,7 @@ int runWithSettings(Settings& settings, const std::string& inputName, const std:
     RenderOptions options;
     options.seed = seed;
     options.threads = requestedThreads();
+    if (hasPngExtension(outputName)) options.format = OutputFormat::kPng;
     TerminalProgress terminal;
     status = renderStereogram(settings, geometry, heights, settings.PatT == 0 ? &pattern : nullptr,
                               options, fileRowSink(output.sink), Progress{reportProgress, &terminal});

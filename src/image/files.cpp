@@ -93,7 +93,8 @@ Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNee
         if (got <= 0) break;
         size += static_cast<std::size_t>(got);
     }
-    if (regular && size == kHeaderBytes && pixelsNeeded) {
+    const FileFormat format = sniffFormat(std::span<const std::uint8_t>(file.get(), size));
+    if (format == FileFormat::kTga && regular && size == kHeaderBytes && pixelsNeeded) {
         Image header;
         const Status status = readTgaHeader(std::span<const std::uint8_t>(file.get(), size), expected, header);
         if (!status) return status;
@@ -109,7 +110,35 @@ Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNee
     if (size == kHeaderBytes && !readRest(descriptor, whole, capacity, size)) {
         return failure(StatusCode::kImageNoMemory);
     }
-    return readTgaOwned(std::move(whole), size, image);
+    if (format == FileFormat::kTga) return readTgaOwned(std::move(whole), size, image);
+
+    const std::span<const std::uint8_t> bytes(whole.get(), size);
+    const bool png = format == FileFormat::kPng;
+    if (pixelsNeeded) {
+        Image header;
+        const Status status = png ? readPngHeader(bytes, header, true) : readJpegHeader(bytes, header, true);
+        if (!status) return status;
+        if (!pixelsNeeded(header)) {
+            image = std::move(header);
+            return {};
+        }
+    }
+    return png ? readPng(bytes, image) : readJpeg(bytes, image);
+}
+
+FileFormat sniffFormat(std::span<const std::uint8_t> start) {
+    static constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    if (start.size() >= 8 && std::memcmp(start.data(), kPngSignature, 8) == 0) return FileFormat::kPng;
+    if (start.size() >= 3 && start[0] == 0xFF && start[1] == 0xD8 && start[2] == 0xFF) return FileFormat::kJpeg;
+    return FileFormat::kTga;
+}
+
+Status readImage(std::span<const std::uint8_t> file, Image& image) {
+    switch (sniffFormat(file)) {
+        case FileFormat::kPng: return readPng(file, image);
+        case FileFormat::kJpeg: return readJpeg(file, image);
+        default: return readTga(file, image);
+    }
 }
 
 Status loadImageFile(const char* path, Image& image) {

@@ -23,6 +23,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "rdsgen/rdsgen.h"
 
@@ -32,6 +33,15 @@ namespace rdsgen {
 // are stored as they are held (grey, or true colour) the block is kept as
 // the image's pixels instead of being copied.
 Status readTgaOwned(Bytes file, std::size_t size, Image& image);
+
+// readPng and readJpeg; with headerOnly the image gets its sizes and kind
+// from the header but no pixels.
+Status readPngHeader(std::span<const std::uint8_t> file, Image& image, bool headerOnly);
+Status readJpegHeader(std::span<const std::uint8_t> file, Image& image, bool headerOnly);
+
+// The format of a file by its first bytes.
+enum class FileFormat { kTga, kPng, kJpeg };
+FileFormat sniffFormat(std::span<const std::uint8_t> start);
 
 // Checks the header of a TARGA file whose first bytes are `start`, and the
 // file's size against it; the image gets its sizes and kind but no pixels.
@@ -70,6 +80,45 @@ std::array<std::uint8_t, 18> tgaHeader(const RowGeometry& geometry);
 // Finishes a row in place: skips the CutOff part and, for grey output, keeps
 // the first (blue) byte of each pixel. Returns the outputRowBytes bytes to write.
 const std::uint8_t* finishRow(const RowGeometry& geometry, std::uint8_t* rowBuffer);
+
+// PNG output: pngHead (signature, header, the zlib stream's start), one
+// pngBlockChunk per block of rows in order, then pngTail. A PngCompressor
+// (one per thread) turns rows into a block; blocks are independent, so
+// their bytes do not depend on which thread made them.
+struct PngBlock {
+    std::vector<std::uint8_t> compressed;  // the first `used` bytes
+    std::size_t used = 0;
+    std::uint32_t adler = 1;               // of the raw bytes of the block
+    std::size_t rawBytes = 0;
+};
+
+class PngCompressor {
+public:
+    explicit PngCompressor(std::int32_t level);
+    ~PngCompressor();
+    PngCompressor(const PngCompressor&) = delete;
+    PngCompressor& operator=(const PngCompressor&) = delete;
+    bool begin(PngBlock& block);
+    // A finished output row (grey bytes, or colour pixels blue, green, red).
+    bool addRow(PngBlock& block, const std::uint8_t* row, std::size_t bytes, bool colour);
+    bool finish(PngBlock& block);
+
+private:
+    struct Stream;
+    bool deflateInto(PngBlock& block, const std::uint8_t* bytes, std::size_t count, int flush);
+    std::unique_ptr<Stream> stream_;
+    std::vector<std::uint8_t> scratch_;
+};
+
+// The checksum of the whole stream, from its blocks in order.
+struct PngChecksum {
+    std::uint32_t adler = 1;
+    void add(const PngBlock& block);
+};
+
+std::vector<std::uint8_t> pngHead(const RowGeometry& geometry, std::int32_t level);
+std::vector<std::uint8_t> pngBlockChunk(const PngBlock& block);
+std::vector<std::uint8_t> pngTail(const PngChecksum& checksum);
 
 // The output file as a RowSink: bytes are buffered and every write checked;
 // the first write (the header) is flushed at once, so a full disk or a size

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -27,6 +28,9 @@ constexpr std::int64_t kInFlightBytes = std::int64_t{8} << 20;
 // Pixels of working rows handed to a worker at a time.
 constexpr std::int64_t kBatchPixels = std::int64_t{1} << 16;
 
+// Raw bytes of output rows compressed as one independent PNG block.
+constexpr std::int64_t kPngBlockBytes = std::int64_t{128} << 10;
+
 Status writeFailed() {
     Status status;
     status.code = StatusCode::kWriteFailed;
@@ -42,6 +46,9 @@ struct Render {
     const DepthTable& depths;
     RowSink sink;
     Progress progress;
+    bool png = false;
+    std::int32_t pngLevel = 6;
+    std::int32_t blockRows = 1;  // rows of a PNG block (band or image rows)
 
     void report(Stage stage, std::int32_t done, std::int32_t total) const {
         if (progress.report != nullptr) progress.report(progress.context, stage, done, total);
@@ -49,12 +56,51 @@ struct Render {
     bool write(const std::uint8_t* bytes, std::size_t count) const {
         return sink.write != nullptr && sink.write(sink.context, bytes, count);
     }
+    bool write(const std::vector<std::uint8_t>& bytes) const { return write(bytes.data(), bytes.size()); }
     // A finished row, twice with Double.
     bool writeRow(const std::uint8_t* row) const {
         const std::size_t bytes = static_cast<std::size_t>(geometry.outputRowBytes);
         if (!write(row, bytes)) return false;
         return settings.Double == 0 || write(row, bytes);
     }
+    // A finished row into a PNG block, twice with Double.
+    bool compressRow(PngCompressor& compressor, PngBlock& block, const std::uint8_t* row) const {
+        const std::size_t bytes = static_cast<std::size_t>(geometry.outputRowBytes);
+        for (std::int32_t copy = 0; copy <= settings.Double; ++copy) {
+            if (!compressor.addRow(block, row, bytes, !geometry.outputGrey)) return false;
+        }
+        return true;
+    }
+};
+
+// The rows the calling thread finishes itself, to the output: as they are,
+// or for PNG into blocks of blockRows rows, each written when complete.
+class RowEmitter {
+public:
+    RowEmitter(const Render& render, PngChecksum& checksum)
+        : render_(render), checksum_(checksum), compressor_(render.pngLevel) {}
+
+    bool emit(const std::uint8_t* row) {
+        if (!render_.png) return render_.writeRow(row);
+        if (inBlock_ == 0 && !compressor_.begin(block_)) return false;
+        if (!render_.compressRow(compressor_, block_, row)) return false;
+        return ++inBlock_ < render_.blockRows || close();
+    }
+    // Ends the current block (the end of the band, or of the image).
+    bool close() {
+        if (!render_.png || inBlock_ == 0) return true;
+        inBlock_ = 0;
+        if (!compressor_.finish(block_)) return false;
+        checksum_.add(block_);
+        return render_.write(pngBlockChunk(block_));
+    }
+
+private:
+    const Render& render_;
+    PngChecksum& checksum_;
+    PngCompressor compressor_;
+    PngBlock block_;
+    std::int32_t inBlock_ = 0;
 };
 
 // The draws of one row: its pattern strip and source row, then the seeds.
@@ -75,27 +121,27 @@ struct RowSource {
 };
 
 // White rows carrying the focus marks, written above the image.
-bool writeFocusBand(const Render& render, RowWork& work) {
+bool writeFocusBand(const Render& render, RowWork& work, RowEmitter& emitter) {
     const RowGeometry& geometry = render.geometry;
     const std::int32_t width = std::min(geometry.outputWidth, geometry.rowPixels);
     for (std::int32_t c = 0; c < geometry.bandRows; ++c) {
         if (width > 0) std::memset(work.row.get(), 255, 3 * static_cast<std::size_t>(width));
         drawFocusMarks(render.settings, geometry, work.row.get(), c);
-        if (!render.writeRow(finishRow(geometry, work.row.get()))) return false;
+        if (!emitter.emit(finishRow(geometry, work.row.get()))) return false;
     }
-    return true;
+    return emitter.close();
 }
 
-bool renderRowsHere(const Render& render, RowSource& source, RowWork& work) {
+bool renderRowsHere(const Render& render, RowSource& source, RowWork& work, RowEmitter& emitter) {
     const std::int32_t rows = render.geometry.inputHeight;
     for (std::int32_t y = 0; y < rows; ++y) {
         source.prepare(render, work, y);
         computeRow(render.settings, render.geometry, render.heights, render.depths, work);
-        const bool written = render.writeRow(work.output);
+        const bool written = emitter.emit(work.output);
         if (y % 8 == 0) render.report(Stage::kRows, y, rows);
         if (!written) return false;
     }
-    return true;
+    return emitter.close();
 }
 
 // Rows on worker threads, in batches of rows so that the hand-over costs
@@ -104,10 +150,12 @@ bool renderRowsHere(const Render& render, RowSource& source, RowWork& work) {
 // the calling thread writes the batches back in row order.
 class RowPool {
 public:
-    RowPool(const Render& render, std::vector<RowWork>& slots, std::int32_t batchRows)
+    RowPool(const Render& render, std::vector<RowWork>& slots, std::int32_t batchRows, PngChecksum& checksum)
         : render_(render), slots_(slots), batchRows_(batchRows),
-          ring_(static_cast<std::int32_t>(slots.size()) / batchRows) {
+          ring_(static_cast<std::int32_t>(slots.size()) / batchRows), checksum_(checksum) {
         done_.assign(static_cast<std::size_t>(ring_), false);
+        failed_.assign(static_cast<std::size_t>(ring_), false);
+        if (render.png) blocks_.resize(static_cast<std::size_t>(ring_));
     }
     ~RowPool() { stop(); }
 
@@ -137,10 +185,24 @@ public:
                 }
                 workReady_.notify_one();
             }
+            const std::size_t ringSlot = static_cast<std::size_t>(b % ring_);
             {
                 std::unique_lock lock(mutex_);
-                rowDone_.wait(lock, [&] { return done_[static_cast<std::size_t>(b % ring_)]; });
-                done_[static_cast<std::size_t>(b % ring_)] = false;
+                rowDone_.wait(lock, [&] { return done_[ringSlot]; });
+                done_[ringSlot] = false;
+            }
+            if (render_.png) {
+                // The batch is one PNG block, compressed by the worker.
+                bool written = !failed_[ringSlot];
+                if (written) {
+                    checksum_.add(blocks_[ringSlot]);
+                    written = render_.write(pngBlockChunk(blocks_[ringSlot]));
+                }
+                for (std::int32_t y = b * batchRows_; y < rowsEnd(b); ++y) {
+                    if (y % 8 == 0) render_.report(Stage::kRows, y, rows);
+                }
+                if (!written) return false;
+                continue;
             }
             for (std::int32_t y = b * batchRows_; y < rowsEnd(b); ++y) {
                 const bool written = render_.writeRow(slot(y).output);
@@ -172,6 +234,8 @@ private:
     }
 
     void work() {
+        std::unique_ptr<PngCompressor> compressor;
+        if (render_.png) compressor = std::make_unique<PngCompressor>(render_.pngLevel);
         for (;;) {
             std::int32_t batch = 0;
             {
@@ -181,12 +245,20 @@ private:
                 batch = queue_.front();
                 queue_.pop_front();
             }
+            const std::size_t ringSlot = static_cast<std::size_t>(batch % ring_);
+            bool compressed = !compressor || compressor->begin(blocks_[ringSlot]);
             for (std::int32_t y = batch * batchRows_; y < rowsEnd(batch); ++y) {
-                computeRow(render_.settings, render_.geometry, render_.heights, render_.depths, slot(y));
+                RowWork& row = slot(y);
+                computeRow(render_.settings, render_.geometry, render_.heights, render_.depths, row);
+                if (compressor && compressed) {
+                    compressed = render_.compressRow(*compressor, blocks_[ringSlot], row.output);
+                }
             }
+            if (compressor && compressed) compressed = compressor->finish(blocks_[ringSlot]);
             {
                 std::lock_guard lock(mutex_);
-                done_[static_cast<std::size_t>(batch % ring_)] = true;
+                failed_[ringSlot] = !compressed;
+                done_[ringSlot] = true;
             }
             rowDone_.notify_one();
         }
@@ -200,8 +272,11 @@ private:
     std::mutex mutex_;
     std::condition_variable workReady_;
     std::condition_variable rowDone_;
+    PngChecksum& checksum_;
     std::deque<std::int32_t> queue_;
     std::vector<bool> done_;
+    std::vector<bool> failed_;   // a PNG block that could not be compressed
+    std::vector<PngBlock> blocks_;
     bool stopping_ = false;
 };
 
@@ -241,11 +316,17 @@ void computeRow(const Settings& settings, const RowGeometry& geometry, const Ima
 Status renderStereogram(const Settings& settings, const RowGeometry& geometry, const Image& heights,
                         const Image* pattern, const RenderOptions& options, RowSink sink,
                         Progress progress) {
-    if (options.format == OutputFormat::kTga) {
-        const std::array<std::uint8_t, 18> header = tgaHeader(geometry);
-        if (sink.write == nullptr || !sink.write(sink.context, header.data(), header.size())) {
-            return writeFailed();
+    const bool png = options.format == OutputFormat::kPng;
+    const std::int32_t pngLevel = std::clamp(options.pngLevel, 0, 9);
+    if (options.format != OutputFormat::kRows) {
+        std::vector<std::uint8_t> head;
+        if (png) {
+            head = pngHead(geometry, pngLevel);
+        } else {
+            const std::array<std::uint8_t, 18> header = tgaHeader(geometry);
+            head.assign(header.begin(), header.end());
         }
+        if (sink.write == nullptr || !sink.write(sink.context, head.data(), head.size())) return writeFailed();
     }
 
     const std::int32_t rows = geometry.inputHeight;
@@ -254,18 +335,25 @@ Status renderStereogram(const Settings& settings, const RowGeometry& geometry, c
     const DepthTable depths = makeDepthTable(settings, geometry.patternWidth, heights,
                                              scaleHeights(settings, geometry.scale, heights));
     if (scan) progress.report(progress.context, Stage::kHeightsScaled, 0, rows);
-    const Render render{settings, geometry, heights, pattern, depths, sink, progress};
+    // A PNG block holds about kPngBlockBytes of raw output, whatever the
+    // number of threads, so the compressed bytes are always the same.
+    const std::int64_t rawRow = (std::int64_t{geometry.outputRowBytes} + 1) * (settings.Double + 1);
+    const std::int32_t blockRows =
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(kPngBlockBytes / std::max<std::int64_t>(rawRow, 1), 1, 1024));
+    const Render render{settings, geometry, heights, pattern, depths, sink, progress, png, pngLevel, blockRows};
 
     // Workers only pay where there are rows to share. A batch holds about
-    // kBatchPixels pixels of rows; the ring holds two batches per thread and
-    // one more, within kInFlightBytes where rows are very wide.
+    // kBatchPixels pixels of rows (a PNG block's rows for PNG); the ring
+    // holds two batches per thread and one more, within kInFlightBytes where
+    // rows are very wide.
     const std::int32_t threads = rows > 1 ? threadCount(options.threads) : 1;
     const std::int64_t perRow = std::max<std::int64_t>(rowWorkBytes(geometry), 1);
-    std::int64_t batchRows = std::clamp<std::int64_t>(kBatchPixels / std::max(geometry.rowPixels, 1), 1, 64);
+    std::int64_t batchRows = png ? blockRows
+                                 : std::clamp<std::int64_t>(kBatchPixels / std::max(geometry.rowPixels, 1), 1, 64);
     std::int64_t ring = 2 * std::int64_t{threads} + 1;
     if (ring * batchRows * perRow > kInFlightBytes) {
-        batchRows = std::max<std::int64_t>(kInFlightBytes / (ring * perRow), 1);
-        ring = std::max<std::int64_t>(std::min(ring, kInFlightBytes / perRow), 2);
+        if (!png) batchRows = std::max<std::int64_t>(kInFlightBytes / (ring * perRow), 1);
+        ring = std::clamp<std::int64_t>(kInFlightBytes / (batchRows * perRow), 2, ring);
     }
     if (threads <= 1) batchRows = ring = 1;
     std::vector<RowWork> slots(static_cast<std::size_t>(ring * batchRows));
@@ -277,21 +365,24 @@ Status renderStereogram(const Settings& settings, const RowGeometry& geometry, c
         }
     }
 
+    PngChecksum checksum;
+    RowEmitter emitter(render, checksum);
     render.report(Stage::kCalculating, 0, rows);
-    const bool bandWritten = writeFocusBand(render, slots[0]);
+    const bool bandWritten = writeFocusBand(render, slots[0], emitter);
     render.report(Stage::kRowsStarting, 0, rows);
     if (!bandWritten) return writeFailed();
 
     Random random(options.seed);
     RowSource source{PatternContext{settings, random}};
     bool written = false;
-    RowPool pool(render, slots, static_cast<std::int32_t>(batchRows));
+    RowPool pool(render, slots, static_cast<std::int32_t>(batchRows), checksum);
     if (threads > 1 && pool.start(threads)) {
         written = pool.renderRows(source);
         pool.stop();
     } else {
-        written = renderRowsHere(render, source, slots[0]);
+        written = renderRowsHere(render, source, slots[0], emitter);
     }
+    if (written && png) written = render.write(pngTail(checksum));
     if (!written) return writeFailed();
     render.report(Stage::kRows, rows, rows);
     return {};
