@@ -1,16 +1,20 @@
 // make-heightmaps: writes example height images for rdsgen.
 //
 // USAGE
-//   make-heightmaps [-s WIDTHxHEIGHT] [-t TEXT] DIRECTORY [SHAPE...]
+//   make-heightmaps [-s WIDTHxHEIGHT] [-t TEXT] [-f FORMAT] DIRECTORY [SHAPE...]
 //
-//   Writes one 8-bit grey TARGA file (type 3, top row first) per shape into
-//   DIRECTORY, named SHAPE.tga. Shapes: dome, torus, terraces, ramp, text
-//   (TEXT raised from the background, default "3D"). Without SHAPE all five
-//   are written. The default size is 640x480. Brighter is nearer; 0 is the
-//   background plane.
+//   Writes one height image per shape into DIRECTORY. FORMAT: tga (8-bit
+//   grey TARGA, type 3, top row first, SHAPE.tga; the default), tga16
+//   (16-bit grey TARGA, SHAPE16.tga) or png16 (16-bit grey PNG,
+//   SHAPE16.png); the 16-bit images hold the same shapes with 257 times
+//   finer steps. Shapes: dome, torus, terraces, ramp, text (TEXT raised from
+//   the background, default "3D"). Without SHAPE all five are written. The
+//   default size is 640x480. Brighter is nearer; 0 is the background plane.
 //
 // The shapes are smooth and large, so that they stand out clearly in a
 // stereogram made with the default pattern width.
+#include <spng.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -27,6 +31,7 @@ struct Canvas {
     int width = 640;
     int height = 480;
     std::string text = "3D";
+    std::string format = "tga";
 };
 
 // A 5 x 7 bitmap font: seven rows per glyph, bit 4 is the leftmost column.
@@ -83,9 +88,8 @@ const Glyph* findGlyph(char letter) {
     return nullptr;
 }
 
-std::uint8_t toHeight(double h) {
-    return static_cast<std::uint8_t>(std::clamp(std::lround(h), 0L, 255L));
-}
+// Heights are levels from 0 to 255, rounded only when written.
+double toHeight(double h) { return std::clamp(h, 0.0, 255.0); }
 
 // Coordinates centred on the image, 1.0 at half the shorter side.
 struct Point {
@@ -99,21 +103,21 @@ Point centred(const Canvas& c, int x, int y) {
 }
 
 // A hemisphere of radius 0.8.
-std::uint8_t dome(const Canvas& c, int x, int y) {
+double dome(const Canvas& c, int x, int y) {
     Point p = centred(c, x, y);
     double r = std::hypot(p.u, p.v) / 0.8;
     return r < 1.0 ? toHeight(255.0 * std::sqrt(1.0 - r * r)) : 0;
 }
 
 // A ring with a round cross-section around the centre.
-std::uint8_t torus(const Canvas& c, int x, int y) {
+double torus(const Canvas& c, int x, int y) {
     Point p = centred(c, x, y);
     double d = std::abs(std::hypot(p.u, p.v) - 0.55) / 0.25;
     return d < 1.0 ? toHeight(255.0 * std::sqrt(1.0 - d * d)) : 0;
 }
 
 // A stepped pyramid of five flat levels.
-std::uint8_t terraces(const Canvas& c, int x, int y) {
+double terraces(const Canvas& c, int x, int y) {
     Point p = centred(c, x, y);
     double edge = std::max(std::abs(p.u) * 0.75, std::abs(p.v));
     int level = static_cast<int>(std::floor((0.8 - edge) / 0.15)) + 1;
@@ -121,7 +125,7 @@ std::uint8_t terraces(const Canvas& c, int x, int y) {
 }
 
 // A plane rising from the top edge (background) to the bottom edge (nearest).
-std::uint8_t ramp(const Canvas& c, int, int y) {
+double ramp(const Canvas& c, int, int y) {
     return c.height > 1 ? toHeight(255.0 * y / (c.height - 1)) : 0;
 }
 
@@ -141,7 +145,7 @@ TextLayout layoutText(const Canvas& c) {
     return layout;
 }
 
-std::uint8_t text(const Canvas& c, const TextLayout& layout, int x, int y) {
+double text(const Canvas& c, const TextLayout& layout, int x, int y) {
     if (x < layout.left || y < layout.top) return 0;
     int column = (x - layout.left) / layout.cell;
     int row = (y - layout.top) / layout.cell;
@@ -152,7 +156,7 @@ std::uint8_t text(const Canvas& c, const TextLayout& layout, int x, int y) {
     return (glyph->rows[row] >> (4 - column % 6)) & 1 ? 200 : 0;
 }
 
-std::uint8_t shapeHeight(const std::string& shape, const Canvas& c, const TextLayout& layout,
+double shapeHeight(const std::string& shape, const Canvas& c, const TextLayout& layout,
                          int x, int y) {
     if (shape == "dome") return dome(c, x, y);
     if (shape == "torus") return torus(c, x, y);
@@ -166,34 +170,74 @@ bool knownShape(const std::string& shape) {
            shape == "text";
 }
 
-// Writes the 18-byte header of an 8-bit grey, top-first TARGA image.
-bool writeHeader(std::FILE* file, int width, int height) {
+// Writes the 18-byte header of a grey, top-first TARGA image.
+bool writeHeader(std::FILE* file, int width, int height, int bits) {
     std::uint8_t header[18] = {};
     header[2] = 3;
     header[12] = static_cast<std::uint8_t>(width & 0xFF);
     header[13] = static_cast<std::uint8_t>(width >> 8);
     header[14] = static_cast<std::uint8_t>(height & 0xFF);
     header[15] = static_cast<std::uint8_t>(height >> 8);
-    header[16] = 8;
+    header[16] = static_cast<std::uint8_t>(bits);
     header[17] = 0x20;
     return std::fwrite(header, 1, sizeof header, file) == sizeof header;
 }
 
-// Writes one shape row by row; only one row is held in memory.
+// Writes the rows of a shape with `row(y, bytes)`: one row held in memory,
+// 16-bit values little-endian for TARGA and host-endian for the PNG encoder.
+template <typename MakeRow>
+bool writeRows(std::FILE* file, const Canvas& c, bool png, bool sixteen, MakeRow makeRow) {
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(c.width) * (sixteen ? 2 : 1));
+    if (!png) {
+        bool ok = writeHeader(file, c.width, c.height, sixteen ? 16 : 8);
+        for (int y = 0; ok && y < c.height; ++y) {
+            makeRow(y, row.data());
+            ok = std::fwrite(row.data(), 1, row.size(), file) == row.size();
+        }
+        return ok;
+    }
+    spng_ctx* context = spng_ctx_new(SPNG_CTX_ENCODER);
+    if (context == nullptr) return false;
+    spng_ihdr header{static_cast<std::uint32_t>(c.width), static_cast<std::uint32_t>(c.height), 16,
+                     SPNG_COLOR_TYPE_GRAYSCALE, 0, 0, 0};
+    bool ok = spng_set_png_file(context, file) == 0 && spng_set_ihdr(context, &header) == 0 &&
+              spng_encode_image(context, nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE) == 0;
+    for (int y = 0; ok && y < c.height; ++y) {
+        makeRow(y, row.data());
+        const int result = spng_encode_row(context, row.data(), row.size());
+        ok = result == 0 || (result == SPNG_EOI && y == c.height - 1);
+    }
+    spng_ctx_free(context);
+    return ok;
+}
+
+// Writes one shape row by row.
 bool writeShape(const std::string& directory, const std::string& shape, const Canvas& c) {
-    std::string path = directory + "/" + shape + ".tga";
+    const bool png = c.format == "png16";
+    const bool sixteen = c.format != "tga";
+    std::string path = directory + "/" + shape + (sixteen ? "16" : "") + (png ? ".png" : ".tga");
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
         std::fprintf(stderr, "make-heightmaps: cannot create %s\n", path.c_str());
         return false;
     }
-    bool ok = writeHeader(file, c.width, c.height);
     TextLayout layout = layoutText(c);
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(c.width));
-    for (int y = 0; ok && y < c.height; ++y) {
-        for (int x = 0; x < c.width; ++x) row[static_cast<std::size_t>(x)] = shapeHeight(shape, c, layout, x, y);
-        ok = std::fwrite(row.data(), 1, row.size(), file) == row.size();
-    }
+    bool ok = writeRows(file, c, png, sixteen, [&](int y, std::uint8_t* row) {
+        for (int x = 0; x < c.width; ++x) {
+            const double h = shapeHeight(shape, c, layout, x, y);
+            if (!sixteen) {
+                row[x] = static_cast<std::uint8_t>(std::lround(h));
+                continue;
+            }
+            const auto value = static_cast<std::uint16_t>(std::lround(h * 257.0));
+            if (png) {
+                std::memcpy(row + 2 * x, &value, 2);
+            } else {
+                row[2 * x] = static_cast<std::uint8_t>(value & 0xFF);
+                row[2 * x + 1] = static_cast<std::uint8_t>(value >> 8);
+            }
+        }
+    });
     if (std::fclose(file) != 0) ok = false;
     if (!ok) {
         std::fprintf(stderr, "make-heightmaps: cannot write %s\n", path.c_str());
@@ -216,7 +260,7 @@ bool parseSize(const char* text, Canvas& c) {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: make-heightmaps [-s WIDTHxHEIGHT] [-t TEXT] DIRECTORY [SHAPE...]\n"
+                 "usage: make-heightmaps [-s WIDTHxHEIGHT] [-t TEXT] [-f tga|tga16|png16] DIRECTORY [SHAPE...]\n"
                  "shapes: dome torus terraces ramp text (default: all)\n");
     return 2;
 }
@@ -231,6 +275,9 @@ int main(int argc, char** argv) {
             if (!parseSize(argv[i + 1], canvas)) return usage();
         } else if (std::strcmp(argv[i], "-t") == 0) {
             canvas.text = argv[i + 1];
+        } else if (std::strcmp(argv[i], "-f") == 0) {
+            canvas.format = argv[i + 1];
+            if (canvas.format != "tga" && canvas.format != "tga16" && canvas.format != "png16") return usage();
         } else {
             return usage();
         }
