@@ -36,9 +36,11 @@ demo: configure
 	cd $(DEMO) && $(RDSGEN) terraces.tga terraces-dashes-double.tga /PatT:3 /Double /Rand:3 >/dev/null
 	cd $(DEMO) && $(RDSGEN) torus.tga torus-soft-discs.tga /PatT:7 /NoRD /Rand:4 >/dev/null
 	cd $(DEMO) && $(RDSGEN) ramp.tga ramp-gradient.tga /PatT:5 /Rand:5 >/dev/null
+	$(BUILD)/make-heightmaps -f png16 $(DEMO) torus
+	cd $(DEMO) && $(RDSGEN) torus16.png torus-discs.png /PatT:6 /Rand:6 >/dev/null
 	@echo "Stereograms written:"
-	@for f in dome-dots text-discs terraces-dashes-double torus-soft-discs ramp-gradient; do \
-	    echo "  $(DEMO)/$$f.tga"; done
+	@for f in dome-dots.tga text-discs.tga terraces-dashes-double.tga torus-soft-discs.tga \
+	    ramp-gradient.tga torus-discs.png; do echo "  $(DEMO)/$$f"; done
 
 # Benchmarks in their own optimised build directory (needs libbenchmark-dev).
 BENCH_BUILD ?= build-bench
