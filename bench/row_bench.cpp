@@ -143,7 +143,7 @@ bool discard(void*, const std::uint8_t* bytes, std::size_t) {
 // A whole render of a 4096 x 3072 dome with the defaults into a sink that
 // discards the bytes, by number of threads: output megapixels per second.
 void BM_Render(benchmark::State& state) {
-    static const Image heights = domeImage(4096, 3072);
+    const Image heights = domeImage(4096, 3072);
     Settings settings;
     RowGeometry geometry;
     unsigned warnings = 0;

@@ -9,7 +9,14 @@
 //   floor_ms    the I/O floor: reading the input file and writing a file of
 //               the output's size, measured in the same benchmark
 //   x_floor     the run's time divided by the I/O floor
+// and, for PNG:
+//   BM_PngOutput   the same run written as PNG next to TARGA: x_tga (time
+//                  ratio) and bytes_ratio (PNG bytes / TARGA bytes)
+//   BM_Png16Input  a run from a 16-bit PNG height image next to the same run
+//                  from its 16-bit TARGA twin and libspng's decode of the
+//                  file alone: over_decode = (PNG run - TARGA run) / decode
 #include <benchmark/benchmark.h>
+#include <spng.h>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -67,15 +74,43 @@ ChildRun runChild(const std::string& program, const std::vector<std::string>& ar
     return result;
 }
 
-// The directory holding dome.tga of kWidth x height, generated on first use.
+// The directory holding dome.tga of kWidth x height (and its 16-bit TARGA
+// and PNG twins dome16.tga and dome16.png), generated on first use.
 fs::path heightImageDirectory(std::int32_t height) {
     fs::path directory = fs::path(RDSGEN_BENCH_WORK_DIR) / std::to_string(height);
-    if (!fs::exists(directory / "dome.tga")) {
-        fs::create_directories(directory);
-        std::string size = std::to_string(kWidth) + "x" + std::to_string(height);
-        runChild(MAKE_HEIGHTMAPS_EXECUTABLE, {"-s", size, ".", "dome"}, directory);
+    std::string size = std::to_string(kWidth) + "x" + std::to_string(height);
+    fs::create_directories(directory);
+    if (!fs::exists(directory / "dome.tga")) runChild(MAKE_HEIGHTMAPS_EXECUTABLE, {"-s", size, ".", "dome"}, directory);
+    for (const char* format : {"tga16", "png16"}) {
+        const fs::path twin = directory / (std::string("dome16.") + (format[0] == 't' ? "tga" : "png"));
+        if (!fs::exists(twin)) runChild(MAKE_HEIGHTMAPS_EXECUTABLE, {"-s", size, "-f", format, ".", "dome"}, directory);
     }
     return directory;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Reads a PNG file and decodes it whole into memory with libspng alone.
+double pngDecodeSeconds(const fs::path& path) {
+    const auto start = std::chrono::steady_clock::now();
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return 0;
+    std::vector<std::uint8_t> bytes(fs::file_size(path));
+    const bool read = std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    std::fclose(file);
+    spng_ctx* context = spng_ctx_new(0);
+    std::size_t size = 0;
+    std::vector<std::uint8_t> pixels;
+    if (read && spng_set_png_buffer(context, bytes.data(), bytes.size()) == 0 &&
+        spng_decoded_image_size(context, SPNG_FMT_PNG, &size) == 0) {
+        pixels.resize(size);
+        spng_decode_image(context, pixels.data(), size, SPNG_FMT_PNG, 0);
+    }
+    spng_ctx_free(context);
+    benchmark::DoNotOptimize(pixels.data());
+    return secondsSince(start);
 }
 
 // Width and height from the header of a written TARGA file, with bytes per pixel.
@@ -168,7 +203,60 @@ void BM_WholeRun(benchmark::State& state) {
     fs::remove(directory / "floor.bin");
 }
 
+// The default run written as TARGA and as PNG, alternately.
+void BM_PngOutput(benchmark::State& state) {
+    fs::path directory = heightImageDirectory(3072);
+    double tgaSeconds = 0;
+    double pngSeconds = 0;
+    double bytesRatio = 0;
+    for (auto _ : state) {
+        const ChildRun tga = runChild(RDSGEN_EXECUTABLE, {"dome.tga", "out.tga", "/Rand:1"}, directory);
+        const ChildRun png = runChild(RDSGEN_EXECUTABLE, {"dome.tga", "out.png", "/Rand:1"}, directory);
+        if (!tga.ok || !png.ok) {
+            state.SkipWithError("rdsgen failed");
+            return;
+        }
+        state.SetIterationTime(png.seconds);
+        tgaSeconds += tga.seconds;
+        pngSeconds += png.seconds;
+        bytesRatio = double(fs::file_size(directory / "out.png")) / double(fs::file_size(directory / "out.tga"));
+    }
+    state.counters["tga_ms"] = 1000 * tgaSeconds / double(state.iterations());
+    state.counters["x_tga"] = tgaSeconds > 0 ? pngSeconds / tgaSeconds : 0;
+    state.counters["bytes_ratio"] = bytesRatio;
+    fs::remove(directory / "out.tga");
+    fs::remove(directory / "out.png");
+}
+
+// A run from a 16-bit PNG height image against its TARGA twin and the decode alone.
+void BM_Png16Input(benchmark::State& state) {
+    fs::path directory = heightImageDirectory(3072);
+    double pngSeconds = 0;
+    double tgaSeconds = 0;
+    double decodeSeconds = 0;
+    for (auto _ : state) {
+        const ChildRun png = runChild(RDSGEN_EXECUTABLE, {"dome16.png", "out.tga", "/Rand:1"}, directory);
+        const ChildRun tga = runChild(RDSGEN_EXECUTABLE, {"dome16.tga", "out.tga", "/Rand:1"}, directory);
+        if (!png.ok || !tga.ok) {
+            state.SkipWithError("rdsgen failed");
+            return;
+        }
+        state.SetIterationTime(png.seconds);
+        pngSeconds += png.seconds;
+        tgaSeconds += tga.seconds;
+        decodeSeconds += pngDecodeSeconds(directory / "dome16.png");
+    }
+    const double n = double(state.iterations());
+    state.counters["tga16_ms"] = 1000 * tgaSeconds / n;
+    state.counters["decode_ms"] = 1000 * decodeSeconds / n;
+    state.counters["over_decode"] = decodeSeconds > 0 ? (pngSeconds - tgaSeconds) / decodeSeconds : 0;
+    fs::remove(directory / "out.tga");
+}
+
 }  // namespace
+
+BENCHMARK(BM_PngOutput)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_Png16Input)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // Arguments: input height, options (0 defaults, 1 /Double /VInc, 2 /PatT:7 /NoRD).
 BENCHMARK(BM_WholeRun)
