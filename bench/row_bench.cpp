@@ -141,7 +141,8 @@ bool discard(void*, const std::uint8_t* bytes, std::size_t) {
 }
 
 // A whole render of a 4096 x 3072 dome with the defaults into a sink that
-// discards the bytes, by number of threads: output megapixels per second.
+// discards the bytes, by number of threads and format (0 TARGA, 1 PNG):
+// output megapixels per second.
 void BM_Render(benchmark::State& state) {
     const Image heights = domeImage(4096, 3072);
     Settings settings;
@@ -150,6 +151,7 @@ void BM_Render(benchmark::State& state) {
     prepareStereogram(settings, heights, nullptr, geometry, warnings);
     RenderOptions options;
     options.threads = static_cast<std::int32_t>(state.range(0));
+    options.format = state.range(1) != 0 ? OutputFormat::kPng : OutputFormat::kTga;
     for (auto _ : state) {
         renderStereogram(settings, geometry, heights, nullptr, options, RowSink{discard, nullptr}, {});
     }
@@ -170,4 +172,9 @@ BENCHMARK(BM_Row)
     ->ArgNames({"width", "PatT", "NoRD"})
     ->ArgsProduct({{1024, 4096}, {0, 1, 2, 3, 4, 5, 6, 7}, {0, 1}})
     ->MinTime(0.1);
-BENCHMARK(BM_Render)->ArgNames({"threads"})->Arg(1)->Arg(2)->Arg(4)->UseRealTime()->MinTime(1.0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Render)
+    ->ArgNames({"threads", "png"})
+    ->ArgsProduct({{1, 2, 4}, {0, 1}})
+    ->UseRealTime()
+    ->MinTime(1.0)
+    ->Unit(benchmark::kMillisecond);
