@@ -191,7 +191,11 @@ struct RowGeometry {
     std::int32_t outputHeight = 0;
     bool outputGrey = false;             // 8-bit grey output (else 24-bit colour)
     std::int32_t outputRowBytes = 0;
-    std::int32_t cutOffBytes = 0;        // bytes of a finished row skipped with CutOff
+    std::int32_t cutOffPixels = 0;       // pixels of a finished row skipped with CutOff
+    // Bytes per pixel of the working rows: 3 (blue, green, red), or 1 where
+    // every pixel is grey (grey output); makeRowGeometry gives 3 and the
+    // render switches grey output to 1.
+    std::int32_t pixelBytes = 3;
     std::int32_t markDistance = 0;       // focus marks: A
     std::int32_t bandHeight = 0;         // focus marks: B
     std::int32_t bandRows = 0;           // rows of the focus band above the image (B or 0)

@@ -170,7 +170,7 @@ Status makeRowGeometry(const Settings& settings, const Image& heights, const Ima
     geometry.outputGrey = settings.TrueOut == 0;
     geometry.outputRowBytes = geometry.outputWidth * (geometry.outputGrey ? 1 : 3);
     if (settings.CutOff) {
-        geometry.cutOffBytes = static_cast<std::int32_t>(3 * (((settings.Double + 1) * psiz + 1) / 2));
+        geometry.cutOffPixels = static_cast<std::int32_t>(((settings.Double + 1) * psiz + 1) / 2);
     }
     geometry.markDistance = static_cast<std::int32_t>((settings.Double + 1) * psiz);
     geometry.bandHeight = static_cast<std::int32_t>(height / 30);

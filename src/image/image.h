@@ -77,8 +77,9 @@ void copyPatternRow(const Image& image, std::int32_t row, std::uint8_t* destinat
 // top row first.
 std::array<std::uint8_t, 18> tgaHeader(const RowGeometry& geometry);
 
-// Finishes a row in place: skips the CutOff part and, for grey output, keeps
-// the first (blue) byte of each pixel. Returns the outputRowBytes bytes to write.
+// Finishes a row in place: skips the CutOff part and, for grey output held
+// at three bytes per pixel, keeps the first (blue) byte of each pixel.
+// Returns the outputRowBytes bytes to write.
 const std::uint8_t* finishRow(const RowGeometry& geometry, std::uint8_t* rowBuffer);
 
 // PNG output: pngHead (signature, header, the zlib stream's start), one

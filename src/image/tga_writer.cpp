@@ -36,8 +36,8 @@ std::array<std::uint8_t, 18> tgaHeader(const RowGeometry& geometry) {
 }
 
 const std::uint8_t* finishRow(const RowGeometry& geometry, std::uint8_t* rowBuffer) {
-    std::uint8_t* row = rowBuffer + geometry.cutOffBytes;
-    if (!geometry.outputGrey) return row;
+    std::uint8_t* row = rowBuffer + static_cast<std::ptrdiff_t>(geometry.cutOffPixels) * geometry.pixelBytes;
+    if (!geometry.outputGrey || geometry.pixelBytes == 1) return row;
     // Grey output keeps the first (blue) byte of each pixel. Byte k is
     // written only after bytes 3k and beyond were read, so four pixels at a
     // time are safe in place.

@@ -112,9 +112,13 @@ struct RowSource {
     void prepare(const Render& render, RowWork& work, std::int32_t y) {
         const RowGeometry& geometry = render.geometry;
         work.y = y;
-        std::uint8_t* strip = work.row.get() + 3 * static_cast<std::ptrdiff_t>(geometry.stripStart);
+        std::uint8_t* row = work.row.get() + static_cast<std::ptrdiff_t>(geometry.pixelBytes) * geometry.stripStart;
+        std::uint8_t* strip = geometry.pixelBytes == 1 ? work.strip.get() : row;
         makePatternRow(context, geometry, render.pattern, strip, work.sourceRow.get(), stripState,
                        sourceState, y);
+        if (geometry.pixelBytes == 1) {
+            for (std::int32_t k = 0; k < render.settings.PSiz; ++k) row[k] = strip[3 * k];
+        }
         if (render.settings.PPos <= 2) work.seeds[0] = static_cast<std::uint32_t>(context.random.next());
         if (render.settings.PPos >= 2) work.seeds[1] = static_cast<std::uint32_t>(context.random.next());
     }
@@ -125,7 +129,7 @@ bool writeFocusBand(const Render& render, RowWork& work, RowEmitter& emitter) {
     const RowGeometry& geometry = render.geometry;
     const std::int32_t width = std::min(geometry.outputWidth, geometry.rowPixels);
     for (std::int32_t c = 0; c < geometry.bandRows; ++c) {
-        if (width > 0) std::memset(work.row.get(), 255, 3 * static_cast<std::size_t>(width));
+        if (width > 0) std::memset(work.row.get(), 255, static_cast<std::size_t>(geometry.pixelBytes) * width);
         drawFocusMarks(render.settings, geometry, work.row.get(), c);
         if (!emitter.emit(finishRow(geometry, work.row.get()))) return false;
     }
@@ -293,6 +297,11 @@ bool allocateRowWork(const RowGeometry& geometry, RowWork& work) {
     work.row = allocateBytes(static_cast<std::size_t>(geometry.rowPixels) * 3);
     work.separations = allocateBytes(static_cast<std::size_t>((std::int64_t{geometry.inputWidth} + 1) * 4 * scale));
     work.sourceRow.reset();
+    work.strip.reset();
+    if (geometry.pixelBytes == 1) {
+        work.strip = allocateBytes(static_cast<std::size_t>(geometry.patternWidth / geometry.scale) * 3);
+        if (!work.strip) return false;
+    }
     if (geometry.sourcePeriod > 0) {
         work.sourceRow = allocateBytes(static_cast<std::size_t>((std::int64_t{geometry.sourcePeriod} + 1) * 3 * scale));
         if (!work.sourceRow) return false;
@@ -313,9 +322,12 @@ void computeRow(const Settings& settings, const RowGeometry& geometry, const Ima
     work.output = finishRow(geometry, work.row.get());
 }
 
-Status renderStereogram(const Settings& settings, const RowGeometry& geometry, const Image& heights,
+Status renderStereogram(const Settings& settings, const RowGeometry& prepared, const Image& heights,
                         const Image* pattern, const RenderOptions& options, RowSink sink,
                         Progress progress) {
+    // Grey output is worked at one byte per pixel: all of its pixels are grey.
+    RowGeometry geometry = prepared;
+    geometry.pixelBytes = geometry.outputGrey ? 1 : 3;
     const bool png = options.format == OutputFormat::kPng;
     const std::int32_t pngLevel = std::clamp(options.pngLevel, 0, 9);
     if (options.format != OutputFormat::kRows) {

@@ -16,11 +16,12 @@ std::int32_t integerSquareRoot(std::int32_t value) {
     return k;
 }
 
-void paintSpan(std::uint8_t* row, std::int32_t from, std::int32_t to, std::int32_t pixels) {
+void paintSpan(std::uint8_t* row, std::int32_t from, std::int32_t to, std::int32_t pixels, std::int32_t bytes) {
     if (from < 0) from = 0;
     if (to > pixels - 1) to = pixels - 1;
     if (from > to) return;
-    std::memset(row + 3 * from, 0, 3 * static_cast<std::size_t>(to - from + 1));
+    std::memset(row + static_cast<std::ptrdiff_t>(bytes) * from, 0,
+                static_cast<std::size_t>(bytes) * static_cast<std::size_t>(to - from + 1));
 }
 
 }  // namespace
@@ -39,8 +40,8 @@ void drawFocusMarks(const Settings& settings, const RowGeometry& geometry, std::
     std::int32_t xL = (geometry.outputWidth - A) / 2;
     if (settings.CutOff) xL += A / 2;
     const std::int32_t xR = xL + A;
-    paintSpan(row, xL - half, xL + half, geometry.rowPixels);
-    paintSpan(row, xR - half, xR + half, geometry.rowPixels);
+    paintSpan(row, xL - half, xL + half, geometry.rowPixels, geometry.pixelBytes);
+    paintSpan(row, xR - half, xR + half, geometry.rowPixels, geometry.pixelBytes);
 }
 
 }  // namespace rdsgen

@@ -1,6 +1,7 @@
 // Row linking: the pattern strip is propagated along each row's links, and
 // pixels no usable link reaches are filled from their neighbourhood or from
-// the pattern source row.
+// the pattern source row. The passes work on pixel indices, for rows of one
+// byte (grey) or three bytes (blue, green, red) per pixel.
 #include <cstdint>
 #include <cstring>
 
@@ -10,52 +11,102 @@ namespace rdsgen {
 
 namespace {
 
+template <int N>
 inline void copyPixel(std::uint8_t* row, std::int32_t target, std::int32_t source) {
-    row[target] = row[source];
-    row[target + 1] = row[source + 1];
-    row[target + 2] = row[source + 2];
-}
-
-// Byte offset of the row's last pixel, N + P - 1.
-inline std::int32_t lastPixelOffset(const RowGeometry& geometry) {
-    return 3 * (geometry.scaledInputWidth + geometry.patternWidth - 1);
-}
-
-// The random-dot fill: a copy of the pixel 1 ... m + 2 pixels away in
-// `direction`, the distance hashed from the offset and the pass's seed.
-// Sources outside the row use its first or last pixel.
-inline void fillFromNeighbour(std::uint8_t* row, std::int32_t p, std::uint32_t seed,
-                              std::int32_t P, std::int32_t direction, std::int32_t lastOffset) {
-    const std::uint32_t up = static_cast<std::uint32_t>(p);
-    std::uint32_t h = (3u * up + seed) >> 1;
-    h *= up;
-    const std::uint32_t m = P / 6 > 0 ? static_cast<std::uint32_t>(P / 6) : 1u;
-    const std::uint32_t a = h % m;
-    const std::uint32_t b = (7u * up + seed) % 3u;
-    const std::int32_t n = static_cast<std::int32_t>(a + b + 1);
-    std::int32_t source = p + direction * 3 * n;
-    if (source < 0) source = 0;
-    if (source > lastOffset) source = lastOffset;
-    copyPixel(row, p, source);
+    std::uint8_t* to = row + N * static_cast<std::ptrdiff_t>(target);
+    const std::uint8_t* from = row + N * static_cast<std::ptrdiff_t>(source);
+    for (int k = 0; k < N; ++k) to[k] = from[k];
 }
 
 // What a pass needs at every pixel.
+template <int N>
 struct Pass {
     const Settings& settings;
     const RowGeometry& geometry;
     RowWork& work;
     std::uint8_t* row;
     std::uint32_t seed;
-    std::int32_t lastOffset;
+    std::int32_t last;  // the row's last pixel, N + P - 1
 
-    void fill(std::int32_t p, std::int32_t direction) const {
+    Pass(const Settings& s, const RowGeometry& g, RowWork& w, std::uint32_t passSeed)
+        : settings(s), geometry(g), work(w), row(w.row.get()), seed(passSeed),
+          last(g.scaledInputWidth + g.patternWidth - 1) {}
+
+    // The random-dot fill: a copy of the pixel 1 ... m + 2 pixels away in
+    // `direction`, the distance hashed from the pixel's offset at three
+    // bytes per pixel and the pass's seed. Sources outside the row use its
+    // first or last pixel. With NoRD, the pattern source row's pixel.
+    void fill(std::int32_t i, std::int32_t direction) const {
         if (settings.NoRD) {
-            copyPatternSourcePixel(settings, geometry, work, row + p, p / (3 * geometry.scale));
-        } else {
-            fillFromNeighbour(row, p, seed, geometry.patternWidth, direction, lastOffset);
+            copyPatternSourcePixel(settings, geometry, work, row + N * static_cast<std::ptrdiff_t>(i),
+                                   i / geometry.scale);
+            return;
+        }
+        const std::uint32_t up = 3u * static_cast<std::uint32_t>(i);
+        std::uint32_t h = (3u * up + seed) >> 1;
+        h *= up;
+        const std::int32_t P = geometry.patternWidth;
+        const std::uint32_t m = P / 6 > 0 ? static_cast<std::uint32_t>(P / 6) : 1u;
+        const std::uint32_t a = h % m;
+        const std::uint32_t b = (7u * up + seed) % 3u;
+        std::int32_t source = i + direction * static_cast<std::int32_t>(a + b + 1);
+        if (source < 0) source = 0;
+        if (source > last) source = last;
+        copyPixel<N>(row, i, source);
+    }
+
+    void leftToRight() const {
+        const std::int32_t* sep = separationRow(work);
+        const std::int32_t P = geometry.patternWidth;
+        std::int32_t lastSource = -1;
+        for (std::int32_t i = geometry.stripStart; i < geometry.scaledInputWidth; ++i) {
+            const std::int32_t s = sep[i];
+            const std::int32_t t = i + P;
+            const std::int32_t u = i + s;
+            if (u < lastSource || s == -1) {
+                fill(t, -1);
+            } else {
+                copyPixel<N>(row, t, u);
+                lastSource = u;
+            }
+        }
+    }
+
+    void rightToLeft() const {
+        const std::int32_t* sep = separationRow(work);
+        const std::int32_t P = geometry.patternWidth;
+        std::int32_t frontier = geometry.stripStart - 1;
+        for (std::int32_t i = geometry.stripStart - 1; i >= 0; --i) {
+            const std::int32_t u = i + P;
+            const std::int32_t t = i + sep[i];
+            if (t < frontier) {
+                // A gap no link reaches: its right end repeats its neighbour,
+                // the rest is filled from the right.
+                copyPixel<N>(row, frontier, frontier + 1);
+                for (std::int32_t q = frontier - 1; q > t; --q) fill(q, +1);
+            }
+            copyPixel<N>(row, t, u);
+            frontier = t - 1;
+        }
+        // The pixels left of the last target repeat those one period to their
+        // right; running leftwards lets a repeated pixel repeat again. Sources
+        // past the row's end (only for rows narrower than a period) use its last pixel.
+        for (std::int32_t x = frontier; x >= 0; --x) {
+            const std::int32_t source = x + P;
+            copyPixel<N>(row, x, source > last ? last : source);
         }
     }
 };
+
+template <typename Run>
+void withPass(const Settings& settings, const RowGeometry& geometry, RowWork& work, std::uint32_t seed,
+              Run run) {
+    if (geometry.pixelBytes == 1) {
+        run(Pass<1>(settings, geometry, work, seed));
+    } else {
+        run(Pass<3>(settings, geometry, work, seed));
+    }
+}
 
 }  // namespace
 
@@ -66,62 +117,23 @@ void copyPatternSourcePixel(const Settings& settings, const RowGeometry& geometr
     if (Q <= 0 || source == nullptr) return;  // no pattern source row: the pixel stays
     std::int32_t k = column % Q;
     if (settings.PNarrow) k = Q - 1 - k;
-    std::memcpy(destination, source + 3 * k, 3);
+    // The source row holds three bytes per pixel; a grey row takes the first.
+    std::memcpy(destination, source + 3 * k, static_cast<std::size_t>(geometry.pixelBytes));
 }
 
 void fillUnlinkedPixel(const Settings& settings, const RowGeometry& geometry, RowWork& work,
                        std::int32_t p, std::uint32_t seed, std::int32_t direction) {
-    const Pass pass{settings, geometry, work, work.row.get(), seed, lastPixelOffset(geometry)};
-    pass.fill(p, direction);
+    withPass(settings, geometry, work, seed, [&](const auto& pass) { pass.fill(p / geometry.pixelBytes, direction); });
 }
 
 void linkLeftToRight(const Settings& settings, const RowGeometry& geometry, RowWork& work,
                      std::uint32_t seed) {
-    const Pass pass{settings, geometry, work, work.row.get(), seed, lastPixelOffset(geometry)};
-    std::uint8_t* row = pass.row;
-    const std::int32_t* sep = separationRow(work);
-    const std::int32_t P = geometry.patternWidth;
-    std::int32_t lastSource = -1;
-    for (std::int32_t i = geometry.stripStart; i < geometry.scaledInputWidth; ++i) {
-        const std::int32_t s = sep[i];
-        const std::int32_t t = 3 * (i + P);
-        const std::int32_t u = t - 3 * (P - s);
-        if (u < lastSource || s == -1) {
-            pass.fill(t, -1);
-        } else {
-            copyPixel(row, t, u);
-            lastSource = u;
-        }
-    }
+    withPass(settings, geometry, work, seed, [](const auto& pass) { pass.leftToRight(); });
 }
 
 void linkRightToLeft(const Settings& settings, const RowGeometry& geometry, RowWork& work,
                      std::uint32_t seed) {
-    const Pass pass{settings, geometry, work, work.row.get(), seed, lastPixelOffset(geometry)};
-    std::uint8_t* row = pass.row;
-    const std::int32_t* sep = separationRow(work);
-    const std::int32_t P = geometry.patternWidth;
-    const std::int32_t startOffset = 3 * geometry.stripStart;
-    std::int32_t frontier = startOffset - 3;
-    for (std::int32_t i = geometry.stripStart - 1; i >= 0; --i) {
-        const std::int32_t u = 3 * (i + P);
-        const std::int32_t t = u - 3 * (P - sep[i]);
-        if (t < frontier) {
-            // A gap no link reaches: its right end repeats its neighbour,
-            // the rest is filled from the right.
-            copyPixel(row, frontier, frontier + 3);
-            for (std::int32_t q = frontier - 3; q > t; q -= 3) pass.fill(q, +1);
-        }
-        copyPixel(row, t, u);
-        frontier = t - 3;
-    }
-    // The pixels left of the last target repeat those one period to their
-    // right; running leftwards lets a repeated pixel repeat again. Sources
-    // past the row's end (only for rows narrower than a period) use its last pixel.
-    for (std::int32_t x = frontier; x >= 0; x -= 3) {
-        const std::int32_t source = x + 3 * P;
-        copyPixel(row, x, source > pass.lastOffset ? pass.lastOffset : source);
-    }
+    withPass(settings, geometry, work, seed, [](const auto& pass) { pass.rightToLeft(); });
 }
 
 void linkRow(const Settings& settings, const RowGeometry& geometry, RowWork& work) {

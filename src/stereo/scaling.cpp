@@ -1,6 +1,7 @@
 // Row resolution scaling: strip and separations are widened by the scale
 // factor before linking; with VInc the linked row is halved again.
 #include <cstdint>
+#include <cstring>
 
 #include "stereo/stereo.h"
 
@@ -9,18 +10,14 @@ namespace rdsgen {
 void widenPatternStrip(const Settings& settings, const RowGeometry& geometry, RowWork& work) {
     const std::int32_t factor = geometry.scale;
     if (factor != 2 && factor != 4) return;
-    std::uint8_t* strip = work.row.get() + 3 * static_cast<std::ptrdiff_t>(geometry.stripStart);
+    const std::int32_t N = geometry.pixelBytes;
+    std::uint8_t* strip = work.row.get() + static_cast<std::ptrdiff_t>(N) * geometry.stripStart;
     // From the last pixel down, so that no pixel is overwritten before it is read.
     for (std::int32_t k = settings.PSiz - 1; k >= 0; --k) {
-        const std::uint8_t b = strip[3 * k];
-        const std::uint8_t g = strip[3 * k + 1];
-        const std::uint8_t r = strip[3 * k + 2];
-        std::uint8_t* target = strip + 3 * factor * k;
-        for (std::int32_t n = 0; n < factor; ++n, target += 3) {
-            target[0] = b;
-            target[1] = g;
-            target[2] = r;
-        }
+        std::uint8_t pixel[3];
+        std::memcpy(pixel, strip + N * k, static_cast<std::size_t>(N));
+        std::uint8_t* target = strip + N * factor * k;
+        for (std::int32_t n = 0; n < factor; ++n, target += N) std::memcpy(target, pixel, static_cast<std::size_t>(N));
     }
 }
 
@@ -36,14 +33,15 @@ void widenSeparationRow(const RowGeometry& geometry, RowWork& work) {
 
 void reduceRow(const Settings&, const RowGeometry& geometry, RowWork& work) {
     // The output pixels and, with CutOff, the part of the row finishRow skips.
-    std::int32_t n = geometry.outputWidth + geometry.cutOffBytes / 3;
+    std::int32_t n = geometry.outputWidth + geometry.cutOffPixels;
     // Never read past the RowBuffer, whatever the output width says.
     if (n > geometry.rowPixels / 2) n = geometry.rowPixels / 2;
     std::uint8_t* row = work.row.get();
+    const std::int32_t N = geometry.pixelBytes;
     // Upwards: output pixel j is written after pixels 2j and 2j + 1 were read.
-    for (std::int32_t j = 0; j < 3 * n; j += 3) {
-        for (std::int32_t k = 0; k < 3; ++k) {
-            const std::int32_t sum = row[2 * j + k] + row[2 * j + 3 + k];
+    for (std::int32_t j = 0; j < N * n; j += N) {
+        for (std::int32_t k = 0; k < N; ++k) {
+            const std::int32_t sum = row[2 * j + k] + row[2 * j + N + k];
             row[j + k] = static_cast<std::uint8_t>(sum / 2);
         }
     }

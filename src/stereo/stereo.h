@@ -16,8 +16,10 @@
 //   separations    the SeparationRow: one std::int32_t per link, the depth in
 //                  pixels at working resolution; -1 marks a removed link.
 //   sourceRow      the pattern source row (NoRD or PatT 0), else null.
-//   Positions in the row are passed between operations as byte offsets,
-//   3 * pixel index; the strip lies at pixel geometry.stripStart.
+//   Rows hold geometry.pixelBytes bytes per pixel: 3, or 1 for grey output,
+//   whose pixels are all grey (the generators' three-byte strip is then
+//   made in `strip` and its first bytes copied into the row). The strip
+//   lies at pixel geometry.stripStart.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +32,7 @@ struct RowWork {
     Bytes row;
     Bytes separations;
     Bytes sourceRow;
+    Bytes strip;                        // the strip at three bytes per pixel, for grey rows
     std::int32_t y = 0;                 // the input row
     std::uint32_t seeds[2] = {0, 0};    // of the left-to-right and right-to-left passes
     const std::uint8_t* output = nullptr;  // the finished row, outputRowBytes bytes
@@ -50,7 +53,8 @@ void linkLeftToRight(const Settings& settings, const RowGeometry& geometry, RowW
                      std::uint32_t seed);
 void linkRightToLeft(const Settings& settings, const RowGeometry& geometry, RowWork& work,
                      std::uint32_t seed);
-// p: byte offset of the pixel; direction -1 copies from the left, +1 from the right.
+// p: byte offset of the pixel (geometry.pixelBytes per pixel); direction -1
+// copies from the left, +1 from the right.
 void fillUnlinkedPixel(const Settings& settings, const RowGeometry& geometry, RowWork& work,
                        std::int32_t p, std::uint32_t seed, std::int32_t direction);
 // Copies the pattern source row's pixel for working column `column`.
