@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -38,12 +39,29 @@ enum RdsgenOption {
     kOptionCount
 };
 
+// A block of memory kept from run to run, grown when a run needs more.
+struct Buffer {
+    std::unique_ptr<std::uint8_t, decltype(&std::free)> block{nullptr, &std::free};
+    std::size_t capacity = 0;
+
+    bool reserve(std::size_t size) {
+        if (size <= capacity) return true;
+        block.reset();
+        capacity = 0;
+        block.reset(static_cast<std::uint8_t*>(std::malloc(size)));
+        if (!block) return false;
+        capacity = size;
+        return true;
+    }
+    std::uint8_t* get() const { return block.get(); }
+};
+
 struct Session {
     rdsgen::Image images[2];  // 0: heights, 1: pattern
-    rdsgen::Bytes output;    // the TARGA file of the last run
+    Buffer output;            // the TARGA file of the last run
     std::size_t outputSize = 0;
     std::size_t written = 0;
-    rdsgen::Bytes rgba;      // its pixels for a canvas, once asked for
+    Buffer rgba;              // its pixels as RGBA, made as the rows arrive
     rdsgen::RowGeometry geometry;
     rdsgen::Status status;
     unsigned warnings = 0;
@@ -74,11 +92,34 @@ EM_JS(void, reportProgress, (int stage, int done, int total), {
     if (Module.onProgress) Module.onProgress(stage, done, total);
 });
 
-// The output block holds the whole file, whose size the geometry gives.
+// Pixels of the output (grey: one byte; colour: blue, green, red) as RGBA,
+// one 32-bit word each in memory order red, green, blue, alpha.
+void toRgba(const std::uint8_t* in, std::size_t pixels, bool grey, std::uint8_t* out) {
+    if (grey) {
+        for (std::size_t i = 0; i < pixels; ++i) {
+            const std::uint32_t word = 0xFF000000u | in[i] * 0x010101u;
+            std::memcpy(out + 4 * i, &word, 4);
+        }
+        return;
+    }
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const std::uint32_t word = 0xFF000000u | std::uint32_t{in[3 * i]} << 16 |
+                                   std::uint32_t{in[3 * i + 1]} << 8 | in[3 * i + 2];
+        std::memcpy(out + 4 * i, &word, 4);
+    }
+}
+
+// The output block holds the whole file, whose size the geometry gives; the
+// rows (whole rows after the header) are turned into RGBA while at hand.
 bool appendOutput(void* context, const std::uint8_t* bytes, std::size_t count) {
     Session& s = *static_cast<Session*>(context);
     if (count > s.outputSize - s.written) return false;
     std::memcpy(s.output.get() + s.written, bytes, count);
+    const std::size_t pixelBytes = s.geometry.outputGrey ? 1 : 3;
+    if (s.written >= 18 && (s.written - 18) % pixelBytes == 0 && count % pixelBytes == 0) {
+        toRgba(bytes, count / pixelBytes, s.geometry.outputGrey,
+               s.rgba.get() + 4 * ((s.written - 18) / pixelBytes));
+    }
     s.written += count;
     return true;
 }
@@ -125,6 +166,29 @@ rdsgen::Settings settingsFrom(const std::int32_t* o) {
     return settings;
 }
 
+// Whether a height image of this size is too large for a stereogram with
+// the options: such an image is refused before it is taken (and, for the
+// browser's images, before its pixels are made). Refusals that a change of
+// the pattern width alone mends do not count here; the run reports them.
+// The pattern image plays no part: a pattern type stands in for it.
+rdsgen::Status checkSize(const std::int32_t* options, std::int32_t width, std::int32_t height) {
+    rdsgen::Settings settings = settingsFrom(options);
+    if (settings.PatT < 1 || settings.PatT > 7) settings.PatT = 1;
+    rdsgen::Image header;
+    header.width = width;
+    header.height = height;
+    rdsgen::RowGeometry geometry;
+    unsigned warnings = 0;
+    const rdsgen::Status status = rdsgen::prepareStereogram(settings, header, nullptr, geometry, warnings);
+    switch (status.code) {
+        case rdsgen::StatusCode::kOutputTooLarge:
+        case rdsgen::StatusCode::kNoMemory:
+            return status;
+        default:
+            return {};
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -137,12 +201,15 @@ EMSCRIPTEN_KEEPALIVE std::uint8_t* rdsgen_web_alloc(std::uint32_t size) {
 
 EMSCRIPTEN_KEEPALIVE void rdsgen_web_free(std::uint8_t* block) { std::free(block); }
 
-// Decodes a TARGA file into image slot 0 (heights) or 1 (pattern). Returns
+// Decodes a TARGA file into image slot 0 (heights) or 1 (pattern); with
+// options, an image of a size they refuse is refused (checkSize). Returns
 // the status code; after a failure the slot keeps the image it had.
-EMSCRIPTEN_KEEPALIVE int rdsgen_web_load_tga(int slot, const std::uint8_t* file, std::uint32_t size) {
+EMSCRIPTEN_KEEPALIVE int rdsgen_web_load_tga(int slot, const std::uint8_t* file, std::uint32_t size,
+                                             const std::int32_t* options) {
     if (!validSlot(slot)) return static_cast<int>(finish(failure(rdsgen::StatusCode::kCantOpenFile)).code);
     rdsgen::Image image;
-    const rdsgen::Status status = rdsgen::readTga(std::span<const std::uint8_t>(file, size), image);
+    rdsgen::Status status = rdsgen::readTga(std::span<const std::uint8_t>(file, size), image);
+    if (status && options != nullptr) status = checkSize(options, image.width, image.height);
     if (status) session().images[slot] = std::move(image);
     return static_cast<int>(finish(status).code);
 }
@@ -193,28 +260,16 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_web_image_info(int slot, int what) {
     }
 }
 
-// Checks the options against an image of the given size that is not held
-// yet (the browser has not decoded its pixels): an image whose stereogram
-// would be refused is refused before its pixels are made.
+// checkSize for the page, before the browser decodes an image.
 EMSCRIPTEN_KEEPALIVE int rdsgen_web_check_size(const std::int32_t* options, std::int32_t width,
                                                std::int32_t height) {
-    rdsgen::Settings settings = settingsFrom(options);
-    rdsgen::Image header;
-    header.width = width;
-    header.height = height;
-    rdsgen::RowGeometry geometry;
-    unsigned warnings = 0;
-    // A pattern image is not needed for the sizes: a pattern type is taken.
-    if (settings.PatT < 1 || settings.PatT > 7) settings.PatT = 1;
-    return static_cast<int>(finish(rdsgen::prepareStereogram(settings, header, nullptr, geometry, warnings)).code);
+    return static_cast<int>(finish(checkSize(options, width, height)).code);
 }
 
 // Makes the stereogram of the held images with the options; returns the
 // status code. The TARGA file stays until the next run.
 EMSCRIPTEN_KEEPALIVE int rdsgen_web_render(const std::int32_t* options, std::uint32_t seed) {
     Session& s = session();
-    s.output.reset();
-    s.rgba.reset();
     s.outputSize = s.written = 0;
     s.warnings = 0;
     const rdsgen::Image& heights = s.images[0];
@@ -224,10 +279,14 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_web_render(const std::int32_t* options, std::uin
     rdsgen::Status status = rdsgen::prepareStereogram(settings, heights, pattern, s.geometry, s.warnings);
     if (!status) return static_cast<int>(finish(status).code);
 
-    s.outputSize =
+    const std::size_t pixels =
+        static_cast<std::size_t>(s.geometry.outputWidth) * static_cast<std::size_t>(s.geometry.outputHeight);
+    const std::size_t fileSize =
         18 + static_cast<std::size_t>(s.geometry.outputRowBytes) * static_cast<std::size_t>(s.geometry.outputHeight);
-    s.output = rdsgen::allocateBytes(s.outputSize);
-    if (!s.output) return static_cast<int>(finish(failure(rdsgen::StatusCode::kNoMemory)).code);
+    if (!s.output.reserve(fileSize) || !s.rgba.reserve(4 * pixels)) {
+        return static_cast<int>(finish(failure(rdsgen::StatusCode::kNoMemory)).code);
+    }
+    s.outputSize = fileSize;
     rdsgen::RenderOptions render;
     render.seed = seed;
     render.threads = 1;
@@ -235,17 +294,17 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_web_render(const std::int32_t* options, std::uin
     status = rdsgen::renderStereogram(settings, s.geometry, heights, settings.PatT == 0 ? pattern : nullptr,
                                       render, rdsgen::RowSink{appendOutput, &s},
                                       rdsgen::Progress{forwardProgress, nullptr});
-    if (!status || s.written != s.outputSize) {
-        s.output.reset();
-        s.outputSize = s.written = 0;
-    }
+    if (!status || s.written != s.outputSize) s.outputSize = s.written = 0;
     return static_cast<int>(finish(status).code);
 }
 
 EMSCRIPTEN_KEEPALIVE const char* rdsgen_web_message() { return session().message.c_str(); }
 EMSCRIPTEN_KEEPALIVE unsigned rdsgen_web_warnings() { return session().warnings; }
 
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* rdsgen_web_output() { return session().output.get(); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* rdsgen_web_output() {
+    const Session& s = session();
+    return s.written > 0 ? s.output.get() : nullptr;
+}
 EMSCRIPTEN_KEEPALIVE std::uint32_t rdsgen_web_output_size() {
     return static_cast<std::uint32_t>(session().written);
 }
@@ -253,27 +312,10 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_web_output_width() { return session().geometry.o
 EMSCRIPTEN_KEEPALIVE int rdsgen_web_output_height() { return session().geometry.outputHeight; }
 
 // The last run's pixels as RGBA, top row first, for a canvas; null when
-// there is no output or no memory for the copy.
+// the last run made none.
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* rdsgen_web_output_rgba() {
-    Session& s = session();
-    const rdsgen::RowGeometry& g = s.geometry;
-    const std::size_t pixels = static_cast<std::size_t>(g.outputWidth) * static_cast<std::size_t>(g.outputHeight);
-    if (!s.output || s.written != 18 + pixels * (g.outputGrey ? 1 : 3) || pixels == 0) return nullptr;
-    if (!s.rgba) s.rgba = rdsgen::allocateBytes(4 * pixels);
-    if (!s.rgba) return nullptr;
-    const std::uint8_t* in = s.output.get() + 18;
-    std::uint8_t* out = s.rgba.get();
-    for (std::size_t i = 0; i < pixels; ++i, out += 4) {
-        if (g.outputGrey) {
-            out[0] = out[1] = out[2] = in[i];
-        } else {
-            out[0] = in[3 * i + 2];
-            out[1] = in[3 * i + 1];
-            out[2] = in[3 * i];
-        }
-        out[3] = 255;
-    }
-    return s.rgba.get();
+    const Session& s = session();
+    return s.written > 0 ? s.rgba.get() : nullptr;
 }
 
 }  // extern "C"

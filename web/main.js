@@ -14,7 +14,10 @@ import {
 
 const $ = (id) => document.getElementById(id);
 const body = document.body;
-const canvas = $('stereogram');
+// The picture's canvas is drawn by the worker (an OffscreenCanvas); a new
+// worker gets a new canvas.
+let canvas = $('stereogram');
+let pictureSize = { width: 0, height: 0 };
 
 const slots = emptySlots();
 // The images the worker holds (name and file bytes), kept to hand them to a
@@ -27,7 +30,7 @@ let renderWanted = false;
 let renderInFlight = false;
 let requestedAt = 0;
 let lastOutcomeOk = false;
-let result = null;       // the stereogram shown: {tga, width, height, sha256}
+let result = null;       // the last stereogram's file: {tga, sha256}
 let settled = 0;
 let progressTimer = 0;
 
@@ -59,6 +62,14 @@ function post(message, transfer = []) {
 
 function startWorker() {
   worker = new Worker(new URL('./worker.js', import.meta.url), { type: 'module' });
+  if (canvas.dataset.transferred) {
+    const fresh = canvas.cloneNode(false);
+    canvas.replaceWith(fresh);
+    canvas = fresh;
+  }
+  canvas.dataset.transferred = 'yes';
+  const offscreen = canvas.transferControlToOffscreen();
+  worker.postMessage({ type: 'canvas', canvas: offscreen }, [offscreen]);
   worker.onmessage = (event) => receive(event.data);
   worker.onerror = (event) => {
     event.preventDefault();
@@ -91,6 +102,12 @@ function receive(message) {
     case 'image':
       imageLoaded(message);
       break;
+    case 'picture':
+      showPicture(message);
+      return;
+    case 'png':
+      if (message.blob) download(message.blob, `${baseName()}.png`);
+      return;
     case 'result':
       renderInFlight = false;
       showResult(message);
@@ -194,6 +211,17 @@ function sendRenderIfWanted() {
   post({ type: 'render', options, seed: engineSeed(seed) });
 }
 
+function showPicture(message) {
+  const { width, height } = message;
+  pictureSize = { width, height };
+  sizeCanvas();
+  const notes = engineOptions(slots).warnings.concat(warningTexts(message.warnings));
+  showNotes(notes);
+  $('result-info').textContent = `${width} x ${height} pixels, seed ${readDecimal(slots.Rand)}, ${message.engineMs.toFixed(0)} ms`;
+  body.dataset.engineMs = message.engineMs.toFixed(1);
+  body.dataset.totalMs = (performance.now() - requestedAt).toFixed(1);
+}
+
 function showResult(message) {
   if (!message.ok) {
     lastOutcomeOk = false;
@@ -202,21 +230,10 @@ function showResult(message) {
   }
   lastOutcomeOk = true;
   showMessage('');
-  const { width, height } = message;
-  canvas.width = width;
-  canvas.height = height;
-  canvas.getContext('2d').putImageData(new ImageData(new Uint8ClampedArray(message.rgba), width, height), 0, 0);
-  sizeCanvas();
-  result = { tga: message.tga, width, height, sha256: message.sha256 };
-  const notes = engineOptions(slots).warnings.concat(warningTexts(message.warnings));
-  showNotes(notes);
-  const grey = new Uint8Array(message.tga)[2] === 3;
-  $('result-info').textContent = `${width} x ${height} pixels, ${grey ? 'grey' : 'colour'}, seed ${readDecimal(slots.Rand)}, ${message.engineMs.toFixed(0)} ms`;
+  result = { tga: message.tga, sha256: message.sha256 };
   $('download-png').disabled = false;
   $('download-tga').disabled = false;
   body.dataset.sha256 = message.sha256;
-  body.dataset.engineMs = message.engineMs.toFixed(1);
-  body.dataset.totalMs = (performance.now() - requestedAt).toFixed(1);
 }
 
 // One picture pixel on a whole number of screen pixels, close to its CSS size:
@@ -224,8 +241,8 @@ function showResult(message) {
 function sizeCanvas() {
   const ratio = window.devicePixelRatio || 1;
   const factor = Math.max(1, Math.floor(ratio));
-  canvas.style.width = `${(canvas.width * factor) / ratio}px`;
-  canvas.style.height = `${(canvas.height * factor) / ratio}px`;
+  canvas.style.width = `${(pictureSize.width * factor) / ratio}px`;
+  canvas.style.height = `${(pictureSize.height * factor) / ratio}px`;
 }
 
 // --- Downloads --------------------------------------------------------------
@@ -353,7 +370,7 @@ function wireControls() {
     if (result) download(new Blob([result.tga], { type: 'image/x-tga' }), `${baseName()}.tga`);
   });
   $('download-png').addEventListener('click', () => {
-    canvas.toBlob((blob) => { if (blob) download(blob, `${baseName()}.png`); }, 'image/png');
+    if (result) worker.postMessage({ type: 'png' });
   });
   window.addEventListener('resize', sizeCanvas);
 }
@@ -370,8 +387,9 @@ async function startDemo(params) {
   if (readDecimal(slots.Rand) === 0) slots.Rand = String(newSeed());
   showSlots();
   if (namesPatternImage(slots)) {
-    // A pattern image of the demo folder, named as on the command line.
-    const name = slots.PatT.includes('.') ? slots.PatT : `${slots.PatT}.tga`;
+    // A pattern image of the demo folder, named as on the command line
+    // (which adds .TGA to a name without a dot).
+    const name = slots.PatT.includes('.') ? slots.PatT : `${slots.PatT}.TGA`;
     await fetchImage(1, `demo/${encodeURIComponent(name)}`, name);
     slots.PatT = name;
   }

@@ -6,10 +6,14 @@
 //       check: refuse an image of a size whose stereogram the options refuse
 //   {type: 'clear', slot}
 //   {type: 'render', id, options, seed}
-// Messages out: 'ready', 'image', 'progress', 'result' (see below), 'failed'.
+//   {type: 'canvas', canvas}  the page's OffscreenCanvas, drawn by render
+//   {type: 'png'}  the canvas as a PNG file
+// Messages out: 'ready', 'image', 'progress', 'picture' then 'result' for a
+// run (see render), 'failed'.
 import createEngine from './rdsgen-engine.js';
 
 let engine = null;
+let canvas = null;
 const queue = [];
 let running = false;
 
@@ -78,7 +82,9 @@ async function loadImage({ slot, bytes, options, check }) {
   let code;
   if (format === null) {
     const block = copyIn(bytes);
-    code = engine._rdsgen_web_load_tga(slot, block, bytes.length);
+    code = check
+      ? withOptions(options, (at) => engine._rdsgen_web_load_tga(slot, block, bytes.length, at))
+      : engine._rdsgen_web_load_tga(slot, block, bytes.length, 0);
     engine._rdsgen_web_free(block);
   } else {
     const decoded = await decodeInBrowser(bytes, format, options, check);
@@ -115,16 +121,18 @@ async function render({ id, options, seed }) {
   if (code !== 0) return { type: 'result', id, ok: false, message: engineMessage() };
   const width = engine._rdsgen_web_output_width();
   const height = engine._rdsgen_web_output_height();
-  const out = engine._rdsgen_web_output();
-  const tga = engine.HEAPU8.slice(out, out + engine._rdsgen_web_output_size());
   const rgbaAt = engine._rdsgen_web_output_rgba();
   if (rgbaAt === 0) return { type: 'result', id, ok: false, message: 'Not enough memory to show the stereogram.' };
-  const rgba = engine.HEAPU8.slice(rgbaAt, rgbaAt + 4 * width * height);
-  return {
-    type: 'result', id, ok: true, width, height, tga: tga.buffer, rgba: rgba.buffer,
-    sha256: await sha256(tga), warnings: engine._rdsgen_web_warnings(), engineMs,
-    transfer: [tga.buffer, rgba.buffer],
-  };
+  // The picture goes first, straight from the engine's memory to the
+  // page's canvas; the file and its hash follow.
+  canvas.width = width;
+  canvas.height = height;
+  const pixels = new Uint8ClampedArray(engine.HEAPU8.buffer, rgbaAt, 4 * width * height);
+  canvas.getContext('2d').putImageData(new ImageData(pixels, width, height), 0, 0);
+  postMessage({ type: 'picture', id, width, height, engineMs, warnings: engine._rdsgen_web_warnings() });
+  const out = engine._rdsgen_web_output();
+  const tga = engine.HEAPU8.slice(out, out + engine._rdsgen_web_output_size());
+  return { type: 'result', id, ok: true, tga: tga.buffer, sha256: await sha256(tga), transfer: [tga.buffer] };
 }
 
 async function handle(message) {
@@ -134,6 +142,11 @@ async function handle(message) {
       engine._rdsgen_web_clear_image(message.slot);
       return null;
     case 'render': return render(message);
+    case 'canvas':
+      canvas = message.canvas;
+      return null;
+    case 'png':
+      return { type: 'png', blob: canvas.width > 0 ? await canvas.convertToBlob({ type: 'image/png' }) : null };
     default: return null;
   }
 }
