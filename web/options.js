@@ -49,22 +49,21 @@ function upcase(text) {
 }
 
 // Splits a command line's options into arguments at blanks; double quotes
-// group blanks into an argument.
+// keep blanks inside an argument and are themselves dropped.
 export function splitArgs(text) {
   const args = [];
-  const pattern = /"([^"]*)"|(\S+)/g;
   let current = null;
-  let last = -1;
-  for (let match; (match = pattern.exec(text)) !== null;) {
-    const part = match[1] !== undefined ? match[1] : match[2];
-    // Parts that touch (a"b c") belong to one argument.
-    if (current !== null && match.index === last) {
-      current += part;
-    } else {
+  let quoted = false;
+  for (const c of String(text)) {
+    if (c === '"') {
+      quoted = !quoted;
+      current = current ?? '';
+    } else if (!quoted && /\s/.test(c)) {
       if (current !== null) args.push(current);
-      current = part;
+      current = null;
+    } else {
+      current = (current ?? '') + c;
     }
-    last = pattern.lastIndex;
   }
   if (current !== null) args.push(current);
   return args;
