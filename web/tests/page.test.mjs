@@ -396,6 +396,27 @@ export default function register(test, options, after) {
     await page.close();
   });
 
+  test('page: a large image shows the progress of its run, and the page answers meanwhile', async () => {
+    const dir = fs.mkdtempSync(path.join(work, 'large-'));
+    assert.equal(spawnSync(path.resolve(options.heightmaps), ['-s', '8000x4000', dir, 'dome']).status, 0);
+    const page = await open('');
+    await act(page, () => page.select('#PatT', '7'));
+    await act(page, () => page.click('#NoRD'));
+    const input = await page.$('#height-file');
+    const before = Number(await page.evaluate(() => document.body.dataset.settled));
+    await input.uploadFile(path.join(dir, 'dome.tga'));
+    // While the worker computes, the bar moves and the page runs its own code.
+    await page.waitForFunction(() => {
+      const bar = document.getElementById('progress');
+      return !bar.hidden && bar.value > 0 && bar.value < 1;
+    }, { timeout: 60000, polling: 10 });
+    assert.equal(await page.evaluate(() => document.body.dataset.state), 'working');
+    const state = await waitIdle(page, before);
+    assert.equal(state.state, 'done', state.message);
+    assert.equal(await page.$eval('#progress', (bar) => bar.hidden), true);
+    await page.close();
+  });
+
   // --- Speed ----------------------------------------------------------------
 
   test('page: benchmark, regenerating a 1920 x 1080 stereogram', async () => {
