@@ -217,7 +217,7 @@ function showPicture(message) {
   sizeCanvas();
   const notes = engineOptions(slots).warnings.concat(warningTexts(message.warnings));
   showNotes(notes);
-  $('result-info').textContent = `${width} x ${height} pixels, seed ${readDecimal(slots.Rand)}, ${message.engineMs.toFixed(0)} ms`;
+  $('result-info').textContent = `${width} x ${height} pixels, seed ${readDecimal(slots.Rand)}`;
   body.dataset.engineMs = message.engineMs.toFixed(1);
   body.dataset.totalMs = (performance.now() - requestedAt).toFixed(1);
 }
