@@ -21,8 +21,9 @@ let pictureSize = { width: 0, height: 0 };
 
 const slots = emptySlots();
 // The images the worker holds (name and file bytes), kept to hand them to a
-// new worker after a failure.
+// new worker after a failure; and those sent to it and not answered yet.
 const images = [null, null];
+const pendingImages = [null, null];
 
 let worker = null;
 let outstanding = 0;     // messages sent to the worker and not answered yet
@@ -33,6 +34,8 @@ let lastOutcomeOk = false;
 let result = null;       // the last stereogram's file: {tga, sha256}
 let settled = 0;
 let progressTimer = 0;
+let restarts = 0;        // worker failures since the last answer that was not one
+let shownSeed = 0;
 
 // --- State and messages -------------------------------------------------------
 
@@ -78,18 +81,25 @@ function startWorker() {
 }
 
 // A worker that failed (the engine ran out of memory, say) is replaced, and
-// the images it held are handed to the new one.
+// the images it held are handed to the new one; the run that failed is not
+// tried again until a control changes. A worker that keeps failing (one
+// that cannot load the engine) is given up.
 function restartWorker(text) {
   worker.terminate();
   outstanding = 0;
   renderInFlight = false;
+  renderWanted = false;
   lastOutcomeOk = false;
   showMessage(text);
+  if (++restarts > 2) {
+    becomeIdleIfDone();
+    return;
+  }
   startWorker();
   for (const slot of [0, 1]) {
-    if (images[slot]) sendImage(slot, images[slot], true);
+    if (images[slot]) sendImage(slot, { ...images[slot], restored: true }, true);
   }
-  if (images[0]) requestRender(); else becomeIdleIfDone();
+  becomeIdleIfDone();
 }
 
 function receive(message) {
@@ -119,13 +129,12 @@ function receive(message) {
     default:
       return;
   }
+  restarts = 0;
   --outstanding;
   becomeIdleIfDone();
 }
 
 // --- Images -----------------------------------------------------------------
-
-const pendingImages = [null, null];
 
 function sendImage(slot, image, again = false) {
   pendingImages[slot] = image;
@@ -150,7 +159,7 @@ function imageLoaded(message) {
     $('PatT').value = 'image';
     updateStretchState();
   }
-  if (images[0]) requestRender();
+  if (images[0] && !image.restored) requestRender();
 }
 
 async function readFile(slot, file) {
@@ -161,14 +170,18 @@ async function readFile(slot, file) {
 }
 
 async function fetchImage(slot, url, name) {
-  const response = await fetch(url);
-  if (!response.ok) {
-    showMessage(`${name}: could not be loaded (${response.status}).`);
+  let bytes;
+  try {
+    const response = await fetch(url);
+    if (!response.ok) throw new Error(`HTTP status ${response.status}`);
+    bytes = await response.arrayBuffer();
+  } catch (error) {
+    showMessage(`${name} could not be loaded (${error.message}).`);
     lastOutcomeOk = false;
     becomeIdleIfDone();
     return;
   }
-  sendImage(slot, { name, bytes: await response.arrayBuffer() });
+  sendImage(slot, { name, bytes });
 }
 
 function wireDrop(zone, slot) {
@@ -179,6 +192,7 @@ function wireDrop(zone, slot) {
   zone.addEventListener('dragleave', () => zone.classList.remove('over'));
   zone.addEventListener('drop', (event) => {
     event.preventDefault();
+    event.stopPropagation();
     zone.classList.remove('over');
     readFile(slot, event.dataTransfer.files[0]);
   });
@@ -204,6 +218,7 @@ function sendRenderIfWanted() {
   renderWanted = false;
   renderInFlight = true;
   const { options, seed, warnings } = engineOptions(slots);
+  shownSeed = seed;
   showNotes(warnings);
   clearTimeout(progressTimer);
   progressTimer = setTimeout(() => { $('progress').hidden = false; }, 200);
@@ -217,7 +232,7 @@ function showPicture(message) {
   sizeCanvas();
   const notes = engineOptions(slots).warnings.concat(warningTexts(message.warnings));
   showNotes(notes);
-  $('result-info').textContent = `${width} x ${height} pixels, seed ${readDecimal(slots.Rand)}`;
+  $('result-info').textContent = `${width} x ${height} pixels, seed ${shownSeed}`;
   body.dataset.engineMs = message.engineMs.toFixed(1);
   body.dataset.totalMs = (performance.now() - requestedAt).toFixed(1);
 }
@@ -362,6 +377,13 @@ function wireControls() {
   $('pattern-file').addEventListener('change', (event) => readFile(1, event.target.files[0]));
   wireDrop($('height-drop'), 0);
   wireDrop($('pattern-drop'), 1);
+  // A file dropped anywhere else is a height image too (rather than a page
+  // the browser opens in place of this one).
+  window.addEventListener('dragover', (event) => event.preventDefault());
+  window.addEventListener('drop', (event) => {
+    event.preventDefault();
+    if (event.dataTransfer.files.length > 0) readFile(0, event.dataTransfer.files[0]);
+  });
   for (const button of document.querySelectorAll('[data-example]')) {
     const name = button.dataset.example;
     button.addEventListener('click', () => fetchImage(0, `examples/${name}.tga`, `${name}.tga`));
