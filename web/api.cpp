@@ -220,25 +220,25 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_web_load_rgba(int slot, const std::uint8_t* rgba
                                               std::int32_t height) {
     if (!validSlot(slot)) return static_cast<int>(finish(failure(rdsgen::StatusCode::kCantOpenFile)).code);
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    // round(v * alpha / 255) for v, alpha in 0..255.
+    const auto over = [](unsigned v, unsigned alpha) { return static_cast<std::uint8_t>((v * alpha * 2 + 255) / 510); };
     bool grey = true;
     for (std::size_t i = 0; i < pixels && grey; ++i) {
         const std::uint8_t* p = rgba + 4 * i;
-        grey = p[0] == p[1] && p[1] == p[2];
+        const std::uint8_t red = over(p[0], p[3]);
+        grey = red == over(p[1], p[3]) && red == over(p[2], p[3]);
     }
     rdsgen::Image made = rdsgen::makeImage(width, height, grey ? rdsgen::PixelKind::kGrey8 : rdsgen::PixelKind::kColour);
     if (!made.pixels) return static_cast<int>(finish(failure(rdsgen::StatusCode::kImageNoMemory)).code);
     std::uint8_t* out = made.pixels.get();
     for (std::size_t i = 0; i < pixels; ++i) {
         const std::uint8_t* p = rgba + 4 * i;
-        const unsigned alpha = p[3];
-        // round(v * alpha / 255) for v, alpha in 0..255.
-        const auto over = [alpha](unsigned v) { return static_cast<std::uint8_t>((v * alpha * 2 + 255) / 510); };
         if (grey) {
-            out[i] = over(p[0]);
+            out[i] = over(p[0], p[3]);
         } else {
-            out[3 * i] = over(p[2]);
-            out[3 * i + 1] = over(p[1]);
-            out[3 * i + 2] = over(p[0]);
+            out[3 * i] = over(p[2], p[3]);
+            out[3 * i + 1] = over(p[1], p[3]);
+            out[3 * i + 2] = over(p[0], p[3]);
         }
     }
     session().images[slot] = std::move(made);

@@ -36,6 +36,9 @@ function copyIn(bytes) {
 }
 
 function withOptions(options, use) {
+  if (options.length !== engine._rdsgen_web_option_count()) {
+    throw new Error('The page and the engine disagree on the options.');
+  }
   const block = copyIn(new Uint8Array(options.buffer, options.byteOffset, options.byteLength));
   try {
     return use(block);

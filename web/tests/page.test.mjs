@@ -275,11 +275,21 @@ export default function register(test, options, after) {
     expected = native(['/PatT:7', '/Rand:4242'], { 'h.tga': encodeTga(width, height, colourExpected, true) }, 'h.tga');
     assert.equal(state.sha256, expected.sha256, 'colour PNG with alpha');
 
+    // Colour that is wholly transparent is black: the image is grey again.
+    const hiddenColour = new Uint8Array(greyRgba);
+    for (let i = 0; i < width * height; i += 7) hiddenColour.set([255, 0, 90, 0], 4 * i);
+    const hiddenExpected = Buffer.from(greyExpected);
+    for (let i = 0; i < width * height; i += 7) hiddenExpected[i] = 0;
+    state = await act(page, () => dropFile(page, '#height-drop', 'hidden.png', encodePng(width, height, hiddenColour), 'image/png'));
+    assert.match(await page.$eval('#height-info', (e) => e.textContent), /8-bit grey \(PNG\)/);
+    expected = native(['/PatT:7', '/Rand:4242'], { 'h.tga': encodeTga(width, height, hiddenExpected, false) }, 'h.tga');
+    assert.equal(state.sha256, expected.sha256, 'transparent colour');
+
     // A pattern image dropped on its own zone switches to it.
     state = await act(page, () => dropFile(page, '#pattern-drop', 'p.tga', fs.readFileSync(path.join(demoDir, 'pattern.tga')), ''));
     assert.equal(await page.$eval('#PatT', (e) => e.value), 'image');
     expected = native(['/PatT:p.tga', '/Rand:4242'], {
-      'h.tga': encodeTga(width, height, colourExpected, true), 'p.tga': fs.readFileSync(path.join(demoDir, 'pattern.tga')),
+      'h.tga': encodeTga(width, height, hiddenExpected, false), 'p.tga': fs.readFileSync(path.join(demoDir, 'pattern.tga')),
     }, 'h.tga');
     assert.equal(state.sha256, expected.sha256, 'pattern image');
     await page.close();
