@@ -245,10 +245,6 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_web_load_rgba(int slot, const std::uint8_t* rgba
     return static_cast<int>(finish({}).code);
 }
 
-EMSCRIPTEN_KEEPALIVE void rdsgen_web_clear_image(int slot) {
-    if (validSlot(slot)) session().images[slot] = rdsgen::Image{};
-}
-
 // 0 width, 1 height, 2 pixel kind of an image slot.
 EMSCRIPTEN_KEEPALIVE int rdsgen_web_image_info(int slot, int what) {
     if (!validSlot(slot)) return 0;

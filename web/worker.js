@@ -4,7 +4,6 @@
 // Messages in (handled one at a time, in order):
 //   {type: 'image', slot, bytes, options, check}  slot 0 heights, 1 pattern;
 //       check: refuse an image of a size whose stereogram the options refuse
-//   {type: 'clear', slot}
 //   {type: 'render', id, options, seed}
 //   {type: 'canvas', canvas}  the page's OffscreenCanvas, drawn by render
 //   {type: 'png'}  the canvas as a PNG file
@@ -31,6 +30,7 @@ function browserFormat(bytes) {
 // Copies bytes into the engine's memory; the caller frees the block.
 function copyIn(bytes) {
   const block = engine._rdsgen_web_alloc(bytes.length);
+  if (block === 0) throw new Error('Not enough memory for this image.');
   engine.HEAPU8.set(bytes, block);
   return block;
 }
@@ -141,9 +141,6 @@ async function render({ id, options, seed }) {
 async function handle(message) {
   switch (message.type) {
     case 'image': return loadImage(message);
-    case 'clear':
-      engine._rdsgen_web_clear_image(message.slot);
-      return null;
     case 'render': return render(message);
     case 'canvas':
       canvas = message.canvas;
