@@ -170,7 +170,7 @@ rdsgen::Settings settingsFrom(const std::int32_t* o) {
 // the options: such an image is refused before it is taken (and, for the
 // browser's images, before its pixels are made). Refusals that a change of
 // the pattern width alone mends do not count here; the run reports them.
-// The pattern image plays no part: a pattern type stands in for it.
+// The pattern image is not looked at: a pattern type stands in for it.
 rdsgen::Status checkSize(const std::int32_t* options, std::int32_t width, std::int32_t height) {
     rdsgen::Settings settings = settingsFrom(options);
     if (settings.PatT < 1 || settings.PatT > 7) settings.PatT = 1;
