@@ -4,7 +4,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all configure build test demo bench clean
+.PHONY: all configure build test demo bench clean web web-test
 
 all: build
 
@@ -49,6 +49,14 @@ bench:
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DRDSGEN_BENCH=ON -DRDSGEN_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target rdsgen_bench
 	$(BENCH_BUILD)/bench/rdsgen_bench $(BENCH_ARGS)
+
+# The page on the WebAssembly engine, in build-web/ (needs emscripten), and
+# its tests in headless Chromium (needs chromium, nodejs, npm).
+web:
+	bash web/build.sh
+
+web-test:
+	bash web/test.sh
 
 clean:
 	rm -rf $(BUILD)

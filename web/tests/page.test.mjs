@@ -1,0 +1,472 @@
+// The real page in headless Chromium, checked against the native rdsgen:
+// the same TARGA bytes for the same image, options and seed.
+import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import crypto from 'node:crypto';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import puppeteer from 'puppeteer-core';
+import { splitArgs } from '../options.js';
+import { encodePng, decodePng, encodeTga, tgaToRgba, tgaGreyPixels } from './images.mjs';
+
+const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+const demoDir = path.join(root, 'web/demo');
+const demoArgs = splitArgs(fs.readFileSync(path.join(demoDir, 'args.txt'), 'utf8'));
+const demoHeight = fs.readFileSync(path.join(demoDir, 'height.tga'));
+
+const sha256 = (bytes) => crypto.createHash('sha256').update(bytes).digest('hex');
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+export default function register(test, options, after) {
+  const work = fs.mkdtempSync(path.join(os.tmpdir(), 'rdsgen-web-test-'));
+  const problems = [];
+  let browser = null;
+  let benchmark = '';
+
+  // The native rdsgen on one thread, in a folder of its own holding files
+  // (names to bytes): its output's hash and bytes, and its error message.
+  function native(args, files = { 'height.tga': demoHeight }, input = 'height.tga') {
+    const dir = fs.mkdtempSync(path.join(work, 'native-'));
+    for (const [name, bytes] of Object.entries(files)) fs.writeFileSync(path.join(dir, name), bytes);
+    const started = process.hrtime.bigint();
+    const run = spawnSync(path.resolve(options.rdsgen), [input, 'out.tga', ...args],
+      { cwd: dir, env: { ...process.env, RDSGEN_THREADS: '1' }, encoding: 'latin1' });
+    const ms = Number(process.hrtime.bigint() - started) / 1e6;
+    const out = path.join(dir, 'out.tga');
+    const bytes = run.status === 0 ? fs.readFileSync(out) : null;
+    fs.rmSync(dir, { recursive: true, force: true });
+    const error = /ERROR: (.*)/.exec(run.stderr || '');
+    return { status: run.status, bytes, sha256: bytes && sha256(bytes), error: error && error[1], ms };
+  }
+
+  async function launch() {
+    if (browser) return browser;
+    browser = await puppeteer.launch({
+      executablePath: options.chromium,
+      headless: true,
+      userDataDir: fs.mkdtempSync(path.join(work, 'chromium-')),
+      args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+        '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    });
+    return browser;
+  }
+
+  // Every console error, page error and failed request of every page counts.
+  function watch(page) {
+    page.on('console', (message) => {
+      if (message.type() === 'error') problems.push(`console: ${message.text()}`);
+    });
+    page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
+    page.on('requestfailed', (request) => {
+      // A download from a blob: address ends its request as aborted.
+      if (!request.url().startsWith('blob:')) problems.push(`request failed: ${request.url()}`);
+    });
+    page.on('response', (response) => {
+      if (response.status() >= 400) problems.push(`HTTP ${response.status()}: ${response.url()}`);
+    });
+    page.on('workercreated', (worker) => {
+      worker.on('console', (message) => {
+        if (message.type() === 'error') problems.push(`worker console: ${message.text()}`);
+      });
+    });
+  }
+
+  function snapshot(page) {
+    return page.evaluate(() => ({
+      ...document.body.dataset,
+      message: document.getElementById('message').textContent,
+      notes: document.getElementById('notes').textContent,
+    }));
+  }
+
+  // Waits until the page is idle after `before` idle moments, and stays idle
+  // for a while (a change may start a second run just after the first).
+  async function waitIdle(page, before) {
+    await page.waitForFunction((b) => Number(document.body.dataset.settled || 0) > b, { timeout: 60000 }, before);
+    for (;;) {
+      const seen = await page.evaluate(() => document.body.dataset.settled);
+      await sleep(250);
+      const state = await page.evaluate(() => [document.body.dataset.settled, document.body.dataset.state]);
+      if (state[0] === seen && state[1] !== 'working') return snapshot(page);
+    }
+  }
+
+  // Does something on the page and waits for the page to be idle again.
+  async function act(page, action) {
+    const before = Number(await page.evaluate(() => document.body.dataset.settled || 0));
+    await action();
+    return waitIdle(page, before);
+  }
+
+  async function open(query = '', viewport = { width: 1280, height: 900 }) {
+    const page = await (await launch()).newPage();
+    watch(page);
+    await page.setViewport(viewport);
+    await page.goto(new URL(query, options.base).href);
+    await waitIdle(page, 0);
+    return page;
+  }
+
+  async function openDemo(page, extra) {
+    const query = extra ? `?demo&args=${encodeURIComponent(extra.join(' '))}` : '?demo';
+    await page.goto(new URL(query, options.base).href);
+    return waitIdle(page, 0);
+  }
+
+  function writeFile(name, bytes) {
+    const file = path.join(work, name);
+    fs.writeFileSync(file, bytes);
+    return file;
+  }
+
+  async function typeInto(page, selector, text) {
+    await page.click(selector, { clickCount: 3 });
+    await page.keyboard.press('Backspace');
+    if (text !== '') await page.keyboard.type(text);
+    await page.keyboard.press('Tab');
+  }
+
+  async function setColour(page, selector, hex) {
+    await page.$eval(selector, (input, value) => {
+      input.value = value;
+      input.dispatchEvent(new Event('input', { bubbles: true }));
+      input.dispatchEvent(new Event('change', { bubbles: true }));
+    }, hex);
+  }
+
+  async function dropFile(page, zone, name, bytes, type) {
+    await page.evaluate((zoneSelector, fileName, base64, mime) => {
+      const data = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+      const transfer = new DataTransfer();
+      transfer.items.add(new File([data], fileName, { type: mime }));
+      const target = document.querySelector(zoneSelector);
+      for (const kind of ['dragenter', 'dragover', 'drop']) {
+        target.dispatchEvent(new DragEvent(kind, { dataTransfer: transfer, bubbles: true, cancelable: true }));
+      }
+    }, zone, name, Buffer.from(bytes).toString('base64'), type);
+  }
+
+  // A file the page downloads after a click, from the download folder.
+  async function download(page, selector, folder) {
+    const before = new Set(fs.readdirSync(folder));
+    await page.click(selector);
+    for (let waited = 0; waited < 20000; waited += 100) {
+      const added = fs.readdirSync(folder).filter((name) => !before.has(name) && !name.endsWith('.crdownload'));
+      if (added.length > 0) {
+        await sleep(100);
+        return { name: added[0], bytes: fs.readFileSync(path.join(folder, added[0])) };
+      }
+      await sleep(100);
+    }
+    throw new Error(`no download after clicking ${selector}`);
+  }
+
+  after(async () => {
+    if (browser) await browser.close();
+    fs.rmSync(work, { recursive: true, force: true });
+    if (benchmark) console.log(benchmark);
+  });
+
+  // --- Same bytes as the command line ---------------------------------------
+
+  test('page: the demo gives the command line\'s bytes for every pattern type', async () => {
+    const page = await open('?demo');
+    for (let type = 1; type <= 7; ++type) {
+      const extra = [`/PatT:${type}`];
+      const state = await openDemo(page, extra);
+      const expected = native([...demoArgs, ...extra]);
+      assert.equal(expected.status, 0);
+      assert.equal(state.state, 'done', `type ${type}: ${state.message}`);
+      assert.equal(state.sha256, expected.sha256, `pattern type ${type}`);
+    }
+    await page.close();
+  });
+
+  test('page: the demo gives the command line\'s bytes for options, colours and pattern images', async () => {
+    const page = await open('?demo');
+    const files = { 'height.tga': demoHeight, 'pattern.tga': fs.readFileSync(path.join(demoDir, 'pattern.tga')) };
+    const cases = [
+      ['/PatT:1', '/NoRD', '/VInc', '/Inv', '/CutOff', '/FocP:2'],
+      ['/PatT:2', '/Double', '/Hidden', '/PPos:1', '/PSiz:S6', '/TrueOut'],
+      ['/PatT:3', '/PPos:3', '/FocP:0', '/PUse:-20', '/Dens:90', '/PSiz:P100'],
+      ['/PatT:5', '/TopF:000255000', '/BotF:255000255', '/TopB:010020030', '/BotB:300000000'],
+      ['/PatT:7', '/NoRD', '/Double', '/VInc', '/Rand:-5'],
+      ['/PatT:pattern.tga'],
+      ['/PatT:pattern.tga', '/Stret:XYZ', '/NoRD'],
+      ['/PatT:pattern.tga', '/PSiz:P40', '/Stret:XR', '/Inv'],
+      ['/PatT:pattern.tga', '/Stret:P', '/Hidden', '/PPos:1'],
+    ];
+    for (const extra of cases) {
+      const state = await openDemo(page, extra);
+      const expected = native([...demoArgs, ...extra], files);
+      assert.equal(expected.status, 0, extra.join(' '));
+      assert.equal(state.state, 'done', `${extra.join(' ')}: ${state.message}`);
+      assert.equal(state.sha256, expected.sha256, extra.join(' '));
+    }
+    await page.close();
+  });
+
+  // --- Using the page ---------------------------------------------------------
+
+  test('page: a PNG chosen with the file input and options set with the controls give the command line\'s bytes', async () => {
+    const page = await open('');
+    assert.equal((await snapshot(page)).state, 'done', 'an example is shown on opening');
+    const { width, height, pixels } = tgaGreyPixels(demoHeight);
+    const rgba = new Uint8Array(width * height * 4);
+    pixels.forEach((v, i) => rgba.set([v, v, v, 255], 4 * i));
+    const png = writeFile('height.png', encodePng(width, height, rgba));
+    const input = await page.$('#height-file');
+    let state = await act(page, () => input.uploadFile(png));
+    assert.equal(state.state, 'done', state.message);
+    assert.match(await page.$eval('#height-info', (e) => e.textContent), /400 x 300, 8-bit grey \(PNG\)/);
+
+    await act(page, () => typeInto(page, '#Rand', '777'));
+    await act(page, () => page.select('#PatT', '3'));
+    await act(page, () => typeInto(page, '#PSiz', '7'));
+    await act(page, () => page.select('#PSizUnit', 'S'));
+    await act(page, () => page.click('#Double'));
+    await act(page, () => page.click('#Inv'));
+    await act(page, () => typeInto(page, '#PUse', '31'));
+    state = await act(page, () => setColour(page, '#TopB', '#102030'));
+    const expected = native(['/PatT:3', '/PSiz:S7', '/Double', '/Inv', '/PUse:31', '/TopB:016032048', '/Rand:777']);
+    assert.equal(state.state, 'done', state.message);
+    assert.equal(state.sha256, expected.sha256);
+
+    // Unchecking a flag and emptying a field go back to the defaults.
+    await act(page, () => page.click('#Double'));
+    state = await act(page, () => typeInto(page, '#PSiz', ''));
+    assert.equal(state.sha256, native(['/PatT:3', '/Inv', '/PUse:31', '/TopB:016032048', '/Rand:777']).sha256);
+    await page.close();
+  });
+
+  test('page: dropped PNG files with transparency are laid over black, grey or colour', async () => {
+    const page = await open('');
+    await act(page, () => typeInto(page, '#Rand', '4242'));
+    await act(page, () => page.select('#PatT', '7'));
+    const { width, height, pixels } = tgaGreyPixels(demoHeight);
+    const over = (v, a) => Math.round((v * a) / 255);
+    const alpha = (i) => (i * 37 + (i >> 9) * 11) % 256;
+
+    // Grey with transparency: an 8-bit grey image of the composited values.
+    const greyRgba = new Uint8Array(width * height * 4);
+    const greyExpected = Buffer.alloc(width * height);
+    pixels.forEach((v, i) => {
+      greyRgba.set([v, v, v, alpha(i)], 4 * i);
+      greyExpected[i] = over(v, alpha(i));
+    });
+    let state = await act(page, () => dropFile(page, '#height-drop', 'grey.png', encodePng(width, height, greyRgba), 'image/png'));
+    assert.equal(state.state, 'done', state.message);
+    let expected = native(['/PatT:7', '/Rand:4242'], { 'h.tga': encodeTga(width, height, greyExpected, false) }, 'h.tga');
+    assert.equal(state.sha256, expected.sha256, 'grey PNG with alpha');
+
+    // Colour with transparency: a colour image (blue, green, red) of the composited values.
+    const colourRgba = new Uint8Array(width * height * 4);
+    const colourExpected = Buffer.alloc(width * height * 3);
+    pixels.forEach((v, i) => {
+      const [r, g, b, a] = [v, (v * 3 + i) & 255, 255 - v, alpha(i) | 1];
+      colourRgba.set([r, g, b, a], 4 * i);
+      colourExpected.set([over(b, a), over(g, a), over(r, a)], 3 * i);
+    });
+    state = await act(page, () => dropFile(page, '#height-drop', 'colour.png', encodePng(width, height, colourRgba), 'image/png'));
+    assert.equal(state.state, 'done', state.message);
+    assert.match(await page.$eval('#height-info', (e) => e.textContent), /colour \(PNG\)/);
+    expected = native(['/PatT:7', '/Rand:4242'], { 'h.tga': encodeTga(width, height, colourExpected, true) }, 'h.tga');
+    assert.equal(state.sha256, expected.sha256, 'colour PNG with alpha');
+
+    // Colour that is wholly transparent is black: the image is grey again.
+    const hiddenColour = new Uint8Array(greyRgba);
+    for (let i = 0; i < width * height; i += 7) hiddenColour.set([255, 0, 90, 0], 4 * i);
+    const hiddenExpected = Buffer.from(greyExpected);
+    for (let i = 0; i < width * height; i += 7) hiddenExpected[i] = 0;
+    state = await act(page, () => dropFile(page, '#height-drop', 'hidden.png', encodePng(width, height, hiddenColour), 'image/png'));
+    assert.match(await page.$eval('#height-info', (e) => e.textContent), /8-bit grey \(PNG\)/);
+    expected = native(['/PatT:7', '/Rand:4242'], { 'h.tga': encodeTga(width, height, hiddenExpected, false) }, 'h.tga');
+    assert.equal(state.sha256, expected.sha256, 'transparent colour');
+
+    // A pattern image dropped on its own zone switches to it.
+    state = await act(page, () => dropFile(page, '#pattern-drop', 'p.tga', fs.readFileSync(path.join(demoDir, 'pattern.tga')), ''));
+    assert.equal(await page.$eval('#PatT', (e) => e.value), 'image');
+    expected = native(['/PatT:p.tga', '/Rand:4242'], {
+      'h.tga': encodeTga(width, height, hiddenExpected, false), 'p.tga': fs.readFileSync(path.join(demoDir, 'pattern.tga')),
+    }, 'h.tga');
+    assert.equal(state.sha256, expected.sha256, 'pattern image');
+    await page.close();
+  });
+
+  test('page: the downloads are the command line\'s TARGA file and a PNG of the same pixels', async () => {
+    const page = await open('?demo');
+    const folder = fs.mkdtempSync(path.join(work, 'downloads-'));
+    const session = await page.createCDPSession();
+    await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: folder });
+    const expected = native(demoArgs);
+    const tga = await download(page, '#download-tga', folder);
+    assert.equal(tga.name, 'height-stereogram.tga');
+    assert.equal(sha256(tga.bytes), expected.sha256);
+    const png = await download(page, '#download-png', folder);
+    assert.equal(png.name, 'height-stereogram.png');
+    const decoded = decodePng(png.bytes);
+    const pixels = tgaToRgba(expected.bytes);
+    assert.deepEqual([decoded.width, decoded.height], [pixels.width, pixels.height]);
+    assert.ok(decoded.rgba.equals(pixels.rgba), 'PNG pixels differ from the TARGA file\'s');
+    await page.close();
+  });
+
+  // --- Bad input ------------------------------------------------------------
+
+  test('page: bad input shows the engine\'s message and the page keeps working', async () => {
+    const page = await open('?demo');
+    const good = (await snapshot(page)).sha256;
+    const input = await page.$('#height-file');
+    const refusals = [
+      ['notes.txt', Buffer.from('not an image at all\n')],
+      ['short.tga', encodeTga(300, 200, Buffer.alloc(100), false)],
+      ['huge.tga', encodeTga(65535, 2, Buffer.alloc(65535 * 2), false)],
+    ];
+    for (const [name, bytes] of refusals) {
+      const expected = native([], { [name]: bytes }, name);
+      assert.ok(expected.error, `the command line refuses ${name}`);
+      const state = await act(page, () => input.uploadFile(writeFile(name, bytes)));
+      assert.equal(state.state, 'error', name);
+      assert.equal(state.message, `${name}: ${expected.error}`);
+    }
+    // A PNG whose stereogram would be too large is refused before it is decoded.
+    await act(page, () => page.click('#Double'));
+    const wide = writeFile('wide.png', encodePng(33000, 4, new Uint8Array(33000 * 4 * 4).fill(255)));
+    const refusedWide = native(['/Double'], { 'wide.tga': encodeTga(33000, 4, Buffer.alloc(33000 * 4, 255), false) }, 'wide.tga');
+    let state = await act(page, () => input.uploadFile(wide));
+    assert.equal(state.message, `wide.png: ${refusedWide.error}`);
+    await act(page, () => page.click('#Double'));
+
+    // Pattern widths the engine refuses.
+    for (const [text, unit, option] of [['0', 'P', '/PSiz:P0'], ['70000', 'P', '/PSiz:P70000'], ['0', 'S', '/PSiz:S0']]) {
+      await act(page, () => page.select('#PSizUnit', unit));
+      state = await act(page, () => typeInto(page, '#PSiz', text));
+      const expected = native([...demoArgs, option]);
+      assert.ok(expected.error, option);
+      assert.equal(state.state, 'error', option);
+      assert.equal(state.message, expected.error);
+    }
+    await act(page, () => page.select('#PSizUnit', 'P'));
+    state = await act(page, () => typeInto(page, '#PSiz', ''));
+    assert.equal(state.state, 'done', state.message);
+    assert.equal(state.message, '');
+    assert.equal(state.sha256, good, 'the demo image is still the height image');
+    await page.close();
+  });
+
+  // --- Keyboard, screens ----------------------------------------------------
+
+  test('page: every control has a label, and the keyboard alone changes the pattern', async () => {
+    const page = await open('?demo');
+    const unlabelled = await page.$$eval('input, select, button', (elements) => elements
+      .filter((e) => !e.closest('[hidden]'))
+      .filter((e) => (e.labels ? e.labels.length === 0 : true) && !e.textContent.trim() && !e.getAttribute('aria-label'))
+      .map((e) => e.id || e.outerHTML));
+    assert.deepEqual(unlabelled, []);
+    let presses = 0;
+    while ((await page.evaluate(() => document.activeElement.id)) !== 'PatT') {
+      assert.ok(++presses < 40, 'Tab never reaches the pattern type');
+      await page.keyboard.press('Tab');
+    }
+    const state = await act(page, () => page.keyboard.press('ArrowDown'));
+    assert.equal(await page.$eval('#PatT', (e) => e.value), '7');
+    assert.equal(state.sha256, native([...demoArgs, '/PatT:7']).sha256);
+    await page.close();
+  });
+
+  test('page: on a phone only the picture scrolls sideways, at whole screen pixels per pixel', async () => {
+    const page = await open('?demo&args=%2FDouble', { width: 390, height: 844, deviceScaleFactor: 3, isMobile: true, hasTouch: true });
+    const outputWidth = (bytes) => bytes[12] | (bytes[13] << 8);
+    const doubled = outputWidth(native([...demoArgs, '/Double']).bytes);
+    const layout = await page.evaluate((width) => {
+      const canvas = document.getElementById('stereogram');
+      const picture = document.getElementById('picture');
+      return {
+        pageWidth: document.documentElement.scrollWidth,
+        viewport: window.innerWidth,
+        pictureScrolls: picture.scrollWidth > picture.clientWidth,
+        screenPixelsPerPixel: (canvas.getBoundingClientRect().width * devicePixelRatio) / width,
+      };
+    }, doubled);
+    assert.ok(layout.pageWidth <= layout.viewport, `page ${layout.pageWidth} wide on a ${layout.viewport} screen`);
+    assert.ok(layout.pictureScrolls);
+    assert.equal(layout.screenPixelsPerPixel, 3);
+    if (options['phone-screenshot']) await page.screenshot({ path: options['phone-screenshot'], fullPage: true });
+
+    await page.setViewport({ width: 1280, height: 860, deviceScaleFactor: 1 });
+    await openDemo(page);
+    const ratio = await page.evaluate((width) => {
+      const canvas = document.getElementById('stereogram');
+      return canvas.getBoundingClientRect().width / width;
+    }, outputWidth(native(demoArgs).bytes));
+    assert.equal(ratio, 1);
+    if (options.screenshot) await page.screenshot({ path: options.screenshot });
+    await page.close();
+  });
+
+  test('page: a large image shows the progress of its run, and the page answers meanwhile', async () => {
+    const dir = fs.mkdtempSync(path.join(work, 'large-'));
+    assert.equal(spawnSync(path.resolve(options.heightmaps), ['-s', '8000x4000', dir, 'dome']).status, 0);
+    const page = await open('');
+    await act(page, () => page.select('#PatT', '7'));
+    await act(page, () => page.click('#NoRD'));
+    const input = await page.$('#height-file');
+    const before = Number(await page.evaluate(() => document.body.dataset.settled));
+    await input.uploadFile(path.join(dir, 'dome.tga'));
+    // While the worker computes, the bar moves and the page runs its own code.
+    await page.waitForFunction(() => {
+      const bar = document.getElementById('progress');
+      return !bar.hidden && bar.value > 0 && bar.value < 1;
+    }, { timeout: 60000, polling: 10 });
+    assert.equal(await page.evaluate(() => document.body.dataset.state), 'working');
+    const state = await waitIdle(page, before);
+    assert.equal(state.state, 'done', state.message);
+    assert.equal(await page.$eval('#progress', (bar) => bar.hidden), true);
+    await page.close();
+  });
+
+  // --- Speed ----------------------------------------------------------------
+
+  test('page: benchmark, regenerating a 1920 x 1080 stereogram', async () => {
+    const dir = fs.mkdtempSync(path.join(work, 'bench-'));
+    const made = spawnSync(path.resolve(options.heightmaps), ['-s', '1920x1080', dir, 'dome']);
+    assert.equal(made.status, 0);
+    const height = fs.readFileSync(path.join(dir, 'dome.tga'));
+    const page = await open('');
+    await act(page, () => typeInto(page, '#Rand', '99'));
+    const input = await page.$('#height-file');
+    let state = await act(page, () => input.uploadFile(path.join(dir, 'dome.tga')));
+    assert.equal(state.state, 'done', state.message);
+    // Browser and native runs take turns, so that both meet the same load
+    // of the machine.
+    const runs = 11;
+    const total = [];
+    const engine = [];
+    const nativeRuns = [];
+    let expected = null;
+    for (let k = 0; k < runs; ++k) {
+      state = await act(page, () => page.click('#new-seed'));
+      total.push(Number(state.totalMs));
+      engine.push(Number(state.engineMs));
+      const seed = await page.$eval('#Rand', (e) => e.value);
+      expected = native([`/Rand:${seed}`], { 'dome.tga': height }, 'dome.tga');
+      nativeRuns.push(expected.ms);
+    }
+    assert.equal(state.sha256, expected.sha256, 'the timed stereogram is the command line\'s');
+    const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
+    const browserMs = median(total);
+    const nativeMs = median(nativeRuns);
+    // Browser: from the click on "New seed" to the picture drawn on the
+    // page's canvas. Native: the whole rdsgen process, file in and file out.
+    benchmark = `benchmark: 1920x1080 dome, defaults, median of ${runs}: browser ${browserMs.toFixed(1)} ms ` +
+      `(engine and RGBA rows in WebAssembly ${median(engine).toFixed(1)} ms), native single thread ` +
+      `${nativeMs.toFixed(1)} ms (whole run, file in and out), ratio ${(browserMs / nativeMs).toFixed(2)}`;
+    await page.close();
+  });
+
+  test('page: no console errors, page errors or failed requests', async () => {
+    assert.deepEqual(problems, []);
+  });
+}

@@ -1,0 +1,184 @@
+// The page's worker: holds the engine (WebAssembly) and the images, decodes
+// dropped files and makes the stereograms, so that the page never waits.
+//
+// Messages in (handled one at a time, in order):
+//   {type: 'image', slot, bytes, options, check}  slot 0 heights, 1 pattern;
+//       check: refuse an image of a size whose stereogram the options refuse
+//   {type: 'render', id, options, seed}
+//   {type: 'canvas', canvas}  the page's OffscreenCanvas, drawn by render
+//   {type: 'png'}  the canvas as a PNG file
+// Messages out: 'ready', 'image', 'progress', 'picture' then 'result' for a
+// run (see render), 'failed'.
+import createEngine from './rdsgen-engine.js';
+
+let engine = null;
+let canvas = null;
+const queue = [];
+let running = false;
+
+// Formats the browser decodes; anything else goes to the engine's TARGA reader.
+function browserFormat(bytes) {
+  const starts = (...values) => values.every((v, i) => v === null || bytes[i] === v);
+  if (starts(0x89, 0x50, 0x4e, 0x47)) return 'PNG';
+  if (starts(0xff, 0xd8, 0xff)) return 'JPEG';
+  if (starts(0x47, 0x49, 0x46, 0x38)) return 'GIF';
+  if (starts(0x52, 0x49, 0x46, 0x46, null, null, null, null, 0x57, 0x45, 0x42, 0x50)) return 'WebP';
+  if (starts(0x42, 0x4d)) return 'BMP';
+  return null;
+}
+
+// Copies bytes into the engine's memory; the caller frees the block.
+function copyIn(bytes) {
+  const block = engine._rdsgen_web_alloc(bytes.length);
+  if (block === 0) throw new Error('Not enough memory for this image.');
+  engine.HEAPU8.set(bytes, block);
+  return block;
+}
+
+function withOptions(options, use) {
+  if (options.length !== engine._rdsgen_web_option_count()) {
+    throw new Error('The page and the engine disagree on the options.');
+  }
+  const block = copyIn(new Uint8Array(options.buffer, options.byteOffset, options.byteLength));
+  try {
+    return use(block);
+  } finally {
+    engine._rdsgen_web_free(block);
+  }
+}
+
+function engineMessage() {
+  return engine.UTF8ToString(engine._rdsgen_web_message());
+}
+
+// RGBA pixels of an image the browser decodes, as drawn on a canvas (colour
+// values as stored, no colour-space conversion).
+async function decodeInBrowser(bytes, format, options, check) {
+  let bitmap;
+  try {
+    bitmap = await createImageBitmap(new Blob([bytes]), { colorSpaceConversion: 'none' });
+  } catch {
+    return { message: `The browser could not decode this ${format} image.` };
+  }
+  const { width, height } = bitmap;
+  // Sizes the engine refuses are refused before the pixels are made.
+  const code = check ? withOptions(options, (block) => engine._rdsgen_web_check_size(block, width, height)) : 0;
+  if (code !== 0) {
+    bitmap.close();
+    return { message: engineMessage() };
+  }
+  try {
+    const canvas = new OffscreenCanvas(width, height);
+    const context = canvas.getContext('2d', { willReadFrequently: true });
+    context.drawImage(bitmap, 0, 0);
+    return { rgba: context.getImageData(0, 0, width, height).data, width, height };
+  } catch {
+    return { message: `This ${format} image (${width} x ${height}) is too large for the browser to decode.` };
+  } finally {
+    bitmap.close();
+  }
+}
+
+async function loadImage({ slot, bytes, options, check }) {
+  bytes = new Uint8Array(bytes);
+  const format = browserFormat(bytes);
+  let code;
+  if (format === null) {
+    const block = copyIn(bytes);
+    code = check
+      ? withOptions(options, (at) => engine._rdsgen_web_load_tga(slot, block, bytes.length, at))
+      : engine._rdsgen_web_load_tga(slot, block, bytes.length, 0);
+    engine._rdsgen_web_free(block);
+  } else {
+    const decoded = await decodeInBrowser(bytes, format, options, check);
+    if (decoded.message) return { type: 'image', slot, ok: false, message: decoded.message };
+    const block = copyIn(decoded.rgba);
+    code = engine._rdsgen_web_load_rgba(slot, block, decoded.width, decoded.height);
+    engine._rdsgen_web_free(block);
+  }
+  if (code !== 0) return { type: 'image', slot, ok: false, message: engineMessage() };
+  const info = (what) => engine._rdsgen_web_image_info(slot, what);
+  const kinds = ['colour', '8-bit grey', '16-bit grey', '24-bit grey'];
+  return { type: 'image', slot, ok: true, width: info(0), height: info(1), kind: kinds[info(2)], format: format || 'TARGA' };
+}
+
+async function sha256(bytes) {
+  if (!self.crypto || !self.crypto.subtle) return '';
+  const digest = new Uint8Array(await self.crypto.subtle.digest('SHA-256', bytes));
+  return Array.from(digest, (b) => b.toString(16).padStart(2, '0')).join('');
+}
+
+async function render({ id, options, seed }) {
+  let lastReport = 0;
+  engine.onProgress = (stage, done, total) => {
+    // Stage 4 is the image rows; a report every 50 ms at most.
+    const now = performance.now();
+    if (stage !== 4 || now - lastReport < 50) return;
+    lastReport = now;
+    postMessage({ type: 'progress', id, done, total });
+  };
+  const started = performance.now();
+  const code = withOptions(options, (block) => engine._rdsgen_web_render(block, seed >>> 0));
+  const engineMs = performance.now() - started;
+  engine.onProgress = null;
+  if (code !== 0) return { type: 'result', id, ok: false, message: engineMessage() };
+  const width = engine._rdsgen_web_output_width();
+  const height = engine._rdsgen_web_output_height();
+  const rgbaAt = engine._rdsgen_web_output_rgba();
+  if (rgbaAt === 0) return { type: 'result', id, ok: false, message: 'Not enough memory to show the stereogram.' };
+  // The picture goes first, straight from the engine's memory to the
+  // page's canvas; the file and its hash follow.
+  canvas.width = width;
+  canvas.height = height;
+  const pixels = new Uint8ClampedArray(engine.HEAPU8.buffer, rgbaAt, 4 * width * height);
+  canvas.getContext('2d').putImageData(new ImageData(pixels, width, height), 0, 0);
+  postMessage({ type: 'picture', id, width, height, engineMs, warnings: engine._rdsgen_web_warnings() });
+  const out = engine._rdsgen_web_output();
+  const tga = engine.HEAPU8.slice(out, out + engine._rdsgen_web_output_size());
+  return { type: 'result', id, ok: true, tga: tga.buffer, sha256: await sha256(tga), transfer: [tga.buffer] };
+}
+
+async function handle(message) {
+  switch (message.type) {
+    case 'image': return loadImage(message);
+    case 'render': return render(message);
+    case 'canvas':
+      canvas = message.canvas;
+      return null;
+    case 'png':
+      return { type: 'png', blob: canvas.width > 0 ? await canvas.convertToBlob({ type: 'image/png' }) : null };
+    default: return null;
+  }
+}
+
+// Messages are handled one after the other, also across the awaits inside.
+async function drain() {
+  if (running || engine === null) return;
+  running = true;
+  while (queue.length > 0) {
+    const message = queue.shift();
+    let reply;
+    try {
+      reply = await handle(message);
+    } catch (error) {
+      reply = { type: 'failed', id: message.id, slot: message.slot, message: String(error && error.message || error) };
+    }
+    if (reply) {
+      const transfer = reply.transfer || [];
+      delete reply.transfer;
+      postMessage(reply, transfer);
+    }
+  }
+  running = false;
+}
+
+self.onmessage = (event) => {
+  queue.push(event.data);
+  drain();
+};
+
+createEngine().then((module) => {
+  engine = module;
+  postMessage({ type: 'ready' });
+  drain();
+}, (error) => postMessage({ type: 'failed', message: `The engine could not be loaded: ${error}` }));
