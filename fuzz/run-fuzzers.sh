@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses with AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs each for a bounded time on a seed corpus
-# made from the TARGA fixtures in tests/fixtures and a few small images made here.
+# made from the TARGA fixtures in tests/fixtures, a few small images made here,
+# and PNG and JPEG files of every kind written by fuzz_make_seeds.
 # A crash, a sanitizer report, a leak, a timeout or an out-of-memory fails.
 #
 #   fuzz/run-fuzzers.sh [build dir] [seconds per harness]
@@ -16,7 +17,8 @@ CXX=${CXX:-clang++-14}
 
 CC=$CC CXX=$CXX cmake -S . -B "$BUILD" -DRDSGEN_FUZZ=ON -DRDSGEN_TESTS=OFF \
     -DRDSGEN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$BUILD" -j 2 --target fuzz_tga_reader fuzz_run fuzz_options
+cmake --build "$BUILD" -j 2 --target fuzz_tga_reader fuzz_png_reader fuzz_jpeg_reader fuzz_run fuzz_options \
+    fuzz_make_seeds
 # The harnesses work in their own temporary directory: absolute paths only.
 BUILD=$(cd "$BUILD" && pwd)
 
@@ -46,6 +48,38 @@ tga "$SMALL/one-pixel.tga" 3 1 1 8 32 '\xc8'
 mkdir -p "$WORK/tga_reader"
 cp "$FIXTURES"/*.tga "$SMALL"/*.tga "$WORK/tga_reader/"
 
+# Corpora of the PNG and JPEG readers, with dictionaries of their chunk names
+# and markers.
+mkdir -p "$WORK/seeds"
+"$BUILD/fuzz_make_seeds" "$WORK/seeds" >/dev/null
+mkdir -p "$WORK/png_reader" "$WORK/jpeg_reader"
+cp "$WORK/seeds"/*.png "$WORK/png_reader/"
+cp "$WORK/seeds"/*.jpg "$WORK/jpeg_reader/"
+cat >"$WORK/png_reader.dict" <<'EOF'
+"\x89PNG\x0d\x0a\x1a\x0a"
+"IHDR"
+"PLTE"
+"IDAT"
+"IEND"
+"tRNS"
+"gAMA"
+"iCCP"
+"sRGB"
+EOF
+cat >"$WORK/jpeg_reader.dict" <<'EOF'
+"\xff\xd8\xff"
+"\xff\xc0"
+"\xff\xc2"
+"\xff\xc4"
+"\xff\xc9"
+"\xff\xcc"
+"\xff\xda"
+"\xff\xdb"
+"\xff\xdd"
+"\xff\xd9"
+"Adobe"
+EOF
+
 # Corpus of the whole run: the small fixtures and images, each behind every
 # option-line byte (the harness has six lines).
 mkdir -p "$WORK/run"
@@ -63,14 +97,16 @@ printf '!PATT\n/Rand:-1\n/Stret:\n/CutOff\n/Hidden\n/Inv\n/TrueOut\n/h' >"$WORK/
 printf '/PatT:pattern\n/Stret:A\n/PSiz:S0\nextra' >"$WORK/options/4"
 
 status=0
-for harness in tga_reader run options; do
+for harness in tga_reader png_reader jpeg_reader run options; do
     echo "== fuzzing $harness for $SECONDS_EACH seconds"
     max_len=65536
     [ "$harness" = run ] && max_len=16384
     [ "$harness" = options ] && max_len=1024
+    dict=()
+    [ -f "$WORK/$harness.dict" ] && dict=(-dict="$WORK/$harness.dict")
     mkdir -p "$WORK/found-$harness"
     rc=0
-    TMPDIR=$WORK "$BUILD/fuzz_$harness" "$WORK/found-$harness" "$WORK/$harness" \
+    TMPDIR=$WORK "$BUILD/fuzz_$harness" "$WORK/found-$harness" "$WORK/$harness" "${dict[@]}" \
         -max_total_time="$SECONDS_EACH" -max_len=$max_len -timeout=10 -rss_limit_mb=2048 \
         -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="$BUILD/$harness-" \
         >"$WORK/$harness.log" 2>&1 || rc=$?

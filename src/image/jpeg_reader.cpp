@@ -2,6 +2,8 @@
 // grey, colour becomes blue, green, red; CMYK and YCCK are refused.
 #include <turbojpeg.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 
 #include "image/image.h"
@@ -13,6 +15,28 @@ namespace {
 struct FreeHandle {
     void operator()(void* handle) const noexcept { tjDestroy(handle); }
 };
+
+// Whether the frame is progressive (SOF2, SOF6, SOF10 or SOF14): such a
+// JPEG is decoded through a coefficient buffer for the whole image.
+bool progressive(std::span<const std::uint8_t> file) {
+    std::size_t at = 2;
+    while (at + 4 <= file.size()) {
+        if (file[at] != 0xFF) return false;
+        const std::uint8_t marker = file[at + 1];
+        if (marker == 0xFF) {
+            ++at;
+            continue;
+        }
+        if (marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE) return true;
+        if (marker == 0xDA || marker == 0xD9) return false;  // the first scan, or the end
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            at += 2;
+            continue;
+        }
+        at += 2 + (std::size_t{file[at + 2]} << 8 | file[at + 3]);
+    }
+    return false;
+}
 
 Status jpegError(const std::string& reason) {
     Status status;
@@ -47,15 +71,17 @@ Status readJpegHeader(std::span<const std::uint8_t> file, Image& image, bool hea
     image.rowBytes = width * pixelBytes(image.kind);
     if (headerOnly) return {};
 
-    // A JPEG holds at least a few bits for every 8 x 8 block of every
-    // component: a file far too small for its sizes cannot hold its image,
-    // and no memory is spent on it.
+    // The pixels' pages become resident only as rows are decoded, so a small
+    // file that claims a huge image costs memory only for the rows it holds.
+    // A progressive JPEG is the exception: its decoder clears a coefficient
+    // buffer for the whole image first, so one whose sizes are far beyond
+    // what its data can describe is refused.
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    if (pixels > 512 * file.size() + (std::size_t{1} << 16)) {
+    if (progressive(file) && pixels > 4096 * file.size() + (std::size_t{16} << 20)) {
         image = Image{};
-        return jpegError("Premature end of JPEG file");
+        return jpegError("progressive image far larger than its data");
     }
-    image.pixels = allocateBytes(static_cast<std::size_t>(image.rowBytes) * static_cast<std::size_t>(height));
+    image.pixels = Bytes(static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(pixels * pixelBytes(image.kind), 1))));
     if (!image.pixels) {
         image = Image{};
         Status status;

@@ -5,6 +5,7 @@
 #include <spng.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -64,8 +65,8 @@ struct Layout {
     std::uint16_t keyGrey = 0, keyRed = 0, keyGreen = 0, keyBlue = 0;
 };
 
-Layout layoutFor(spng_ctx* context, const spng_ihdr& header) {
-    Layout layout;
+Status layoutFor(spng_ctx* context, const spng_ihdr& header, Layout& layout) {
+    layout = Layout{};
     layout.colourType = header.color_type;
     layout.sixteen = header.bit_depth == 16;
     const int bytes = layout.sixteen ? 2 : 1;
@@ -77,7 +78,7 @@ Layout layoutFor(spng_ctx* context, const spng_ihdr& header) {
             layout.kind = layout.sixteen ? PixelKind::kGrey16 : PixelKind::kGrey8;
             break;
         case SPNG_COLOR_TYPE_GRAYSCALE_ALPHA:
-            layout.format = layout.sixteen ? SPNG_FMT_GA16 : SPNG_FMT_GA8;
+            layout.format = SPNG_FMT_PNG;  // grey, alpha; 16-bit samples host-endian
             layout.decodedPixelBytes = static_cast<std::size_t>(2 * bytes);
             layout.kind = layout.sixteen ? PixelKind::kGrey16 : PixelKind::kGrey8;
             break;
@@ -99,8 +100,11 @@ Layout layoutFor(spng_ctx* context, const spng_ihdr& header) {
             break;
     }
     spng_trns trns{};
-    if ((header.color_type == SPNG_COLOR_TYPE_GRAYSCALE || header.color_type == SPNG_COLOR_TYPE_TRUECOLOR) &&
-        spng_get_trns(context, &trns) == 0) {
+    const bool keyed = header.color_type == SPNG_COLOR_TYPE_GRAYSCALE || header.color_type == SPNG_COLOR_TYPE_TRUECOLOR;
+    const int found = keyed ? spng_get_trns(context, &trns) : SPNG_ECHUNKAVAIL;
+    // Reading the chunks before the image data can fail on a broken file.
+    if (found != 0 && found != SPNG_ECHUNKAVAIL) return pngError(found);
+    if (found == 0) {
         layout.key = true;
         layout.keyGrey = trns.gray;
         // Grey below 8 bits arrives scaled; so is its key.
@@ -112,7 +116,7 @@ Layout layoutFor(spng_ctx* context, const spng_ihdr& header) {
         layout.keyGreen = trns.green;
         layout.keyBlue = trns.blue;
     }
-    return layout;
+    return {};
 }
 
 // One decoded row into one image row.
@@ -173,25 +177,45 @@ void convertRow(const Layout& layout, const std::uint8_t* in, std::uint8_t* out,
     }
 }
 
-// A block of bytes that grows as decoded rows arrive, up to `full` bytes, so
-// that a small file claiming a huge image costs memory only for the data it
-// really holds.
+// A block of bytes that grows as decoded data arrives, up to `full` bytes.
+// Its pages become resident only as they are written, so a small file that
+// claims a huge image costs memory only for the data it really holds.
 struct GrowingBlock {
-    Bytes bytes;
+    std::uint8_t* bytes = nullptr;
     std::size_t capacity = 0;
     std::size_t full = 0;
 
+    GrowingBlock() = default;
+    GrowingBlock(const GrowingBlock&) = delete;
+    GrowingBlock& operator=(const GrowingBlock&) = delete;
+    ~GrowingBlock() { std::free(bytes); }
+
     bool reserve(std::size_t needed) {
         if (needed <= capacity) return true;
-        std::size_t next = std::max(needed, std::min(full, 2 * capacity));
-        Bytes larger = allocateBytes(next);
-        if (!larger) return false;
-        if (capacity > 0) std::memcpy(larger.get(), bytes.get(), capacity);
-        bytes = std::move(larger);
+        const std::size_t next = std::max(needed, std::min(full, std::max<std::size_t>(2 * capacity, 1 << 16)));
+        void* larger = std::realloc(bytes, next);
+        if (larger == nullptr) return false;
+        bytes = static_cast<std::uint8_t*>(larger);
         capacity = next;
         return true;
     }
+    Bytes release() {
+        Bytes block(bytes);
+        bytes = nullptr;
+        capacity = 0;
+        return block;
+    }
 };
+
+// The pixels of each Adam7 pass: first row and column, and their steps.
+constexpr std::size_t kPassRow[7] = {0, 0, 4, 0, 2, 0, 1};
+constexpr std::size_t kPassColumn[7] = {0, 4, 0, 2, 0, 1, 0};
+constexpr std::size_t kPassRowStep[7] = {8, 8, 8, 4, 4, 2, 2};
+constexpr std::size_t kPassColumnStep[7] = {8, 8, 4, 4, 2, 2, 1};
+
+std::size_t passExtent(std::size_t size, std::size_t first, std::size_t step) {
+    return size > first ? (size - first + step - 1) / step : 0;
+}
 
 Status noMemory() {
     Status status;
@@ -225,7 +249,8 @@ Status readPngHeader(std::span<const std::uint8_t> file, Image& image, bool head
         return status;
     }
 
-    const Layout layout = layoutFor(ctx, header);
+    Layout layout;
+    if (Status status = layoutFor(ctx, header, layout); !status) return status;
     const std::size_t width = header.width;
     const std::size_t height = header.height;
     const std::size_t rowBytes = width * static_cast<std::size_t>(pixelBytes(layout.kind));
@@ -241,51 +266,63 @@ Status readPngHeader(std::span<const std::uint8_t> file, Image& image, bool head
         return pngError(error);
     }
 
-    const std::size_t decodedRow = width * layout.decodedPixelBytes;
-    // Deflate expands at most about 1032 times; an interlaced image's first
-    // passes spread over all of its rows, 64 times as many as their pixels.
-    const std::size_t plausible = 70000 * file.size() + (std::size_t{1} << 20);
+    // Scanlines are decoded one by one: for a plain image each becomes its
+    // image row at once; an interlaced image's passes are kept as they come
+    // and laid out when the last one is there.
+    const std::size_t pixelSize = layout.decodedPixelBytes;
+    const std::size_t outputPixel = static_cast<std::size_t>(pixelBytes(layout.kind));
+    const bool interlaced = header.interlace_method != 0;
+    std::vector<std::uint8_t> scanline(width * pixelSize + 1);
     GrowingBlock pixels;
     pixels.full = rowBytes * height;
-    std::vector<std::uint8_t> decoded;
-    GrowingBlock interlaced;  // the decoded rows of an interlaced image, whole
-    const bool passes = header.interlace_method != 0;
-    if (passes) {
-        interlaced.full = decodedRow * height;
-    } else {
-        decoded.resize(decodedRow + 1);
-    }
-    if (!pixels.reserve(std::min(pixels.full, plausible))) return noMemory();
-
+    GrowingBlock passes;
+    passes.full = width * height * pixelSize;
+    std::size_t passBytes = 0;
     for (;;) {
         spng_row_info row{};
         int error = spng_get_row_info(ctx, &row);
         if (error == SPNG_EOI) break;
         if (error != 0) return pngError(error);
-        std::uint8_t* target = decoded.data();
-        if (passes) {
-            if (!interlaced.reserve(decodedRow * (row.row_num + 1))) return noMemory();
-            target = interlaced.bytes.get() + decodedRow * row.row_num;
-        }
-        error = spng_decode_row(ctx, target, decodedRow);
+        error = spng_decode_scanline(ctx, scanline.data(), scanline.size() - 1);
         if (error != 0 && error != SPNG_EOI) return pngError(error);
-        if (!passes) {
-            if (!pixels.reserve(rowBytes * (row.row_num + 1))) return noMemory();
-            convertRow(layout, target, pixels.bytes.get() + rowBytes * row.row_num, width);
+        if (interlaced) {
+            const int pass = std::clamp(row.pass, 0, 6);
+            const std::size_t bytes = passExtent(width, kPassColumn[pass], kPassColumnStep[pass]) * pixelSize;
+            if (!passes.reserve(passBytes + bytes)) return noMemory();
+            std::memcpy(passes.bytes + passBytes, scanline.data(), bytes);
+            passBytes += bytes;
+        } else {
+            if (!pixels.reserve(rowBytes * (row.row_num + std::size_t{1}))) return noMemory();
+            convertRow(layout, scanline.data(), pixels.bytes + rowBytes * row.row_num, width);
         }
         if (error == SPNG_EOI) break;
     }
-    if (passes) {
+    // The rest of the file, to its end chunk: a file cut short is refused.
+    if (int error = spng_decode_chunks(ctx); error != 0) return pngError(error);
+
+    if (interlaced) {
         if (!pixels.reserve(pixels.full)) return noMemory();
-        for (std::size_t y = 0; y < height; ++y) {
-            convertRow(layout, interlaced.bytes.get() + decodedRow * y, pixels.bytes.get() + rowBytes * y, width);
+        std::vector<std::uint8_t> converted(rowBytes + 1);
+        const std::uint8_t* next = passes.bytes;
+        for (int pass = 0; pass < 7; ++pass) {
+            const std::size_t columns = passExtent(width, kPassColumn[pass], kPassColumnStep[pass]);
+            const std::size_t rows = passExtent(height, kPassRow[pass], kPassRowStep[pass]);
+            if (columns == 0) continue;
+            for (std::size_t r = 0; r < rows; ++r, next += columns * pixelSize) {
+                convertRow(layout, next, converted.data(), columns);
+                std::uint8_t* target = pixels.bytes + rowBytes * (kPassRow[pass] + r * kPassRowStep[pass]);
+                for (std::size_t k = 0; k < columns; ++k) {
+                    std::memcpy(target + outputPixel * (kPassColumn[pass] + k * kPassColumnStep[pass]),
+                                converted.data() + outputPixel * k, outputPixel);
+                }
+            }
         }
     }
     image.width = static_cast<std::int32_t>(width);
     image.height = static_cast<std::int32_t>(height);
     image.kind = layout.kind;
     image.rowBytes = static_cast<std::int32_t>(rowBytes);
-    image.pixels = std::move(pixels.bytes);
+    image.pixels = pixels.release();
     return {};
 }
 
