@@ -312,9 +312,16 @@ bool allocateRowWork(const RowGeometry& geometry, RowWork& work) {
 void computeRow(const Settings& settings, const RowGeometry& geometry, const Image& heights,
                 const DepthTable& depths, RowWork& work) {
     widenPatternStrip(settings, geometry, work);
-    makeSeparationRow(heights, depths, work.y, separationRow(work));
-    widenSeparationRow(geometry, work);
-    linkRow(settings, geometry, work);
+    // 8-bit heights are linked straight from the image row and the depth
+    // table; other kinds (and hidden-surface removal) go through the
+    // SeparationRow.
+    const bool direct = heights.kind == PixelKind::kGrey8 &&
+                        linkRowFromHeights(settings, geometry, work, imageRow(heights, work.y), depths.depths.data());
+    if (!direct) {
+        makeSeparationRow(heights, depths, work.y, separationRow(work));
+        widenSeparationRow(geometry, work);
+        linkRow(settings, geometry, work);
+    }
     if (settings.VInc) reduceRow(settings, geometry, work);
     if (settings.FocP == 2 && work.y <= geometry.bandHeight) {
         drawFocusMarks(settings, geometry, work.row.get(), work.y);

@@ -18,8 +18,23 @@ inline void copyPixel(std::uint8_t* row, std::int32_t target, std::int32_t sourc
     for (int k = 0; k < N; ++k) to[k] = from[k];
 }
 
+// The depths of a row: the SeparationRow.
+struct SeparationDepths {
+    const std::int32_t* separations;
+    std::int32_t operator[](std::int32_t i) const { return separations[i]; }
+};
+
+// The depths of a row of 8-bit heights straight from the image row and the
+// depth table (no SeparationRow: link i is at stored pixel i / scale).
+struct HeightDepths {
+    const std::uint8_t* stored;
+    const std::int32_t* table;
+    int shift;  // log2 of the scale factor
+    std::int32_t operator[](std::int32_t i) const { return table[stored[i >> shift]]; }
+};
+
 // What a pass needs at every pixel.
-template <int N>
+template <int N, typename Depths = SeparationDepths>
 struct Pass {
     const Settings& settings;
     const RowGeometry& geometry;
@@ -27,10 +42,13 @@ struct Pass {
     std::uint8_t* row;
     std::uint32_t seed;
     std::int32_t last;  // the row's last pixel, N + P - 1
+    Depths sep;
 
     Pass(const Settings& s, const RowGeometry& g, RowWork& w, std::uint32_t passSeed)
+        : Pass(s, g, w, passSeed, Depths{separationRow(w)}) {}
+    Pass(const Settings& s, const RowGeometry& g, RowWork& w, std::uint32_t passSeed, Depths depths)
         : settings(s), geometry(g), work(w), row(w.row.get()), seed(passSeed),
-          last(g.scaledInputWidth + g.patternWidth - 1) {}
+          last(g.scaledInputWidth + g.patternWidth - 1), sep(depths) {}
 
     // The random-dot fill: a copy of the pixel 1 ... m + 2 pixels away in
     // `direction`, the distance hashed from the pixel's offset at three
@@ -55,37 +73,43 @@ struct Pass {
         copyPixel<N>(row, i, source);
     }
 
+    // The loops keep what they read in locals: a byte written to the row
+    // may alias anything, which would make every member be read again.
     void leftToRight() const {
-        const std::int32_t* sep = separationRow(work);
+        const Depths depths = sep;
+        std::uint8_t* const pixels = row;
         const std::int32_t P = geometry.patternWidth;
+        const std::int32_t end = geometry.scaledInputWidth;
         std::int32_t lastSource = -1;
-        for (std::int32_t i = geometry.stripStart; i < geometry.scaledInputWidth; ++i) {
-            const std::int32_t s = sep[i];
+        for (std::int32_t i = geometry.stripStart; i < end; ++i) {
+            const std::int32_t s = depths[i];
             const std::int32_t t = i + P;
             const std::int32_t u = i + s;
             if (u < lastSource || s == -1) {
                 fill(t, -1);
             } else {
-                copyPixel<N>(row, t, u);
+                copyPixel<N>(pixels, t, u);
                 lastSource = u;
             }
         }
     }
 
     void rightToLeft() const {
-        const std::int32_t* sep = separationRow(work);
+        const Depths depths = sep;
+        std::uint8_t* const pixels = row;
         const std::int32_t P = geometry.patternWidth;
+        const std::int32_t lastPixel = last;
         std::int32_t frontier = geometry.stripStart - 1;
         for (std::int32_t i = geometry.stripStart - 1; i >= 0; --i) {
             const std::int32_t u = i + P;
-            const std::int32_t t = i + sep[i];
+            const std::int32_t t = i + depths[i];
             if (t < frontier) {
                 // A gap no link reaches: its right end repeats its neighbour,
                 // the rest is filled from the right.
-                copyPixel<N>(row, frontier, frontier + 1);
+                copyPixel<N>(pixels, frontier, frontier + 1);
                 for (std::int32_t q = frontier - 1; q > t; --q) fill(q, +1);
             }
-            copyPixel<N>(row, t, u);
+            copyPixel<N>(pixels, t, u);
             frontier = t - 1;
         }
         // The pixels left of the last target repeat those one period to their
@@ -93,7 +117,7 @@ struct Pass {
         // past the row's end (only for rows narrower than a period) use its last pixel.
         for (std::int32_t x = frontier; x >= 0; --x) {
             const std::int32_t source = x + P;
-            copyPixel<N>(row, x, source > last ? last : source);
+            copyPixel<N>(pixels, x, source > lastPixel ? lastPixel : source);
         }
     }
 };
@@ -134,6 +158,27 @@ void linkLeftToRight(const Settings& settings, const RowGeometry& geometry, RowW
 void linkRightToLeft(const Settings& settings, const RowGeometry& geometry, RowWork& work,
                      std::uint32_t seed) {
     withPass(settings, geometry, work, seed, [](const auto& pass) { pass.rightToLeft(); });
+}
+
+bool linkRowFromHeights(const Settings& settings, const RowGeometry& geometry, RowWork& work,
+                        const std::uint8_t* stored, const std::int32_t* table) {
+    if (settings.Hidden || table == nullptr) return false;
+    const int shift = geometry.scale == 4 ? 2 : geometry.scale == 2 ? 1 : 0;
+    const HeightDepths depths{stored, table, shift};
+    const auto run = [&](const auto& pass) {
+        if (settings.PPos <= 2) pass.leftToRight();
+    };
+    const auto runBack = [&](const auto& pass) {
+        if (settings.PPos >= 2) pass.rightToLeft();
+    };
+    if (geometry.pixelBytes == 1) {
+        run(Pass<1, HeightDepths>(settings, geometry, work, work.seeds[0], depths));
+        runBack(Pass<1, HeightDepths>(settings, geometry, work, work.seeds[1], depths));
+    } else {
+        run(Pass<3, HeightDepths>(settings, geometry, work, work.seeds[0], depths));
+        runBack(Pass<3, HeightDepths>(settings, geometry, work, work.seeds[1], depths));
+    }
+    return true;
 }
 
 void linkRow(const Settings& settings, const RowGeometry& geometry, RowWork& work) {

@@ -49,6 +49,12 @@ inline std::int32_t* separationRow(RowWork& work) {
 // Hidden-surface removal when on, then the passes PPos asks for, with the
 // seeds in work.seeds.
 void linkRow(const Settings& settings, const RowGeometry& geometry, RowWork& work);
+// linkRow for a row of 8-bit heights (stored, the image row) whose depths
+// come from table (indexed by the height) as the links are made, without a
+// SeparationRow. False, with nothing done, where hidden-surface removal
+// needs the SeparationRow or there is no table.
+bool linkRowFromHeights(const Settings& settings, const RowGeometry& geometry, RowWork& work,
+                        const std::uint8_t* stored, const std::int32_t* table);
 void linkLeftToRight(const Settings& settings, const RowGeometry& geometry, RowWork& work,
                      std::uint32_t seed);
 void linkRightToLeft(const Settings& settings, const RowGeometry& geometry, RowWork& work,
