@@ -331,86 +331,9 @@ TEST(PngRunTest, PngInputIsNeverOverwritten) {
     }
 }
 
-// Starts runs of rdsgen and measures their peak resident size. A child's
-// peak counts the pages it shares with its parent until it executes the
-// program, so the runs are started by a helper process forked before the
-// tests start, while this process is small, not by the test process itself.
-class MemoryProbe {
-public:
-    MemoryProbe() {
-        int toHelper[2], fromHelper[2];
-        if (pipe(toHelper) != 0 || pipe(fromHelper) != 0) return;
-        helper_ = fork();
-        if (helper_ == 0) {
-            close(toHelper[1]);
-            close(fromHelper[0]);
-            serve(toHelper[0], fromHelper[1]);
-        }
-        close(toHelper[0]);
-        close(fromHelper[1]);
-        commands_ = toHelper[1];
-        results_ = fromHelper[0];
-    }
-    ~MemoryProbe() {
-        close(commands_);
-        close(results_);
-        if (helper_ > 0) waitpid(helper_, nullptr, 0);
-    }
-    // Runs rdsgen with args in dir, every output discarded: the exit status
-    // (-1 when the run did not exit) and the peak in KiB.
-    std::pair<int, long> run(const std::string& dir, const std::vector<std::string>& args) {
-        if (helper_ <= 0) return {-1, -1};
-        std::string command = dir + '\n';
-        for (const std::string& arg : args) command += arg + '\n';
-        const std::uint32_t size = static_cast<std::uint32_t>(command.size());
-        long result[2] = {-1, -1};
-        if (write(commands_, &size, sizeof size) == sizeof size &&
-            write(commands_, command.data(), size) == static_cast<ssize_t>(size) &&
-            read(results_, result, sizeof result) == sizeof result) {
-            return {static_cast<int>(result[0]), result[1]};
-        }
-        return {-1, -1};
-    }
 
-private:
-    [[noreturn]] static void serve(int commands, int results) {
-        for (std::uint32_t size = 0; read(commands, &size, sizeof size) == sizeof size;) {
-            std::string command(size, '\0');
-            if (read(commands, command.data(), size) != static_cast<ssize_t>(size)) break;
-            const pid_t pid = fork();
-            if (pid == 0) {
-                const std::size_t dirEnd = command.find('\n');
-                command[dirEnd] = '\0';
-                if (chdir(command.c_str()) != 0) _exit(127);
-                const int null = open("/dev/null", O_RDWR);
-                dup2(null, 0);
-                dup2(null, 1);
-                dup2(null, 2);
-                std::string exe = RDSGEN_EXECUTABLE;
-                std::vector<char*> argv = {exe.data()};
-                for (std::size_t at = dirEnd + 1, end; (end = command.find('\n', at)) != std::string::npos; at = end + 1) {
-                    command[end] = '\0';
-                    argv.push_back(command.data() + at);
-                }
-                argv.push_back(nullptr);
-                execv(exe.c_str(), argv.data());
-                _exit(127);
-            }
-            int status = 0;
-            struct rusage usage {};
-            wait4(pid, &status, 0, &usage);
-            const long result[2] = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss};
-            if (write(results, result, sizeof result) != sizeof result) break;
-        }
-        _exit(0);
-    }
-
-    pid_t helper_ = -1;
-    int commands_ = -1;
-    int results_ = -1;
-};
-
-MemoryProbe memoryProbe;
+// The probe is started with the program, while its process is small.
+MemoryProbe probe;
 
 // Small files claiming 65535 x 65535 pixels (read whole: /CutOff keeps the
 // output within its limits) are refused with memory for the data they hold,
@@ -460,7 +383,7 @@ TEST(PngRunTest, HugeClaimsInSmallFilesCostLittleMemory) {
         SCOPED_TRACE(name + ", " + std::to_string(file.size()) + " bytes");
         const std::string image = name == "JPEG" ? "claim.jpg" : "claim.png";
         writeFileBytes(dir + "/" + image, file);
-        const auto [status, peakKiB] = memoryProbe.run(dir, {image, "out.tga", "/CutOff"});
+        const auto [status, peakKiB] = memoryProbe().run(dir, {image, "out.tga", "/CutOff"});
         EXPECT_EQ(status, 1);
         EXPECT_LT(peakKiB, 64 * 1024) << "peak resident KiB";
         const ProcessResult r = run(dir, {image, "out.tga", "/CutOff"});
@@ -479,7 +402,7 @@ TEST(PngRunTest, PngOutputMemoryStaysFlat) {
     std::vector<std::uint8_t> pixels(std::size_t(100) * 30000);
     for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(i % 100 * 3 + i / 100);
     writeFileBytes(dir + "/tall.tga", greyTga(100, 30000, pixels));
-    const auto [status, peakKiB] = memoryProbe.run(dir, {"tall.tga", "tall.png", "/PatT:6", "/Double", "/Rand:1"});
+    const auto [status, peakKiB] = memoryProbe().run(dir, {"tall.tga", "tall.png", "/PatT:6", "/Double", "/Rand:1"});
     EXPECT_EQ(status, 0);
     EXPECT_LT(peakKiB, 32 * 1024) << "peak resident KiB";
     const ByteVector png = readFileBytes(dir + "/tall.png");
@@ -488,3 +411,5 @@ TEST(PngRunTest, PngOutputMemoryStaysFlat) {
 }
 
 }  // namespace
+
+MemoryProbe& memoryProbe() { return probe; }

@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -125,4 +126,77 @@ ProcessResult runRdsgenProcess(const std::vector<std::string>& args,
     result.out = readWholeFile(outPath);
     result.err = readWholeFile(errPath);
     return result;
+}
+
+namespace {
+
+// Runs the commands of a MemoryProbe: for each, the directory and the
+// arguments, one a line; answers the exit status and the peak in KiB.
+[[noreturn]] void serveRuns(int commands, int results) {
+    for (std::uint32_t size = 0; read(commands, &size, sizeof size) == sizeof size;) {
+        std::string command(size, '\0');
+        if (read(commands, command.data(), size) != static_cast<ssize_t>(size)) break;
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const std::size_t dirEnd = command.find('\n');
+            command[dirEnd] = '\0';
+            if (chdir(command.c_str()) != 0) _exit(127);
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
+            std::string exe = RDSGEN_EXECUTABLE;
+            std::vector<char*> argv = {exe.data()};
+            for (std::size_t at = dirEnd + 1, end; (end = command.find('\n', at)) != std::string::npos; at = end + 1) {
+                command[end] = '\0';
+                argv.push_back(command.data() + at);
+            }
+            argv.push_back(nullptr);
+            execv(exe.c_str(), argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        struct rusage usage {};
+        wait4(pid, &status, 0, &usage);
+        const long result[2] = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss};
+        if (write(results, result, sizeof result) != sizeof result) break;
+    }
+    _exit(0);
+}
+
+}  // namespace
+
+MemoryProbe::MemoryProbe() {
+    int toHelper[2], fromHelper[2];
+    if (pipe(toHelper) != 0 || pipe(fromHelper) != 0) return;
+    helper_ = fork();
+    if (helper_ == 0) {
+        close(toHelper[1]);
+        close(fromHelper[0]);
+        serveRuns(toHelper[0], fromHelper[1]);
+    }
+    close(toHelper[0]);
+    close(fromHelper[1]);
+    commands_ = toHelper[1];
+    results_ = fromHelper[0];
+}
+
+MemoryProbe::~MemoryProbe() {
+    close(commands_);
+    close(results_);
+    if (helper_ > 0) waitpid(helper_, nullptr, 0);
+}
+
+std::pair<int, long> MemoryProbe::run(const std::string& dir, const std::vector<std::string>& args) {
+    if (helper_ <= 0) return {-1, -1};
+    std::string command = dir + '\n';
+    for (const std::string& arg : args) command += arg + '\n';
+    const std::uint32_t size = static_cast<std::uint32_t>(command.size());
+    long result[2] = {-1, -1};
+    if (write(commands_, &size, sizeof size) == sizeof size &&
+        write(commands_, command.data(), size) == static_cast<ssize_t>(size) &&
+        read(results_, result, sizeof result) == sizeof result) {
+        return {static_cast<int>(result[0]), result[1]};
+    }
+    return {-1, -1};
 }

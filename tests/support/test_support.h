@@ -2,7 +2,10 @@
 // memory, and running the real executable as a process.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -53,3 +56,26 @@ ProcessResult runRdsgenProcess(const std::vector<std::string>& args,
                                const std::string& workingDirectory = "",
                                long fileSizeLimit = 0,
                                const std::vector<std::string>& environment = {});
+
+// Starts runs of rdsgen and measures their peak resident size. A child's
+// peak counts the pages it shares with its parent until it executes the
+// program, so the runs are started by a helper process forked before the
+// tests start, while the test process is small.
+class MemoryProbe {
+public:
+    MemoryProbe();
+    ~MemoryProbe();
+    MemoryProbe(const MemoryProbe&) = delete;
+    MemoryProbe& operator=(const MemoryProbe&) = delete;
+    // Runs rdsgen with args in dir, every output discarded: the exit status
+    // (-1 when the run did not exit) and the peak in KiB.
+    std::pair<int, long> run(const std::string& dir, const std::vector<std::string>& args);
+
+private:
+    pid_t helper_ = -1;
+    int commands_ = -1;
+    int results_ = -1;
+};
+
+// The probe of the command-line tests, started when their program starts.
+MemoryProbe& memoryProbe();
