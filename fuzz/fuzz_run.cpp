@@ -1,6 +1,6 @@
 // The whole engine, in memory, on an arbitrary height image (or pattern
 // image) with one of a few fixed settings. The first input byte chooses the
-// settings and the number of threads; the rest is the TARGA file. Every run
+// settings and the number of threads; the rest is the image file (TARGA, PNG or JPEG). Every run
 // either is refused or writes exactly the header and the rows it promises.
 #include <cstdint>
 #include <span>
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     const Line& line = kLines[data[0] % kLineCount];
     rdsgen::Image image;
-    if (!rdsgen::readTga(std::span<const std::uint8_t>(data + 1, size - 1), image)) return 0;
+    if (!rdsgen::readImage(std::span<const std::uint8_t>(data + 1, size - 1), image)) return 0;
     static const rdsgen::Image heights = fixedHeightImage();
 
     rdsgen::Settings settings;

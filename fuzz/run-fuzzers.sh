@@ -80,10 +80,11 @@ cat >"$WORK/jpeg_reader.dict" <<'EOF'
 "Adobe"
 EOF
 
-# Corpus of the whole run: the small fixtures and images, each behind every
-# option-line byte (the harness has six lines).
+# Corpus of the whole run: the small fixtures and images, and the small PNG
+# and JPEG seeds, each behind every option-line byte (the harness has six lines).
 mkdir -p "$WORK/run"
-for image in "$SMALL"/*.tga $(find "$FIXTURES" -name '*.tga' -size -5k); do
+for image in "$SMALL"/*.tga $(find "$FIXTURES" -name '*.tga' -size -5k) \
+    $(find "$WORK/seeds" -size -2k -name '*.png' | head -n 12) $(find "$WORK/seeds" -size -2k -name '*.jpg' | head -n 6); do
     for line in 0 1 2 3 4 5; do
         { printf "\\x0$line"; cat "$image"; } >"$WORK/run/$line-$(basename "$image")"
     done
