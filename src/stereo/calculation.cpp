@@ -148,15 +148,17 @@ bool renderRowsHere(const Render& render, RowSource& source, RowWork& work, RowE
     return emitter.close();
 }
 
-// Rows on worker threads, in batches of rows so that the hand-over costs
+// Rows on several threads, in batches of rows so that the hand-over costs
 // little next to the work: a ring of batches of RowWork slots; the calling
-// thread fills each slot's strip and seeds, a worker computes the batch, and
-// the calling thread writes the batches back in row order.
+// thread fills each slot's strip and seeds, a worker (or the calling thread
+// itself, while it waits) computes the batch, and the calling thread writes
+// the batches back in row order.
 class RowPool {
 public:
     RowPool(const Render& render, std::vector<RowWork>& slots, std::int32_t batchRows, PngChecksum& checksum)
         : render_(render), slots_(slots), batchRows_(batchRows),
           ring_(static_cast<std::int32_t>(slots.size()) / batchRows), checksum_(checksum) {
+        if (render.png) compressor_ = std::make_unique<PngCompressor>(render.pngLevel);
         done_.assign(static_cast<std::size_t>(ring_), false);
         failed_.assign(static_cast<std::size_t>(ring_), false);
         if (render.png) blocks_.resize(static_cast<std::size_t>(ring_));
@@ -191,8 +193,22 @@ public:
             }
             const std::size_t ringSlot = static_cast<std::size_t>(b % ring_);
             {
+                // Waiting for batch b, the calling thread computes queued
+                // batches itself.
                 std::unique_lock lock(mutex_);
-                rowDone_.wait(lock, [&] { return done_[ringSlot]; });
+                while (!done_[ringSlot]) {
+                    if (queue_.empty()) {
+                        rowDone_.wait(lock);
+                        continue;
+                    }
+                    const std::int32_t batch = queue_.front();
+                    queue_.pop_front();
+                    lock.unlock();
+                    const bool compressed = computeBatch(batch, compressor_.get());
+                    lock.lock();
+                    failed_[static_cast<std::size_t>(batch % ring_)] = !compressed;
+                    done_[static_cast<std::size_t>(batch % ring_)] = true;
+                }
                 done_[ringSlot] = false;
             }
             if (render_.png) {
@@ -237,6 +253,22 @@ private:
         return slots_[static_cast<std::size_t>(batch * batchRows_ + y % batchRows_)];
     }
 
+    // The rows of a batch and, for PNG, their block; false when the block
+    // could not be compressed.
+    bool computeBatch(std::int32_t batch, PngCompressor* compressor) {
+        const std::size_t ringSlot = static_cast<std::size_t>(batch % ring_);
+        bool compressed = compressor == nullptr || compressor->begin(blocks_[ringSlot]);
+        for (std::int32_t y = batch * batchRows_; y < rowsEnd(batch); ++y) {
+            RowWork& row = slot(y);
+            computeRow(render_.settings, render_.geometry, render_.heights, render_.depths, row);
+            if (compressor != nullptr && compressed) {
+                compressed = render_.compressRow(*compressor, blocks_[ringSlot], row.output);
+            }
+        }
+        if (compressor != nullptr && compressed) compressed = compressor->finish(blocks_[ringSlot]);
+        return compressed;
+    }
+
     void work() {
         std::unique_ptr<PngCompressor> compressor;
         if (render_.png) compressor = std::make_unique<PngCompressor>(render_.pngLevel);
@@ -250,15 +282,7 @@ private:
                 queue_.pop_front();
             }
             const std::size_t ringSlot = static_cast<std::size_t>(batch % ring_);
-            bool compressed = !compressor || compressor->begin(blocks_[ringSlot]);
-            for (std::int32_t y = batch * batchRows_; y < rowsEnd(batch); ++y) {
-                RowWork& row = slot(y);
-                computeRow(render_.settings, render_.geometry, render_.heights, render_.depths, row);
-                if (compressor && compressed) {
-                    compressed = render_.compressRow(*compressor, blocks_[ringSlot], row.output);
-                }
-            }
-            if (compressor && compressed) compressed = compressor->finish(blocks_[ringSlot]);
+            const bool compressed = computeBatch(batch, compressor.get());
             {
                 std::lock_guard lock(mutex_);
                 failed_[ringSlot] = !compressed;
@@ -281,6 +305,7 @@ private:
     std::vector<bool> done_;
     std::vector<bool> failed_;   // a PNG block that could not be compressed
     std::vector<PngBlock> blocks_;
+    std::unique_ptr<PngCompressor> compressor_;  // the calling thread's
     bool stopping_ = false;
 };
 
@@ -395,7 +420,8 @@ Status renderStereogram(const Settings& settings, const RowGeometry& prepared, c
     RowSource source{PatternContext{settings, random}};
     bool written = false;
     RowPool pool(render, slots, static_cast<std::int32_t>(batchRows), checksum);
-    if (threads > 1 && pool.start(threads)) {
+    // The calling thread computes rows too: threads - 1 workers beside it.
+    if (threads > 1 && pool.start(threads - 1)) {
         written = pool.renderRows(source);
         pool.stop();
     } else {
