@@ -293,7 +293,17 @@ int runWithSettings(Settings& settings, const std::string& inputName, const std:
 
     Image pattern;
     if (settings.PatT == 0) {
-        if (!loadInput(patternName, false, pattern)) return 1;
+        // The pattern image's pixels are read only if its sizes leave the
+        // run possible: the run's preparation is tried on its header first.
+        const auto patternNeeded = [&](const Image& header) {
+            Settings trial = settings;
+            if (!checkPatternImage(trial, &header)) return true;  // refused after reading, as before
+            fitPatternImage(trial, heights, &header);
+            adjustSettings(trial);
+            RowGeometry geometry;
+            return static_cast<bool>(makeRowGeometry(trial, heights, &header, geometry));
+        };
+        if (!loadInput(patternName, false, pattern, patternNeeded)) return 1;
         if (!checkPatternImage(settings, &pattern)) {
             std::fprintf(stderr, "ERROR: Pattern image '%s' has no pixels.\n", patternName.c_str());
             return 1;

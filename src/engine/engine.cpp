@@ -97,7 +97,7 @@ Status resolveStripes(Settings& settings, std::int32_t inputWidth) {
 
 Status checkPatternImage(const Settings& settings, const Image* pattern) {
     if (settings.PatT != 0) return {};
-    if (pattern == nullptr || pattern->width == 0 || pattern->height == 0 || !pattern->pixels) {
+    if (pattern == nullptr || pattern->width == 0 || pattern->height == 0) {
         return failure(StatusCode::kPatternImageEmpty);
     }
     return {};
@@ -190,6 +190,7 @@ Status prepareStereogram(Settings& settings, const Image& heights, const Image* 
     normalisePatternType(settings);
     if (Status status = resolveStripes(settings, heights.width); !status) return status;
     if (Status status = checkPatternImage(settings, pattern); !status) return status;
+    if (settings.PatT == 0 && !pattern->pixels) return failure(StatusCode::kPatternImageEmpty);
     warnings |= fitPatternImage(settings, heights, pattern);
     warnings |= adjustSettings(settings);
     return makeRowGeometry(settings, heights, pattern, geometry);

@@ -28,7 +28,8 @@ void normalisePatternType(Settings& settings);
 // pixels (and clears psizInStripes). kNoStripes for fewer than 1 stripe.
 Status resolveStripes(Settings& settings, std::int32_t inputWidth);
 
-// kPatternImageEmpty when PatT 0 has no pattern image or one without pixels.
+// kPatternImageEmpty when PatT 0 has no pattern image or one without pixels
+// (a width or height of 0).
 Status checkPatternImage(const Settings& settings, const Image* pattern);
 
 // The stretch decisions for the pattern image (PatT 0; clears the stretch

@@ -357,6 +357,15 @@ void computeRow(const Settings& settings, const RowGeometry& geometry, const Ima
 Status renderStereogram(const Settings& settings, const RowGeometry& prepared, const Image& heights,
                         const Image* pattern, const RenderOptions& options, RowSink sink,
                         Progress progress) {
+    // An image whose pixels were never read (only its header, for a run
+    // refused from its sizes) cannot be rendered.
+    const bool heightsMissing = !heights.pixels && heights.height > 0 && heights.rowBytes > 0;
+    const bool patternMissing = settings.PatT == 0 && (pattern == nullptr || !pattern->pixels);
+    if (heightsMissing || patternMissing) {
+        Status status;
+        status.code = heightsMissing ? StatusCode::kNoMemory : StatusCode::kPatternImageEmpty;
+        return status;
+    }
     // Grey output is worked at one byte per pixel: all of its pixels are grey.
     RowGeometry geometry = prepared;
     geometry.pixelBytes = geometry.outputGrey ? 1 : 3;

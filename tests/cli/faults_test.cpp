@@ -319,6 +319,17 @@ TEST_F(FaultsTest, OutputRefusedBySizeReadsNoPixels) {
     EXPECT_LT(peakKiB, 100 * 1024) << "peak resident KiB";
     EXPECT_EQ(runRdsgenProcess({"in.tga", "out.tga"}, dir).err,
               "ERROR: Output image too large (65603 x 8266 pixels, at most 65535 x 65535).\n");
+
+    // A pattern image whose width becomes the pattern width (/Stret:P).
+    writeFileBytes(dir + "/small.tga", greyTga(64, 48, std::vector<std::uint8_t>(64 * 48, 90)));
+    writeFileBytes(dir + "/wide.tga", buildTga(layout));
+    ASSERT_EQ(truncate((dir + "/wide.tga").c_str(), 18 + 65535L * 8000 * 3), 0);
+    const auto [patternStatus, patternPeakKiB] =
+        memoryProbe().run(dir, {"small.tga", "out.tga", "/PatT:wide.tga", "/Stret:P"});
+    EXPECT_EQ(patternStatus, 1);
+    EXPECT_LT(patternPeakKiB, 100 * 1024) << "peak resident KiB";
+    EXPECT_EQ(runRdsgenProcess({"small.tga", "out.tga", "/PatT:wide.tga", "/Stret:P"}, dir).err,
+              "ERROR: Output image too large (65599 x 49 pixels, at most 65535 x 65535).\n");
 }
 
 }  // namespace
