@@ -26,10 +26,12 @@ void FreeBytes::operator()(std::uint8_t* block) const noexcept {
     }
 }
 
-Bytes allocateBytes(std::size_t count) {
+Bytes allocateBytes(std::size_t count) { return allocateZeroed(count, true); }
+
+Bytes allocateZeroed(std::size_t count, bool populate) {
     if (count >= kMappedFrom) {
-        void* block = mmap(nullptr, count, PROT_READ | PROT_WRITE,
-                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        const int flags = MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0);
+        void* block = mmap(nullptr, count, PROT_READ | PROT_WRITE, flags, -1, 0);
         if (block == MAP_FAILED) return Bytes(nullptr);
         return Bytes(static_cast<std::uint8_t*>(block), FreeBytes{count, 0});
     }

@@ -104,7 +104,8 @@ Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNee
         }
     }
 
-    Bytes whole = allocateBytes(capacity);
+    // The read itself makes the pages resident, once each.
+    Bytes whole = allocateZeroed(capacity, false);
     if (!whole) return failure(StatusCode::kImageNoMemory);
     std::memcpy(whole.get(), file.get(), size);
     if (size == kHeaderBytes && !readRest(descriptor, whole, capacity, size)) {

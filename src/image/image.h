@@ -29,6 +29,11 @@
 
 namespace rdsgen {
 
+// allocateBytes, choosing whether a large block's pages are made resident at
+// once (faster to fill with computed bytes) or as they are first written
+// (faster to fill by reading a file into it).
+Bytes allocateZeroed(std::size_t count, bool populate);
+
 // Decodes the TARGA file in the first size bytes of file; when the pixels
 // are stored as they are held (grey, or true colour) the block is kept as
 // the image's pixels instead of being copied.

@@ -317,10 +317,14 @@ std::int64_t rowWorkBytes(const RowGeometry& geometry) {
 
 }  // namespace
 
-bool allocateRowWork(const RowGeometry& geometry, RowWork& work) {
+bool allocateRowWork(const RowGeometry& geometry, RowWork& work, bool separations) {
     const std::int64_t scale = geometry.scale;
     work.row = allocateBytes(static_cast<std::size_t>(geometry.rowPixels) * 3);
-    work.separations = allocateBytes(static_cast<std::size_t>((std::int64_t{geometry.inputWidth} + 1) * 4 * scale));
+    work.separations.reset();
+    if (separations) {
+        work.separations = allocateBytes(static_cast<std::size_t>((std::int64_t{geometry.inputWidth} + 1) * 4 * scale));
+        if (!work.separations) return false;
+    }
     work.sourceRow.reset();
     work.strip.reset();
     if (geometry.pixelBytes == 1) {
@@ -331,7 +335,7 @@ bool allocateRowWork(const RowGeometry& geometry, RowWork& work) {
         work.sourceRow = allocateBytes(static_cast<std::size_t>((std::int64_t{geometry.sourcePeriod} + 1) * 3 * scale));
         if (!work.sourceRow) return false;
     }
-    return work.row && work.separations;
+    return static_cast<bool>(work.row);
 }
 
 void computeRow(const Settings& settings, const RowGeometry& geometry, const Image& heights,
@@ -409,9 +413,12 @@ Status renderStereogram(const Settings& settings, const RowGeometry& prepared, c
         ring = std::clamp<std::int64_t>(kInFlightBytes / (batchRows * perRow), 2, ring);
     }
     if (threads <= 1) batchRows = ring = 1;
+    // Rows of 8-bit heights without hidden-surface removal are linked
+    // straight from the heights (see computeRow): no SeparationRow.
+    const bool directHeights = heights.kind == PixelKind::kGrey8 && !settings.Hidden;
     std::vector<RowWork> slots(static_cast<std::size_t>(ring * batchRows));
     for (RowWork& work : slots) {
-        if (!allocateRowWork(geometry, work)) {
+        if (!allocateRowWork(geometry, work, !directHeights)) {
             Status status;
             status.code = StatusCode::kNoMemory;
             return status;

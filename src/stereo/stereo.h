@@ -39,7 +39,9 @@ struct RowWork {
 };
 
 // Allocates the buffers of one RowWork, zero-filled; false without memory.
-bool allocateRowWork(const RowGeometry& geometry, RowWork& work);
+// Without separations (rows linked straight from 8-bit heights), no
+// SeparationRow is allocated.
+bool allocateRowWork(const RowGeometry& geometry, RowWork& work, bool separations = true);
 
 inline std::int32_t* separationRow(RowWork& work) {
     return reinterpret_cast<std::int32_t*>(work.separations.get());
