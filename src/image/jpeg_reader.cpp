@@ -2,8 +2,6 @@
 // grey, colour becomes blue, green, red; CMYK and YCCK are refused.
 #include <turbojpeg.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <memory>
 
 #include "image/image.h"
@@ -71,8 +69,9 @@ Status readJpegHeader(std::span<const std::uint8_t> file, Image& image, bool hea
     image.rowBytes = width * pixelBytes(image.kind);
     if (headerOnly) return {};
 
-    // The pixels' pages become resident only as rows are decoded, so a small
-    // file that claims a huge image costs memory only for the rows it holds.
+    // The pixels' pages become resident only as rows are decoded (a large
+    // block is mapped, not populated), so a small file that claims a huge
+    // image costs memory only for the rows it holds.
     // A progressive JPEG is the exception: its decoder clears a coefficient
     // buffer for the whole image first, so one whose sizes are far beyond
     // what its data can describe is refused.
@@ -81,7 +80,7 @@ Status readJpegHeader(std::span<const std::uint8_t> file, Image& image, bool hea
         image = Image{};
         return jpegError("progressive image far larger than its data");
     }
-    image.pixels = Bytes(static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(pixels * pixelBytes(image.kind), 1))));
+    image.pixels = allocateZeroed(pixels * static_cast<std::size_t>(pixelBytes(image.kind)), false);
     if (!image.pixels) {
         image = Image{};
         Status status;
