@@ -80,12 +80,6 @@ rdsgen::Status finish(rdsgen::Status status) {
     return status;
 }
 
-rdsgen::Status failure(rdsgen::StatusCode code) {
-    rdsgen::Status status;
-    status.code = code;
-    return status;
-}
-
 bool validSlot(int slot) { return slot == 0 || slot == 1; }
 
 EM_JS(void, reportProgress, (int stage, int done, int total), {
@@ -128,12 +122,6 @@ void forwardProgress(void*, rdsgen::Stage stage, std::int32_t done, std::int32_t
     reportProgress(static_cast<int>(stage), done, total);
 }
 
-rdsgen::Colour difference(const rdsgen::Colour& bottom, const rdsgen::Colour& top) {
-    return rdsgen::Colour{static_cast<std::int16_t>(bottom.red - top.red),
-                          static_cast<std::int16_t>(bottom.green - top.green),
-                          static_cast<std::int16_t>(bottom.blue - top.blue)};
-}
-
 // The settings of an options array, as the command line makes them from its
 // options: the colours split, bottom stored as the difference from top.
 rdsgen::Settings settingsFrom(const std::int32_t* o) {
@@ -146,10 +134,7 @@ rdsgen::Settings settingsFrom(const std::int32_t* o) {
     settings.PPos = o[kPPos];
     settings.Dens = o[kDens];
     settings.FocP = o[kFocP];
-    settings.TopF = rdsgen::splitColour(o[kTopF]);
-    settings.DiffF = difference(rdsgen::splitColour(o[kBotF]), settings.TopF);
-    settings.TopB = rdsgen::splitColour(o[kTopB]);
-    settings.DiffB = difference(rdsgen::splitColour(o[kBotB]), settings.TopB);
+    rdsgen::setColours(settings, o[kTopF], o[kBotF], o[kTopB], o[kBotB]);
     settings.StretA = o[kStretA];
     settings.StretX = o[kStretX];
     settings.StretY = o[kStretY];
@@ -206,7 +191,7 @@ EMSCRIPTEN_KEEPALIVE void rdsgen_web_free(std::uint8_t* block) { std::free(block
 // the status code; after a failure the slot keeps the image it had.
 EMSCRIPTEN_KEEPALIVE int rdsgen_web_load_tga(int slot, const std::uint8_t* file, std::uint32_t size,
                                              const std::int32_t* options) {
-    if (!validSlot(slot)) return static_cast<int>(finish(failure(rdsgen::StatusCode::kCantOpenFile)).code);
+    if (!validSlot(slot)) return static_cast<int>(finish(rdsgen::makeStatus(rdsgen::StatusCode::kCantOpenFile)).code);
     rdsgen::Image image;
     rdsgen::Status status = rdsgen::readTga(std::span<const std::uint8_t>(file, size), image);
     if (status && options != nullptr) status = checkSize(options, image.width, image.height);
@@ -218,7 +203,7 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_web_load_tga(int slot, const std::uint8_t* file,
 // rdsgen_web_load_tga for failures.
 EMSCRIPTEN_KEEPALIVE int rdsgen_web_load_rgba(int slot, const std::uint8_t* rgba, std::int32_t width,
                                               std::int32_t height) {
-    if (!validSlot(slot)) return static_cast<int>(finish(failure(rdsgen::StatusCode::kCantOpenFile)).code);
+    if (!validSlot(slot)) return static_cast<int>(finish(rdsgen::makeStatus(rdsgen::StatusCode::kCantOpenFile)).code);
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     // round(v * alpha / 255) for v, alpha in 0..255.
     const auto over = [](unsigned v, unsigned alpha) { return static_cast<std::uint8_t>((v * alpha * 2 + 255) / 510); };
@@ -229,7 +214,7 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_web_load_rgba(int slot, const std::uint8_t* rgba
         grey = red == over(p[1], p[3]) && red == over(p[2], p[3]);
     }
     rdsgen::Image made = rdsgen::makeImage(width, height, grey ? rdsgen::PixelKind::kGrey8 : rdsgen::PixelKind::kColour);
-    if (!made.pixels) return static_cast<int>(finish(failure(rdsgen::StatusCode::kImageNoMemory)).code);
+    if (!made.pixels) return static_cast<int>(finish(rdsgen::makeStatus(rdsgen::StatusCode::kImageNoMemory)).code);
     std::uint8_t* out = made.pixels.get();
     for (std::size_t i = 0; i < pixels; ++i) {
         const std::uint8_t* p = rgba + 4 * i;
@@ -269,7 +254,7 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_web_render(const std::int32_t* options, std::uin
     s.outputSize = s.written = 0;
     s.warnings = 0;
     const rdsgen::Image& heights = s.images[0];
-    if (!heights.pixels) return static_cast<int>(finish(failure(rdsgen::StatusCode::kCantOpenFile)).code);
+    if (!heights.pixels) return static_cast<int>(finish(rdsgen::makeStatus(rdsgen::StatusCode::kCantOpenFile)).code);
     rdsgen::Settings settings = settingsFrom(options);
     const rdsgen::Image* pattern = s.images[1].pixels ? &s.images[1] : nullptr;
     rdsgen::Status status = rdsgen::prepareStereogram(settings, heights, pattern, s.geometry, s.warnings);
@@ -280,7 +265,7 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_web_render(const std::int32_t* options, std::uin
     const std::size_t fileSize =
         18 + static_cast<std::size_t>(s.geometry.outputRowBytes) * static_cast<std::size_t>(s.geometry.outputHeight);
     if (!s.output.reserve(fileSize) || !s.rgba.reserve(4 * pixels)) {
-        return static_cast<int>(finish(failure(rdsgen::StatusCode::kNoMemory)).code);
+        return static_cast<int>(finish(rdsgen::makeStatus(rdsgen::StatusCode::kNoMemory)).code);
     }
     s.outputSize = fileSize;
     rdsgen::RenderOptions render;

@@ -9,10 +9,7 @@ namespace rdsgen {
 namespace {
 
 Status notBuilt(StatusCode code, const char* format) {
-    Status status;
-    status.code = code;
-    status.reason = std::string(format) + " support is not part of this build";
-    return status;
+    return makeStatus(code, 0, 0, std::string(format) + " support is not part of this build");
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 
 namespace rdsgen {
 
@@ -70,6 +71,11 @@ struct Settings {
 
 // Splits an rrrgggbbb number into red, green and blue, unclamped.
 Colour splitColour(std::int32_t number);
+
+// The four colours from rrrgggbbb numbers: TopF and TopB as given, DiffF and
+// DiffB as bottom minus top (wrapping to 16 bits as every component does).
+void setColours(Settings& settings, std::int32_t topF, std::int32_t botF, std::int32_t topB,
+                std::int32_t botB);
 
 // --- Images -----------------------------------------------------------------
 
@@ -147,6 +153,17 @@ struct Status {
     std::string reason;
     explicit operator bool() const { return code == StatusCode::kOk; }
 };
+
+// A status with its details (the detail values and a reason, as the code uses them).
+inline Status makeStatus(StatusCode code, std::int64_t first = 0, std::int64_t second = 0,
+                         std::string reason = {}) {
+    Status status;
+    status.code = code;
+    status.detail[0] = first;
+    status.detail[1] = second;
+    status.reason = std::move(reason);
+    return status;
+}
 
 // The text of a status, as the command line prints it after "ERROR: " (file
 // names, which the library does not know, left out).

@@ -118,19 +118,6 @@ void convertSlots(std::vector<std::string>& slots, Settings& settings, StartValu
     }
 }
 
-Colour difference(const Colour& bottom, const Colour& top) {
-    return Colour{static_cast<std::int16_t>(bottom.red - top.red),
-                  static_cast<std::int16_t>(bottom.green - top.green),
-                  static_cast<std::int16_t>(bottom.blue - top.blue)};
-}
-
-void splitColours(const StartValues& start, Settings& settings) {
-    settings.TopF = splitColour(start.topF);
-    settings.DiffF = difference(splitColour(start.botF), settings.TopF);
-    settings.TopB = splitColour(start.topB);
-    settings.DiffB = difference(splitColour(start.botB), settings.TopB);
-}
-
 // Wipes a progress text written without a newline: carriage return, 67
 // blanks, carriage return.
 void blankProgressText() {
@@ -198,14 +185,27 @@ bool loadInput(const std::string& fileName, bool heightImage, Image& image,
     return static_cast<bool>(status);
 }
 
-// False when a height image of these sizes must give an output wider or
-// taller than 65535 pixels whatever the pattern width (which is at least 1
-// in every run that gets as far as the output size): its pixels are never
-// needed, since the run ends with that refusal.
+// Whether an input image's pixels are needed: not when the run's sizes,
+// derived from the image's header as for the run itself, already refuse it
+// (the run then ends with that refusal). For the height image the pattern
+// width is taken at its least, 1 pixel, as in every run that gets as far as
+// the output size; for the pattern image the run's preparation is tried.
 bool heightPixelsNeeded(const Settings& settings, const Image& header) {
-    const std::int64_t factor = settings.Double + 1;
-    const std::int64_t narrowest = (std::int64_t{header.width} + (settings.CutOff ? 0 : 1)) * factor;
-    return narrowest <= 65535 && std::int64_t{header.height} * factor <= 65535;
+    Settings trial = settings;
+    trial.PSiz = 1;
+    trial.psizInStripes = false;
+    adjustSettings(trial);
+    RowGeometry geometry;
+    return makeRowGeometry(trial, header, nullptr, geometry).code != StatusCode::kOutputTooLarge;
+}
+
+bool patternPixelsNeeded(const Settings& settings, const Image& heights, const Image& header) {
+    Settings trial = settings;
+    if (!checkPatternImage(trial, &header)) return true;  // refused after reading, as before
+    fitPatternImage(trial, heights, &header);
+    adjustSettings(trial);
+    RowGeometry geometry;
+    return static_cast<bool>(makeRowGeometry(trial, heights, &header, geometry));
 }
 
 void printWarnings(unsigned warnings) {
@@ -293,15 +293,8 @@ int runWithSettings(Settings& settings, const std::string& inputName, const std:
 
     Image pattern;
     if (settings.PatT == 0) {
-        // The pattern image's pixels are read only if its sizes leave the
-        // run possible: the run's preparation is tried on its header first.
         const auto patternNeeded = [&](const Image& header) {
-            Settings trial = settings;
-            if (!checkPatternImage(trial, &header)) return true;  // refused after reading, as before
-            fitPatternImage(trial, heights, &header);
-            adjustSettings(trial);
-            RowGeometry geometry;
-            return static_cast<bool>(makeRowGeometry(trial, heights, &header, geometry));
+            return patternPixelsNeeded(settings, heights, header);
         };
         if (!loadInput(patternName, false, pattern, patternNeeded)) return 1;
         if (!checkPatternImage(settings, &pattern)) {
@@ -454,7 +447,7 @@ int runRdsgen(int argc, const char* const* argv) {
     std::string patternName;
     if (settings.PatT == 0) patternName = addDefaultExtension(slots[kSlotPatT], ".TGA", true);
 
-    splitColours(start, settings);
+    setColours(settings, start.topF, start.botF, start.topB, start.botB);
 
     std::int32_t seed = start.seed;
     if (seed == 0) seed = static_cast<std::int32_t>(std::time(nullptr));

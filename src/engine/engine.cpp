@@ -18,14 +18,6 @@ constexpr std::int64_t kMaxBufferBytes = INT32_MAX / 2;
 // The largest width or height a TARGA header can hold.
 constexpr std::int32_t kMaxImageSide = 65535;
 
-Status failure(StatusCode code, std::int64_t first = 0, std::int64_t second = 0) {
-    Status status;
-    status.code = code;
-    status.detail[0] = first;
-    status.detail[1] = second;
-    return status;
-}
-
 bool bufferFits(std::int64_t bytes) { return bytes > 0 && bytes <= kMaxBufferBytes; }
 
 }  // namespace
@@ -36,6 +28,19 @@ Colour splitColour(std::int32_t number) {
     const std::int32_t blue = number - red * 1000000 - green * 1000;
     return Colour{static_cast<std::int16_t>(red), static_cast<std::int16_t>(green),
                   static_cast<std::int16_t>(blue)};
+}
+
+void setColours(Settings& settings, std::int32_t topF, std::int32_t botF, std::int32_t topB,
+                std::int32_t botB) {
+    const auto difference = [](const Colour& bottom, const Colour& top) {
+        return Colour{static_cast<std::int16_t>(bottom.red - top.red),
+                      static_cast<std::int16_t>(bottom.green - top.green),
+                      static_cast<std::int16_t>(bottom.blue - top.blue)};
+    };
+    settings.TopF = splitColour(topF);
+    settings.DiffF = difference(splitColour(botF), settings.TopF);
+    settings.TopB = splitColour(topB);
+    settings.DiffB = difference(splitColour(botB), settings.TopB);
 }
 
 std::string statusText(const Status& status) {
@@ -89,7 +94,7 @@ void normalisePatternType(Settings& settings) {
 
 Status resolveStripes(Settings& settings, std::int32_t inputWidth) {
     if (!settings.psizInStripes) return {};
-    if (settings.PSiz < 1) return failure(StatusCode::kNoStripes);
+    if (settings.PSiz < 1) return makeStatus(StatusCode::kNoStripes);
     settings.PSiz = (inputWidth * 10 / settings.PSiz + 5) / 10;
     settings.psizInStripes = false;
     return {};
@@ -98,7 +103,7 @@ Status resolveStripes(Settings& settings, std::int32_t inputWidth) {
 Status checkPatternImage(const Settings& settings, const Image* pattern) {
     if (settings.PatT != 0) return {};
     if (pattern == nullptr || pattern->width == 0 || pattern->height == 0) {
-        return failure(StatusCode::kPatternImageEmpty);
+        return makeStatus(StatusCode::kPatternImageEmpty);
     }
     return {};
 }
@@ -125,10 +130,10 @@ unsigned adjustSettings(Settings& settings) {
 Status makeRowGeometry(const Settings& settings, const Image& heights, const Image* pattern,
                        RowGeometry& geometry) {
     geometry = RowGeometry{};
-    if (settings.PSiz < 1) return failure(StatusCode::kPatternWidthTooSmall);
+    if (settings.PSiz < 1) return makeStatus(StatusCode::kPatternWidthTooSmall);
     // A wider period could never fit an output row; refusing it here also
     // bounds the work of every row when CutOff hides the period.
-    if (settings.PSiz > kMaxImageSide) return failure(StatusCode::kPatternWidthTooLarge, kMaxImageSide);
+    if (settings.PSiz > kMaxImageSide) return makeStatus(StatusCode::kPatternWidthTooLarge, kMaxImageSide);
 
     const std::int64_t scale = (settings.VInc + 1) * (settings.Double + 1);
     const std::int64_t width = heights.width;
@@ -140,17 +145,17 @@ Status makeRowGeometry(const Settings& settings, const Image& heights, const Ima
     } else if (settings.NoRD) {
         sourcePeriod = (5 * psiz + 2) / 4;
     }
-    if (!bufferFits((width + 1) * 4 * scale)) return failure(StatusCode::kNoMemory);
-    if (!bufferFits((width + psiz + 1) * 3 * scale)) return failure(StatusCode::kPatternNoMemory);
+    if (!bufferFits((width + 1) * 4 * scale)) return makeStatus(StatusCode::kNoMemory);
+    if (!bufferFits((width + psiz + 1) * 3 * scale)) return makeStatus(StatusCode::kPatternNoMemory);
     if (sourcePeriod > 0 && !bufferFits((sourcePeriod + 1) * 3 * scale)) {
-        return failure(StatusCode::kPatternNoMemory);
+        return makeStatus(StatusCode::kPatternNoMemory);
     }
 
     const std::int64_t outputWidth = (settings.CutOff ? width : width + psiz) * (settings.Double + 1);
     const std::int64_t bandRows = settings.FocP == 1 ? height / 30 : 0;
     const std::int64_t outputHeight = (height + bandRows) * (settings.Double + 1);
     if (outputWidth > kMaxImageSide || outputHeight > kMaxImageSide) {
-        return failure(StatusCode::kOutputTooLarge, outputWidth, outputHeight);
+        return makeStatus(StatusCode::kOutputTooLarge, outputWidth, outputHeight);
     }
 
     geometry.scale = static_cast<std::int32_t>(scale);
@@ -190,7 +195,7 @@ Status prepareStereogram(Settings& settings, const Image& heights, const Image* 
     normalisePatternType(settings);
     if (Status status = resolveStripes(settings, heights.width); !status) return status;
     if (Status status = checkPatternImage(settings, pattern); !status) return status;
-    if (settings.PatT == 0 && !pattern->pixels) return failure(StatusCode::kPatternImageEmpty);
+    if (settings.PatT == 0 && !pattern->pixels) return makeStatus(StatusCode::kPatternImageEmpty);
     warnings |= fitPatternImage(settings, heights, pattern);
     warnings |= adjustSettings(settings);
     return makeRowGeometry(settings, heights, pattern, geometry);

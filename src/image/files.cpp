@@ -18,12 +18,6 @@ namespace {
 
 constexpr std::size_t kHeaderBytes = 18;
 
-Status failure(StatusCode code) {
-    Status status;
-    status.code = code;
-    return status;
-}
-
 // Reads into block from `size` on until the end of the data, growing the
 // block as needed. A read error ends the data there.
 bool readRest(int descriptor, Bytes& block, std::size_t& capacity, std::size_t& size) {
@@ -65,12 +59,12 @@ std::string followLinks(std::string path) {
 
 Status openImageFile(const char* path, int& descriptor) {
     descriptor = open(path, O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0) return failure(StatusCode::kCantOpenFile);
+    if (descriptor < 0) return makeStatus(StatusCode::kCantOpenFile);
     struct stat info {};
     if (fstat(descriptor, &info) == 0 && S_ISDIR(info.st_mode)) {
         close(descriptor);
         descriptor = -1;
-        return failure(StatusCode::kIsDirectory);
+        return makeStatus(StatusCode::kIsDirectory);
     }
     return {};
 }
@@ -83,7 +77,7 @@ Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNee
     std::size_t capacity = std::max<std::size_t>(expected + 1, std::size_t{1} << 16);
     Bytes file = allocateBytes(kHeaderBytes);
     std::size_t size = 0;
-    if (!file) return failure(StatusCode::kImageNoMemory);
+    if (!file) return makeStatus(StatusCode::kImageNoMemory);
 
     // The header first: a run that will be refused from the sizes alone
     // reads no pixels.
@@ -106,10 +100,10 @@ Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNee
 
     // The read itself makes the pages resident, once each.
     Bytes whole = allocateZeroed(capacity, false);
-    if (!whole) return failure(StatusCode::kImageNoMemory);
+    if (!whole) return makeStatus(StatusCode::kImageNoMemory);
     std::memcpy(whole.get(), file.get(), size);
     if (size == kHeaderBytes && !readRest(descriptor, whole, capacity, size)) {
-        return failure(StatusCode::kImageNoMemory);
+        return makeStatus(StatusCode::kImageNoMemory);
     }
     if (format == FileFormat::kTga) return readTgaOwned(std::move(whole), size, image);
 

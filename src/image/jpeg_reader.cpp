@@ -36,12 +36,7 @@ bool progressive(std::span<const std::uint8_t> file) {
     return false;
 }
 
-Status jpegError(const std::string& reason) {
-    Status status;
-    status.code = StatusCode::kJpegError;
-    status.reason = reason;
-    return status;
-}
+Status jpegError(const std::string& reason) { return makeStatus(StatusCode::kJpegError, 0, 0, reason); }
 
 }  // namespace
 
@@ -83,9 +78,7 @@ Status readJpegHeader(std::span<const std::uint8_t> file, Image& image, bool hea
     image.pixels = allocateZeroed(pixels * static_cast<std::size_t>(pixelBytes(image.kind)), false);
     if (!image.pixels) {
         image = Image{};
-        Status status;
-        status.code = StatusCode::kImageNoMemory;
-        return status;
+        return makeStatus(StatusCode::kImageNoMemory);
     }
     // Warnings (a truncated or corrupt stream) are failures: the image would
     // be partly invented.

@@ -20,12 +20,7 @@ constexpr std::uint32_t kMaxSide = 65535;
 // Largest chunk and ancillary-chunk cache libspng may allocate for.
 constexpr std::size_t kChunkLimit = std::size_t{64} << 20;
 
-Status pngError(int code) {
-    Status status;
-    status.code = StatusCode::kPngError;
-    status.reason = spng_strerror(code);
-    return status;
-}
+Status pngError(int code) { return makeStatus(StatusCode::kPngError, 0, 0, spng_strerror(code)); }
 
 struct FreeContext {
     void operator()(spng_ctx* context) const noexcept { spng_ctx_free(context); }
@@ -217,11 +212,7 @@ std::size_t passExtent(std::size_t size, std::size_t first, std::size_t step) {
     return size > first ? (size - first + step - 1) / step : 0;
 }
 
-Status noMemory() {
-    Status status;
-    status.code = StatusCode::kImageNoMemory;
-    return status;
-}
+Status noMemory() { return makeStatus(StatusCode::kImageNoMemory); }
 
 }  // namespace
 
@@ -242,11 +233,7 @@ Status readPngHeader(std::span<const std::uint8_t> file, Image& image, bool head
     spng_ihdr header{};
     if (int error = spng_get_ihdr(ctx, &header); error != 0) return pngError(error);
     if (header.width > kMaxSide || header.height > kMaxSide) {
-        Status status;
-        status.code = StatusCode::kImageTooLarge;
-        status.detail[0] = header.width;
-        status.detail[1] = header.height;
-        return status;
+        return makeStatus(StatusCode::kImageTooLarge, header.width, header.height);
     }
 
     Layout layout;

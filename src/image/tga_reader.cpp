@@ -10,13 +10,6 @@ namespace {
 
 constexpr int kMaxMapEntries = 256;
 
-Status failure(StatusCode code, std::int64_t detail = 0) {
-    Status status;
-    status.code = code;
-    status.detail[0] = detail;
-    return status;
-}
-
 struct TgaHeader {
     int idLength = 0;
     int colourMapType = 0;
@@ -53,11 +46,11 @@ struct Cursor {
 // The colour-map fields (offsets 3 to 7) and their tests.
 Status readColourMapFields(Cursor& in, TgaHeader& header) {
     if (!in.word(header.mapFirst) || !in.word(header.mapLength) || !in.byte(header.mapEntryBits)) {
-        return failure(StatusCode::kTgaEndOfFile);
+        return makeStatus(StatusCode::kTgaEndOfFile);
     }
-    if (header.mapLength > kMaxMapEntries) return failure(StatusCode::kTgaPaletteTooLong);
+    if (header.mapLength > kMaxMapEntries) return makeStatus(StatusCode::kTgaPaletteTooLong);
     if (header.colourMapType != 0 && header.mapEntryBits / 8 != 3) {
-        return failure(StatusCode::kTgaPaletteNot24Bit);
+        return makeStatus(StatusCode::kTgaPaletteNot24Bit);
     }
     return {};
 }
@@ -66,12 +59,12 @@ Status readColourMapFields(Cursor& in, TgaHeader& header) {
 Status checkPixelLayout(const TgaHeader& header) {
     const int type = header.imageType;
     const int bytesPerPixel = header.pixelDepth / 8;
-    if (type == 3 && bytesPerPixel > 3) return failure(StatusCode::kTgaGreyOver24Bit);
-    if (type == 2 && bytesPerPixel != 3) return failure(StatusCode::kTgaTrueColourNot24Bit);
-    if (type != 1 && type != 2 && type != 3) return failure(StatusCode::kTgaUnknownType);
+    if (type == 3 && bytesPerPixel > 3) return makeStatus(StatusCode::kTgaGreyOver24Bit);
+    if (type == 2 && bytesPerPixel != 3) return makeStatus(StatusCode::kTgaTrueColourNot24Bit);
+    if (type != 1 && type != 2 && type != 3) return makeStatus(StatusCode::kTgaUnknownType);
     // Types 1 and 3 below 8 bits: no whole byte per pixel to convert.
-    if (bytesPerPixel == 0) return failure(StatusCode::kTgaUnder8Bit);
-    if (type == 1 && bytesPerPixel > 3) return failure(StatusCode::kTgaPaletteOver24Bit);
+    if (bytesPerPixel == 0) return makeStatus(StatusCode::kTgaUnder8Bit);
+    if (type == 1 && bytesPerPixel > 3) return makeStatus(StatusCode::kTgaPaletteOver24Bit);
     return {};
 }
 
@@ -81,13 +74,13 @@ Status readHeader(Cursor& in, TgaHeader& header) {
     header.colourMapType = in.byte();
     header.imageType = in.byte();  // -1 when the file has already ended
     if (header.imageType < 0 || header.imageType > 8) {
-        return failure(StatusCode::kTgaCompressed, header.imageType);
+        return makeStatus(StatusCode::kTgaCompressed, header.imageType);
     }
     if (Status status = readColourMapFields(in, header); !status) return status;
     int ignored = 0;
     if (!in.word(ignored) || !in.word(ignored) || !in.word(header.width) || !in.word(header.height) ||
         !in.byte(header.pixelDepth) || !in.byte(header.descriptor)) {
-        return failure(StatusCode::kTgaEndOfFile);
+        return makeStatus(StatusCode::kTgaEndOfFile);
     }
     return checkPixelLayout(header);
 }
@@ -136,7 +129,7 @@ Status decode(std::span<const std::uint8_t> file, Bytes* owner, Image& image,
     const std::size_t mapAt = 18 + static_cast<std::size_t>(header.idLength);
     const std::size_t pixelsAt = mapAt + mapBytes;
     // Refuse a file too short for what its header claims before allocating.
-    if (fileSize < pixelsAt + fileRow * height) return failure(StatusCode::kTgaEndOfFile);
+    if (fileSize < pixelsAt + fileRow * height) return makeStatus(StatusCode::kTgaEndOfFile);
 
     image.width = header.width;
     image.height = header.height;
@@ -159,7 +152,7 @@ Status decode(std::span<const std::uint8_t> file, Bytes* owner, Image& image,
     image.pixels = allocateBytes(memoryRow * height);
     if (!image.pixels) {
         image = Image{};
-        return failure(StatusCode::kImageNoMemory);
+        return makeStatus(StatusCode::kImageNoMemory);
     }
     for (std::size_t i = 0; i < height; ++i) {
         std::uint8_t* row = image.pixels.get() + (bottomFirst ? height - 1 - i : i) * memoryRow;

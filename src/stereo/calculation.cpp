@@ -31,11 +31,7 @@ constexpr std::int64_t kBatchPixels = std::int64_t{1} << 16;
 // Raw bytes of output rows compressed as one independent PNG block.
 constexpr std::int64_t kPngBlockBytes = std::int64_t{128} << 10;
 
-Status writeFailed() {
-    Status status;
-    status.code = StatusCode::kWriteFailed;
-    return status;
-}
+Status writeFailed() { return makeStatus(StatusCode::kWriteFailed); }
 
 // The run's fixed inputs and its output, shared by the loop and its workers.
 struct Render {
@@ -366,9 +362,7 @@ Status renderStereogram(const Settings& settings, const RowGeometry& prepared, c
     const bool heightsMissing = !heights.pixels && heights.height > 0 && heights.rowBytes > 0;
     const bool patternMissing = settings.PatT == 0 && (pattern == nullptr || !pattern->pixels);
     if (heightsMissing || patternMissing) {
-        Status status;
-        status.code = heightsMissing ? StatusCode::kNoMemory : StatusCode::kPatternImageEmpty;
-        return status;
+        return makeStatus(heightsMissing ? StatusCode::kNoMemory : StatusCode::kPatternImageEmpty);
     }
     // Grey output is worked at one byte per pixel: all of its pixels are grey.
     RowGeometry geometry = prepared;
@@ -419,9 +413,7 @@ Status renderStereogram(const Settings& settings, const RowGeometry& prepared, c
     std::vector<RowWork> slots(static_cast<std::size_t>(ring * batchRows));
     for (RowWork& work : slots) {
         if (!allocateRowWork(geometry, work, !directHeights)) {
-            Status status;
-            status.code = StatusCode::kNoMemory;
-            return status;
+            return makeStatus(StatusCode::kNoMemory);
         }
     }
 
