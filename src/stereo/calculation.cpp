@@ -305,33 +305,27 @@ private:
     bool stopping_ = false;
 };
 
-std::int64_t rowWorkBytes(const RowGeometry& geometry) {
-    const std::int64_t scale = geometry.scale;
-    return std::int64_t{geometry.rowPixels} * 3 + (std::int64_t{geometry.inputWidth} + 1) * 4 * scale +
-           (geometry.sourcePeriod > 0 ? (std::int64_t{geometry.sourcePeriod} + 1) * 3 * scale : 0);
-}
-
 }  // namespace
 
+RowWorkSizes rowWorkSizes(const RowGeometry& geometry, bool separations) {
+    const std::size_t scale = static_cast<std::size_t>(geometry.scale);
+    RowWorkSizes sizes;
+    sizes.row = static_cast<std::size_t>(geometry.rowPixels) * 3;
+    if (separations) sizes.separations = (static_cast<std::size_t>(geometry.inputWidth) + 1) * 4 * scale;
+    if (geometry.pixelBytes == 1) sizes.strip = static_cast<std::size_t>(geometry.patternWidth) / scale * 3;
+    if (geometry.sourcePeriod > 0) sizes.sourceRow = (static_cast<std::size_t>(geometry.sourcePeriod) + 1) * 3 * scale;
+    return sizes;
+}
+
 bool allocateRowWork(const RowGeometry& geometry, RowWork& work, bool separations) {
-    const std::int64_t scale = geometry.scale;
-    work.row = allocateBytes(static_cast<std::size_t>(geometry.rowPixels) * 3);
-    work.separations.reset();
-    if (separations) {
-        work.separations = allocateBytes(static_cast<std::size_t>((std::int64_t{geometry.inputWidth} + 1) * 4 * scale));
-        if (!work.separations) return false;
-    }
-    work.sourceRow.reset();
-    work.strip.reset();
-    if (geometry.pixelBytes == 1) {
-        work.strip = allocateBytes(static_cast<std::size_t>(geometry.patternWidth / geometry.scale) * 3);
-        if (!work.strip) return false;
-    }
-    if (geometry.sourcePeriod > 0) {
-        work.sourceRow = allocateBytes(static_cast<std::size_t>((std::int64_t{geometry.sourcePeriod} + 1) * 3 * scale));
-        if (!work.sourceRow) return false;
-    }
-    return static_cast<bool>(work.row);
+    const RowWorkSizes sizes = rowWorkSizes(geometry, separations);
+    const auto allocate = [](std::size_t bytes) { return bytes == 0 ? Bytes(nullptr) : allocateBytes(bytes); };
+    work.row = allocate(sizes.row);
+    work.separations = allocate(sizes.separations);
+    work.strip = allocate(sizes.strip);
+    work.sourceRow = allocate(sizes.sourceRow);
+    return work.row && (sizes.separations == 0 || work.separations) && (sizes.strip == 0 || work.strip) &&
+           (sizes.sourceRow == 0 || work.sourceRow);
 }
 
 void computeRow(const Settings& settings, const RowGeometry& geometry, const Image& heights,
@@ -398,7 +392,11 @@ Status renderStereogram(const Settings& settings, const RowGeometry& prepared, c
     // holds two batches per thread and one more, within kInFlightBytes where
     // rows are very wide.
     const std::int32_t threads = rows > 1 ? threadCount(options.threads) : 1;
-    const std::int64_t perRow = std::max<std::int64_t>(rowWorkBytes(geometry), 1);
+    // Rows of 8-bit heights without hidden-surface removal are linked
+    // straight from the heights (see computeRow): no SeparationRow.
+    const bool directHeights = heights.kind == PixelKind::kGrey8 && !settings.Hidden;
+    const std::int64_t perRow =
+        std::max<std::int64_t>(static_cast<std::int64_t>(rowWorkSizes(geometry, !directHeights).total()), 1);
     std::int64_t batchRows = png ? blockRows
                                  : std::clamp<std::int64_t>(kBatchPixels / std::max(geometry.rowPixels, 1), 1, 64);
     std::int64_t ring = 2 * std::int64_t{threads} + 1;
@@ -407,9 +405,6 @@ Status renderStereogram(const Settings& settings, const RowGeometry& prepared, c
         ring = std::clamp<std::int64_t>(kInFlightBytes / (batchRows * perRow), 2, ring);
     }
     if (threads <= 1) batchRows = ring = 1;
-    // Rows of 8-bit heights without hidden-surface removal are linked
-    // straight from the heights (see computeRow): no SeparationRow.
-    const bool directHeights = heights.kind == PixelKind::kGrey8 && !settings.Hidden;
     std::vector<RowWork> slots(static_cast<std::size_t>(ring * batchRows));
     for (RowWork& work : slots) {
         if (!allocateRowWork(geometry, work, !directHeights)) {

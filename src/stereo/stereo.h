@@ -22,6 +22,7 @@
 //   lies at pixel geometry.stripStart.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "rdsgen/rdsgen.h"
@@ -37,6 +38,16 @@ struct RowWork {
     std::uint32_t seeds[2] = {0, 0};    // of the left-to-right and right-to-left passes
     const std::uint8_t* output = nullptr;  // the finished row, outputRowBytes bytes
 };
+
+// The bytes of each buffer of a RowWork (0: not allocated).
+struct RowWorkSizes {
+    std::size_t row = 0;
+    std::size_t separations = 0;
+    std::size_t strip = 0;
+    std::size_t sourceRow = 0;
+    std::size_t total() const { return row + separations + strip + sourceRow; }
+};
+RowWorkSizes rowWorkSizes(const RowGeometry& geometry, bool separations = true);
 
 // Allocates the buffers of one RowWork, zero-filled; false without memory.
 // Without separations (rows linked straight from 8-bit heights), no
