@@ -203,6 +203,22 @@ void BM_WholeRun(benchmark::State& state) {
     fs::remove(directory / "floor.bin");
 }
 
+// One PNG run and its TARGA counterpart, timed by the PNG run; false (the
+// benchmark skipped) when either failed.
+bool runPngAndTga(benchmark::State& state, const fs::path& directory, const std::vector<std::string>& pngArgs,
+                  const std::vector<std::string>& tgaArgs, double& pngSeconds, double& tgaSeconds) {
+    const ChildRun tga = runChild(RDSGEN_EXECUTABLE, tgaArgs, directory);
+    const ChildRun png = runChild(RDSGEN_EXECUTABLE, pngArgs, directory);
+    if (!tga.ok || !png.ok) {
+        state.SkipWithError("rdsgen failed");
+        return false;
+    }
+    state.SetIterationTime(png.seconds);
+    pngSeconds += png.seconds;
+    tgaSeconds += tga.seconds;
+    return true;
+}
+
 // The default run written as TARGA and as PNG, alternately.
 void BM_PngOutput(benchmark::State& state) {
     fs::path directory = heightImageDirectory(3072);
@@ -210,15 +226,10 @@ void BM_PngOutput(benchmark::State& state) {
     double pngSeconds = 0;
     double bytesRatio = 0;
     for (auto _ : state) {
-        const ChildRun tga = runChild(RDSGEN_EXECUTABLE, {"dome.tga", "out.tga", "/Rand:1"}, directory);
-        const ChildRun png = runChild(RDSGEN_EXECUTABLE, {"dome.tga", "out.png", "/Rand:1"}, directory);
-        if (!tga.ok || !png.ok) {
-            state.SkipWithError("rdsgen failed");
+        if (!runPngAndTga(state, directory, {"dome.tga", "out.png", "/Rand:1"}, {"dome.tga", "out.tga", "/Rand:1"},
+                          pngSeconds, tgaSeconds)) {
             return;
         }
-        state.SetIterationTime(png.seconds);
-        tgaSeconds += tga.seconds;
-        pngSeconds += png.seconds;
         bytesRatio = double(fs::file_size(directory / "out.png")) / double(fs::file_size(directory / "out.tga"));
     }
     state.counters["tga_ms"] = 1000 * tgaSeconds / double(state.iterations());
@@ -235,15 +246,10 @@ void BM_Png16Input(benchmark::State& state) {
     double tgaSeconds = 0;
     double decodeSeconds = 0;
     for (auto _ : state) {
-        const ChildRun png = runChild(RDSGEN_EXECUTABLE, {"dome16.png", "out.tga", "/Rand:1"}, directory);
-        const ChildRun tga = runChild(RDSGEN_EXECUTABLE, {"dome16.tga", "out.tga", "/Rand:1"}, directory);
-        if (!png.ok || !tga.ok) {
-            state.SkipWithError("rdsgen failed");
+        if (!runPngAndTga(state, directory, {"dome16.png", "out.tga", "/Rand:1"},
+                          {"dome16.tga", "out.tga", "/Rand:1"}, pngSeconds, tgaSeconds)) {
             return;
         }
-        state.SetIterationTime(png.seconds);
-        pngSeconds += png.seconds;
-        tgaSeconds += tga.seconds;
         decodeSeconds += pngDecodeSeconds(directory / "dome16.png");
     }
     const double n = double(state.iterations());
