@@ -45,6 +45,11 @@ struct DepthTable {
     // Indexed by the stored value (8 and 16 bits) or the colour height;
     // empty for 24-bit grey, whose depths are computed per pixel.
     std::vector<std::int32_t> depths;
+    // 8-bit heights only: for each stored value, the lowest and the highest
+    // stored value of the unbroken range around it with the same depth, so
+    // that a run of equal depths can be found from the stored bytes alone.
+    std::vector<std::uint8_t> sameFrom;
+    std::vector<std::uint8_t> sameTo;
 
     std::int32_t depth(std::int32_t h) const {
         if (h < 0) return 0;  // background of a 16- or 24-bit image

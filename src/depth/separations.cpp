@@ -36,6 +36,18 @@ DepthTable makeDepthTable(const Settings& settings, std::int32_t patternWidth, c
         }
         table.depths[static_cast<std::size_t>(v)] = table.depth(h);
     }
+    if (image.kind == PixelKind::kGrey8) {
+        table.sameFrom.resize(256);
+        table.sameTo.resize(256);
+        for (std::size_t v = 0; v < 256; ++v) {
+            const bool joins = v > 0 && table.depths[v] == table.depths[v - 1];
+            table.sameFrom[v] = joins ? table.sameFrom[v - 1] : static_cast<std::uint8_t>(v);
+        }
+        for (std::size_t v = 256; v-- > 0;) {
+            const bool joins = v < 255 && table.depths[v] == table.depths[v + 1];
+            table.sameTo[v] = joins ? table.sameTo[v + 1] : static_cast<std::uint8_t>(v);
+        }
+    }
     return table;
 }
 

@@ -335,7 +335,7 @@ void computeRow(const Settings& settings, const RowGeometry& geometry, const Ima
     // table; other kinds (and hidden-surface removal) go through the
     // SeparationRow.
     const bool direct = heights.kind == PixelKind::kGrey8 &&
-                        linkRowFromHeights(settings, geometry, work, imageRow(heights, work.y), depths.depths.data());
+                        linkRowFromHeights(settings, geometry, work, imageRow(heights, work.y), depths);
     if (!direct) {
         makeSeparationRow(heights, depths, work.y, separationRow(work));
         widenSeparationRow(geometry, work);

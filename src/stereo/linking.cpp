@@ -2,9 +2,12 @@
 // pixels no usable link reaches are filled from their neighbourhood or from
 // the pattern source row. The passes work on pixel indices, for rows of one
 // byte (grey) or three bytes (blue, green, red) per pixel.
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
+#include "depth/depth.h"
 #include "stereo/stereo.h"
 
 namespace rdsgen {
@@ -18,19 +21,122 @@ inline void copyPixel(std::uint8_t* row, std::int32_t target, std::int32_t sourc
     for (int k = 0; k < N; ++k) to[k] = from[k];
 }
 
+// Pixels [target, target + count) each copy the pixel `distance` to their
+// left, in order, so a copy may be copied again: the bytes repeat with that
+// period. Each piece comes from the period before the run, doubling in
+// length as the repeated part grows.
+template <int N>
+void copyRun(std::uint8_t* row, std::int32_t target, std::int32_t distance, std::int32_t count) {
+    std::uint8_t* to = row + N * static_cast<std::ptrdiff_t>(target);
+    const std::uint8_t* from = to - N * static_cast<std::ptrdiff_t>(distance);
+    const std::size_t length = N * static_cast<std::size_t>(count);
+    for (std::size_t done = 0; done < length;) {
+        const std::size_t piece = std::min(length - done, static_cast<std::size_t>(to + done - from));
+        std::memcpy(to + done, from, piece);
+        done += piece;
+    }
+}
+
+// The mirror of copyRun: pixels [first, first + count) each copy the pixel
+// `distance` to their right, from right to left.
+template <int N>
+void copyRunLeftwards(std::uint8_t* row, std::int32_t first, std::int32_t distance, std::int32_t count) {
+    std::uint8_t* end = row + N * static_cast<std::ptrdiff_t>(first + count);
+    const std::uint8_t* fromEnd = end + N * static_cast<std::ptrdiff_t>(distance);
+    const std::size_t length = N * static_cast<std::size_t>(count);
+    for (std::size_t done = 0; done < length;) {
+        const std::size_t piece = std::min(length - done, static_cast<std::size_t>(fromEnd - (end - done)));
+        std::memcpy(end - done - piece, fromEnd - piece, piece);
+        done += piece;
+    }
+}
+
+using Lanes = std::uint8_t __attribute__((vector_size(16)));
+
+// Lanes outside [low, high] as a bit mask of eight bits per lane, in two
+// halves; false where the machine's byte order does not allow it.
+bool lanesOutside(const std::uint8_t* bytes, std::uint8_t low, std::uint8_t high, std::uint64_t (&halves)[2]) {
+    if constexpr (std::endian::native != std::endian::little) return false;
+    Lanes lanes;
+    std::memcpy(&lanes, bytes, sizeof lanes);
+    Lanes lows{};
+    Lanes highs{};
+    lows += low;
+    highs += high;
+    const auto outside = (lanes < lows) | (lanes > highs);  // 0 or all ones per lane
+    std::memcpy(halves, &outside, sizeof halves);
+    return true;
+}
+
+// The first index from k on, below limit, whose byte lies outside
+// [low, high]; limit when there is none. Sixteen bytes at a time.
+std::int32_t firstOutside(const std::uint8_t* bytes, std::int32_t k, std::int32_t limit, std::uint8_t low,
+                          std::uint8_t high) {
+    std::uint64_t halves[2];
+    for (; k + 16 <= limit && lanesOutside(bytes + k, low, high, halves); k += 16) {
+        if (halves[0] != 0) return k + std::countr_zero(halves[0]) / 8;
+        if (halves[1] != 0) return k + 8 + std::countr_zero(halves[1]) / 8;
+    }
+    for (; k < limit; ++k) {
+        if (bytes[k] < low || bytes[k] > high) return k;
+    }
+    return limit;
+}
+
+// The last index below k whose byte lies outside [low, high]; -1 when
+// there is none.
+std::int32_t lastOutside(const std::uint8_t* bytes, std::int32_t k, std::uint8_t low, std::uint8_t high) {
+    std::uint64_t halves[2];
+    for (; k >= 16 && lanesOutside(bytes + k - 16, low, high, halves); k -= 16) {
+        if (halves[1] != 0) return k - 1 - std::countl_zero(halves[1]) / 8;
+        if (halves[0] != 0) return k - 9 - std::countl_zero(halves[0]) / 8;
+    }
+    while (--k >= 0) {
+        if (bytes[k] < low || bytes[k] > high) return k;
+    }
+    return -1;
+}
+
 // The depths of a row: the SeparationRow.
 struct SeparationDepths {
     const std::int32_t* separations;
     std::int32_t operator[](std::int32_t i) const { return separations[i]; }
+    // The end of the run of equal depths that starts at i.
+    std::int32_t runEnd(std::int32_t i, std::int32_t end) const {
+        const std::int32_t s = separations[i];
+        std::int32_t j = i + 1;
+        while (j < end && separations[j] == s) ++j;
+        return j;
+    }
+    // The start of the run of equal depths that ends at i.
+    std::int32_t runStart(std::int32_t i) const {
+        const std::int32_t s = separations[i];
+        std::int32_t j = i;
+        while (j > 0 && separations[j - 1] == s) --j;
+        return j;
+    }
 };
 
 // The depths of a row of 8-bit heights straight from the image row and the
 // depth table (no SeparationRow: link i is at stored pixel i / scale).
 struct HeightDepths {
     const std::uint8_t* stored;
-    const std::int32_t* table;
+    const DepthTable* table;
     int shift;  // log2 of the scale factor
-    std::int32_t operator[](std::int32_t i) const { return table[stored[i >> shift]]; }
+    std::int32_t operator[](std::int32_t i) const { return table->depths[stored[i >> shift]]; }
+    // The end of the run of equal depths that starts at i, found from the
+    // stored bytes: a run lasts while they stay in the range of equal depth.
+    std::int32_t runEnd(std::int32_t i, std::int32_t end) const {
+        const std::uint8_t value = stored[i >> shift];
+        const std::int32_t storedEnd = ((end - 1) >> shift) + 1;
+        const std::int32_t next =
+            firstOutside(stored, (i >> shift) + 1, storedEnd, table->sameFrom[value], table->sameTo[value]);
+        return std::min(next << shift, end);
+    }
+    std::int32_t runStart(std::int32_t i) const {
+        const std::uint8_t value = stored[i >> shift];
+        return (lastOutside(stored, i >> shift, table->sameFrom[value], table->sameTo[value]) + 1) << shift;
+    }
 };
 
 // What a pass needs at every pixel.
@@ -81,16 +187,19 @@ struct Pass {
         const std::int32_t P = geometry.patternWidth;
         const std::int32_t end = geometry.scaledInputWidth;
         std::int32_t lastSource = -1;
-        for (std::int32_t i = geometry.stripStart; i < end; ++i) {
+        for (std::int32_t i = geometry.stripStart; i < end;) {
             const std::int32_t s = depths[i];
-            const std::int32_t t = i + P;
-            const std::int32_t u = i + s;
-            if (u < lastSource || s == -1) {
-                fill(t, -1);
-            } else {
-                copyPixel<N>(pixels, t, u);
-                lastSource = u;
+            if (i + s < lastSource || s == -1) {
+                fill(i + P, -1);
+                ++i;
+                continue;
             }
+            // Along a run of equal depths every source lies right of the
+            // last one, so the whole run is copied.
+            const std::int32_t runEnd = depths.runEnd(i, end);
+            copyRun<N>(pixels, i + P, P - s, runEnd - i);
+            lastSource = runEnd - 1 + s;
+            i = runEnd;
         }
     }
 
@@ -100,25 +209,27 @@ struct Pass {
         const std::int32_t P = geometry.patternWidth;
         const std::int32_t lastPixel = last;
         std::int32_t frontier = geometry.stripStart - 1;
-        for (std::int32_t i = geometry.stripStart - 1; i >= 0; --i) {
-            const std::int32_t u = i + P;
-            const std::int32_t t = i + depths[i];
+        for (std::int32_t i = geometry.stripStart - 1; i >= 0;) {
+            const std::int32_t s = depths[i];
+            const std::int32_t t = i + s;
             if (t < frontier) {
                 // A gap no link reaches: its right end repeats its neighbour,
                 // the rest is filled from the right.
                 copyPixel<N>(pixels, frontier, frontier + 1);
                 for (std::int32_t q = frontier - 1; q > t; --q) fill(q, +1);
             }
-            copyPixel<N>(pixels, t, u);
-            frontier = t - 1;
+            // A run of equal depths, leftwards, has targets without gaps.
+            const std::int32_t runStart = depths.runStart(i);
+            copyRunLeftwards<N>(pixels, runStart + s, P - s, i - runStart + 1);
+            frontier = runStart + s - 1;
+            i = runStart - 1;
         }
         // The pixels left of the last target repeat those one period to their
         // right; running leftwards lets a repeated pixel repeat again. Sources
         // past the row's end (only for rows narrower than a period) use its last pixel.
-        for (std::int32_t x = frontier; x >= 0; --x) {
-            const std::int32_t source = x + P;
-            copyPixel<N>(pixels, x, source > lastPixel ? lastPixel : source);
-        }
+        std::int32_t x = frontier;
+        for (; x >= 0 && x + P > lastPixel; --x) copyPixel<N>(pixels, x, lastPixel);
+        if (x >= 0) copyRunLeftwards<N>(pixels, 0, P, x + 1);
     }
 };
 
@@ -161,10 +272,10 @@ void linkRightToLeft(const Settings& settings, const RowGeometry& geometry, RowW
 }
 
 bool linkRowFromHeights(const Settings& settings, const RowGeometry& geometry, RowWork& work,
-                        const std::uint8_t* stored, const std::int32_t* table) {
-    if (settings.Hidden || table == nullptr) return false;
+                        const std::uint8_t* stored, const DepthTable& table) {
+    if (settings.Hidden || table.depths.size() != 256 || table.sameFrom.size() != 256) return false;
     const int shift = geometry.scale == 4 ? 2 : geometry.scale == 2 ? 1 : 0;
-    const HeightDepths depths{stored, table, shift};
+    const HeightDepths depths{stored, &table, shift};
     const auto run = [&](const auto& pass) {
         if (settings.PPos <= 2) pass.leftToRight();
     };

@@ -67,7 +67,7 @@ void linkRow(const Settings& settings, const RowGeometry& geometry, RowWork& wor
 // SeparationRow. False, with nothing done, where hidden-surface removal
 // needs the SeparationRow or there is no table.
 bool linkRowFromHeights(const Settings& settings, const RowGeometry& geometry, RowWork& work,
-                        const std::uint8_t* stored, const std::int32_t* table);
+                        const std::uint8_t* stored, const struct DepthTable& table);
 void linkLeftToRight(const Settings& settings, const RowGeometry& geometry, RowWork& work,
                      std::uint32_t seed);
 void linkRightToLeft(const Settings& settings, const RowGeometry& geometry, RowWork& work,

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "depth/depth.h"
 #include "engine/engine.h"
 #include "pattern/pattern.h"
 #include "stereo/stereo.h"
@@ -168,5 +169,84 @@ TEST(RemoveHiddenLinks, MatchesTheForwardDefinitionOnRandomRows) {
             for (std::int32_t j = std::max(s0, i - (sep[i] - sep[i - 1]) + 1); j <= i; ++j) expected[j] = -1;
         }
         ASSERT_EQ(removeHidden(sep, s0), expected) << "trial " << trial;
+    }
+}
+
+TEST(LinkRow, RunsOfEqualDepthMatchPixelByPixelLinking) {
+    // Rows of 8-bit heights in runs (flat stretches, small and large steps),
+    // linked straight from the heights and through the SeparationRow, against
+    // linking pixel by pixel; unlinked pixels take the pattern source row
+    // (NoRD), so no hashing is involved.
+    rdsgen::Random random(11);
+    for (int trial = 0; trial < 150; ++trial) {
+        rdsgen::Settings settings;
+        settings.PPos = 1 + trial % 3;
+        settings.NoRD = 1;
+        settings.PSiz = 4 + random.next() % 80;
+        settings.VInc = trial % 4 == 1 || trial % 4 == 3;  // scale 1, 2, 2 or 4
+        settings.Double = trial % 4 >= 2;
+        const std::int32_t width = 1 + random.next() % 300;
+        rdsgen::Image heights = rdsgen::makeImage(width, 1, rdsgen::PixelKind::kGrey8);
+        std::int32_t value = random.next() % 256;
+        for (std::int32_t x = 0; x < width; ++x) {
+            if (random.next() % 12 == 0) {
+                value = random.next() % 4 == 0 ? random.next() % 256 : (value + 250 + random.next() % 13) % 256;
+            }
+            heights.pixels[x] = static_cast<std::uint8_t>(value);
+        }
+        rdsgen::RowGeometry geometry;
+        ASSERT_TRUE(rdsgen::makeRowGeometry(settings, heights, nullptr, geometry));
+        geometry.pixelBytes = trial % 2 == 0 ? 1 : 3;
+        const rdsgen::DepthTable table = rdsgen::makeDepthTable(
+            settings, geometry.patternWidth, heights, rdsgen::scaleHeights(settings, geometry.scale, heights));
+
+        rdsgen::RowWork work;
+        ASSERT_TRUE(rdsgen::allocateRowWork(geometry, work));
+        const std::size_t rowBytes = rdsgen::rowWorkSizes(geometry).row;
+        for (std::size_t k = 0; k < rowBytes; ++k) work.row[k] = static_cast<std::uint8_t>(random.next());
+        for (std::size_t k = 0; k < rdsgen::rowWorkSizes(geometry).sourceRow; ++k) {
+            work.sourceRow[k] = static_cast<std::uint8_t>(random.next());
+        }
+        const std::vector<std::uint8_t> before(work.row.get(), work.row.get() + rowBytes);
+
+        std::vector<std::uint8_t> expected = before;
+        const std::int32_t P = geometry.patternWidth;
+        const std::int32_t n = geometry.pixelBytes;
+        const std::int32_t last = geometry.scaledInputWidth + P - 1;
+        const auto depth = [&](std::int32_t i) { return table.depths[heights.pixels[i / geometry.scale]]; };
+        const auto copy = [&](std::int32_t to, std::int32_t from) {
+            std::memcpy(expected.data() + n * to, expected.data() + n * from, static_cast<std::size_t>(n));
+        };
+        const auto fill = [&](std::int32_t to) {
+            rdsgen::copyPatternSourcePixel(settings, geometry, work, expected.data() + n * to, to / geometry.scale);
+        };
+        std::int32_t lastSource = -1;
+        for (std::int32_t i = geometry.stripStart; i < geometry.scaledInputWidth && settings.PPos <= 2; ++i) {
+            if (i + depth(i) < lastSource) {
+                fill(i + P);
+            } else {
+                copy(i + P, i + depth(i));
+                lastSource = i + depth(i);
+            }
+        }
+        std::int32_t frontier = geometry.stripStart - 1;
+        for (std::int32_t i = geometry.stripStart - 1; i >= 0 && settings.PPos >= 2; --i) {
+            const std::int32_t t = i + depth(i);
+            if (t < frontier) {
+                copy(frontier, frontier + 1);
+                for (std::int32_t q = frontier - 1; q > t; --q) fill(q);
+            }
+            copy(t, i + P);
+            frontier = t - 1;
+        }
+        for (std::int32_t x = frontier; x >= 0 && settings.PPos >= 2; --x) copy(x, std::min(x + P, last));
+
+        ASSERT_TRUE(rdsgen::linkRowFromHeights(settings, geometry, work, heights.pixels.get(), table));
+        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), work.row.get())) << "straight, trial " << trial;
+        std::memcpy(work.row.get(), before.data(), rowBytes);
+        rdsgen::makeSeparationRow(heights, table, 0, rdsgen::separationRow(work));
+        rdsgen::widenSeparationRow(geometry, work);
+        rdsgen::linkRow(settings, geometry, work);
+        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), work.row.get())) << "separations, trial " << trial;
     }
 }
