@@ -170,17 +170,19 @@ RowColours rowColours(const Settings& settings, std::int32_t inputHeight, std::i
 
 void drawGradientDots(PatternContext& context, std::uint8_t* pixels, std::int32_t w) {
     const RowColours& colours = context.colours;
+    Random random = context.random;  // kept in registers, as for the black and white dots
     for (std::int32_t x = 0; x < w; ++x) {
-        std::int32_t m = context.random.next() % 4;
+        std::int32_t m = random.next() % 4;
         if (m == 1) {
             putColour(pixels, x, toRgb(colours.foreground));
         } else if (m >= 2) {
             putColour(pixels, x, toRgb(colours.background));
         } else {
-            const bool white = context.random.next() % 100 < context.settings.Dens;
+            const bool white = random.next() % 100 < context.settings.Dens;
             putColour(pixels, x, kindColour(colours, white ? kWhite : kBlack));
         }
     }
+    context.random = random;
 }
 
 void drawDiscs(PatternContext& context, std::uint8_t* pixels, std::int32_t w, std::int32_t row,

@@ -95,9 +95,16 @@ void makePatternRow(PatternContext& context, const RowGeometry& geometry, const 
 
 void drawBlackWhiteDots(PatternContext& context, std::uint8_t* pixels, std::int32_t w) {
     const std::int32_t dens = context.settings.Dens;
+    // A local generator: the pixels written cannot alias it, so its state
+    // stays in registers instead of going through memory at every draw.
+    Random random = context.random;
     for (std::int32_t x = 0; x < w; ++x) {
-        putGrey(pixels, x, context.random.next() % 100 < dens ? 0 : 255);
+        // 0 or 255 without a branch: the choice is random, so a branch would
+        // be mispredicted about every other pixel.
+        const auto grey = static_cast<std::uint8_t>((random.next() % 100 < dens) - 1);
+        putGrey(pixels, x, grey);
     }
+    context.random = random;
 }
 
 void drawStripes(PatternContext& context, std::uint8_t* pixels, std::int32_t w, std::int32_t row,
@@ -119,10 +126,12 @@ void drawFiveColourDots(PatternContext& context, std::uint8_t* pixels, std::int3
     // black, yellow, magenta, cyan, white as red, green, blue
     static constexpr std::uint8_t kColours[5][3] = {
         {0, 0, 0}, {255, 255, 0}, {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
+    Random random = context.random;  // kept in registers, as for the black and white dots
     for (std::int32_t x = 0; x < w; ++x) {
-        const std::uint8_t* c = kColours[context.random.next() % 5];
+        const std::uint8_t* c = kColours[random.next() % 5];
         putRgb(pixels, x, c[0], c[1], c[2]);
     }
+    context.random = random;
 }
 
 }  // namespace rdsgen
