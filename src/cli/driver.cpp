@@ -366,13 +366,16 @@ void showProgress(std::int32_t row, std::int32_t rows, std::int32_t& barColumns)
         a = static_cast<std::int32_t>((268 * static_cast<std::int64_t>(row) + rows) /
                                       (2 * static_cast<std::int64_t>(rows)));
     }
+    // The update goes out in one write (standard output is unbuffered).
+    std::string text;
     if (barColumns > 0) {
-        std::printf("%c", 8);
+        text += '\b';
         --barColumns;
     }
-    for (std::int32_t k = barColumns; k < a / 2; ++k) std::printf("#");
+    if (a / 2 > barColumns) text.append(static_cast<std::size_t>(a / 2 - barColumns), '#');
     barColumns = (a + 1) / 2;
-    if (a % 2 != 0) std::printf("|");
+    if (a % 2 != 0) text += '|';
+    std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 std::string programName(const char* path) {
