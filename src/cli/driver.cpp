@@ -163,6 +163,15 @@ void printError(const Status& status, const std::string& fileName = "") {
     std::fprintf(stderr, "ERROR: %s\n", text.c_str());
 }
 
+// The number of worker threads: RDSGEN_THREADS when it is a positive number,
+// else every online core.
+std::int32_t requestedThreads() {
+    const char* text = std::getenv("RDSGEN_THREADS");
+    if (text == nullptr) return 0;
+    const std::int32_t threads = readDecimal(text);
+    return threads > 0 ? threads : 0;
+}
+
 // Loads an input image, opened once, with its progress text; prints any
 // refusal. pixelsNeeded may decide from the header that no pixels are read.
 bool loadInput(const std::string& fileName, bool heightImage, Image& image,
@@ -178,7 +187,7 @@ bool loadInput(const std::string& fileName, bool heightImage, Image& image,
         return false;
     }
     std::fputs(heightImage ? "Reading height (elevation) image..." : "Reading pattern image...", stdout);
-    status = readImageFile(descriptor, image, pixelsNeeded);
+    status = readImageFile(descriptor, image, pixelsNeeded, threadCount(requestedThreads()));
     close(descriptor);
     if (!status) printError(status, fileName);
     blankProgressText();
@@ -268,15 +277,6 @@ bool hasPngExtension(const std::string& name) {
     std::string extension = name.substr(name.size() - 4);
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return extension == ".png";
-}
-
-// The number of worker threads: RDSGEN_THREADS when it is a positive number,
-// else every online core.
-std::int32_t requestedThreads() {
-    const char* text = std::getenv("RDSGEN_THREADS");
-    if (text == nullptr) return 0;
-    const std::int32_t threads = readDecimal(text);
-    return threads > 0 ? threads : 0;
 }
 
 // From the loaded height image to the exit status.

@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "image/image.h"
 
@@ -34,6 +36,49 @@ bool readRest(int descriptor, Bytes& block, std::size_t& capacity, std::size_t& 
         if (got <= 0) return true;
         size += static_cast<std::size_t>(got);
     }
+}
+
+// Files from this size on are read in parts at the same time, each part
+// at least this long: copying a large file into fresh memory costs CPU
+// time, which more than one core can share.
+constexpr std::size_t kPartBytes = std::size_t{4} << 20;
+
+// Reads bytes [from, to) of a regular file into block + from, in `parts`
+// parts read at the same time (the calling thread reads the first). The
+// result is the run of bytes from `from` read without a gap: a part that
+// comes back short ends the data, as it would end a single read.
+std::size_t readInParts(int descriptor, std::uint8_t* block, std::size_t from, std::size_t to, std::size_t parts) {
+    const std::size_t length = (to - from + parts - 1) / parts;
+    std::vector<std::size_t> got(parts, 0);
+    const auto readPart = [&](std::size_t k) {
+        const std::size_t start = from + k * length;
+        const std::size_t end = std::min(to, start + length);
+        std::size_t done = 0;
+        while (start + done < end) {
+            const ssize_t count = pread(descriptor, block + start + done, end - start - done,
+                                        static_cast<off_t>(start + done));
+            if (count < 0 && errno == EINTR) continue;
+            if (count <= 0) break;
+            done += static_cast<std::size_t>(count);
+        }
+        got[k] = done;
+    };
+    std::vector<std::thread> helpers;
+    for (std::size_t k = 1; k < parts; ++k) {
+        try {
+            helpers.emplace_back(readPart, k);
+        } catch (...) {
+            readPart(k);  // no thread to be had: read here
+        }
+    }
+    readPart(0);
+    for (std::thread& helper : helpers) helper.join();
+    std::size_t total = 0;
+    for (std::size_t k = 0; k < parts; ++k) {
+        total += got[k];
+        if (got[k] < std::min(to, from + (k + 1) * length) - (from + k * length)) break;
+    }
+    return total;
 }
 
 std::string directoryOf(const std::string& path) {
@@ -69,7 +114,7 @@ Status openImageFile(const char* path, int& descriptor) {
     return {};
 }
 
-Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNeeded) {
+Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNeeded, std::int32_t threads) {
     image = Image{};
     struct stat info {};
     const bool regular = fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode);
@@ -102,9 +147,15 @@ Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNee
     Bytes whole = allocateZeroed(capacity, false);
     if (!whole) return makeStatus(StatusCode::kImageNoMemory);
     std::memcpy(whole.get(), file.get(), size);
-    if (size == kHeaderBytes && !readRest(descriptor, whole, capacity, size)) {
-        return makeStatus(StatusCode::kImageNoMemory);
+    // After a whole header the file may go on.
+    bool more = size == kHeaderBytes;
+    const std::size_t parts = std::min<std::size_t>(threads > 1 ? threads : 1, expected / kPartBytes);
+    if (more && parts > 1) {
+        size += readInParts(descriptor, whole.get(), size, expected, parts);
+        // A file cut short while being read ends there; one that grew is read on.
+        more = size == expected && lseek(descriptor, static_cast<off_t>(size), SEEK_SET) >= 0;
     }
+    if (more && !readRest(descriptor, whole, capacity, size)) return makeStatus(StatusCode::kImageNoMemory);
     if (format == FileFormat::kTga) return readTgaOwned(std::move(whole), size, image);
 
     const std::span<const std::uint8_t> bytes(whole.get(), size);

@@ -63,8 +63,9 @@ using PixelsNeeded = std::function<bool(const Image& header)>;
 // Reads an open image file whole into memory (a snapshot: later changes to
 // the file do not reach the run) and decodes it. When pixelsNeeded says no
 // for a regular file, only the header is read and checked, and the image
-// has no pixels. A read error counts as the end of the file.
-Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNeeded);
+// has no pixels. A read error counts as the end of the file. A large regular
+// file is read in up to `threads` parts at the same time.
+Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNeeded, std::int32_t threads = 1);
 
 // openImageFile and readImageFile, closing the file again.
 Status loadImageFile(const char* path, Image& image);

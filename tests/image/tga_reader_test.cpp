@@ -1,5 +1,6 @@
 // Reading TARGA files: the third-party fixtures, built files and truncations.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -19,9 +20,16 @@ struct ReadResult {
 };
 
 // Reads a file as the program does: whole, keeping the block as the pixels.
-ReadResult readFile(const std::string& path) {
+ReadResult readFile(const std::string& path, std::int32_t threads = 1) {
     ReadResult r;
-    r.status = loadImageFile(path.c_str(), r.image);
+    if (threads == 1) {
+        r.status = loadImageFile(path.c_str(), r.image);
+        return r;
+    }
+    int descriptor = -1;
+    r.status = openImageFile(path.c_str(), descriptor);
+    if (r.status) r.status = readImageFile(descriptor, r.image, {}, threads);
+    if (descriptor >= 0) close(descriptor);
     return r;
 }
 
@@ -239,12 +247,14 @@ TEST(LoadImageFile, RowsAndFailures) {
 // Large images held as stored keep the file's block (mapped memory from
 // 1 MiB on) as their pixels, the ID and colour map before the pixels
 // included; rows stored bottom first are turned over in place. Read from a
-// file or decoded from memory, either row order gives the same picture.
+// file (a file of 9 MB also in parts on several threads) or decoded from
+// memory, either row order gives the same picture.
 TEST(TgaReader, LargeImagesReadAlikeWhateverTheRowOrder) {
     struct Case {
         int type, depth, width, height;
     };
-    for (const Case& c : {Case{3, 8, 1100, 1000}, Case{3, 16, 800, 700}, Case{2, 24, 700, 500}}) {
+    for (const Case& c : {Case{3, 8, 1100, 1000}, Case{3, 16, 800, 700}, Case{2, 24, 700, 500},
+                          Case{3, 8, 3000, 3000}}) {
         SCOPED_TRACE(c.type * 100 + c.depth);
         const std::size_t rowBytes = std::size_t(c.width) * (c.depth / 8);
         std::vector<std::uint8_t> picture(rowBytes * c.height);
@@ -282,6 +292,12 @@ TEST(TgaReader, LargeImagesReadAlikeWhateverTheRowOrder) {
             EXPECT_EQ(fromFile.image.rowBytes, static_cast<std::int32_t>(rowBytes));
             EXPECT_TRUE(pixelsOf(fromFile.image) == picture);
             EXPECT_TRUE(pixelsOf(inMemory.image) == picture);
+            for (std::int32_t threads : {2, 3}) {
+                if (file->size() < std::size_t{8} << 20) break;
+                ReadResult inParts = readFile(path, threads);
+                ASSERT_EQ(inParts.status.code, StatusCode::kOk) << threads;
+                EXPECT_TRUE(pixelsOf(inParts.image) == picture) << threads;
+            }
         }
     }
 }
