@@ -259,6 +259,10 @@ struct RenderOptions {
     std::int32_t threads = 0;     // 0: the number of online cores; 1: no extra thread
     OutputFormat format = OutputFormat::kTga;
     std::int32_t pngLevel = 6;    // zlib level of PNG output
+    // The sink and the progress callback may be called from the library's
+    // worker threads (one call at a time, in order), not only from the
+    // calling thread: rows are then written by the thread that computed them.
+    bool anyThreadWrites = false;
 };
 
 // --- Running ----------------------------------------------------------------

@@ -330,6 +330,7 @@ int runWithSettings(Settings& settings, const std::string& inputName, const std:
     RenderOptions options;
     options.seed = seed;
     options.threads = requestedThreads();
+    options.anyThreadWrites = true;  // the file and the progress bar do not mind which thread
     if (hasPngExtension(outputName)) options.format = OutputFormat::kPng;
     TerminalProgress terminal;
     status = renderStereogram(settings, geometry, heights, settings.PatT == 0 ? &pattern : nullptr,

@@ -145,15 +145,20 @@ bool renderRowsHere(const Render& render, RowSource& source, RowWork& work, RowE
 }
 
 // Rows on several threads, in batches of rows so that the hand-over costs
-// little next to the work: a ring of batches of RowWork slots; the calling
-// thread fills each slot's strip and seeds, a worker (or the calling thread
-// itself, while it waits) computes the batch, and the calling thread writes
-// the batches back in row order.
+// little next to the work: a ring of batches of RowWork slots. The calling
+// thread fills each slot's strip and seeds and queues the batch; a worker
+// (or the calling thread, when the ring is full) computes it. Batches reach
+// the sink in order: whichever thread finds the next one done writes it,
+// and any that follow it done, while no other thread writes. Without
+// anyThreadWrites only the calling thread writes. A thread that writes the
+// rows it has just computed finds them in its own cache.
 class RowPool {
 public:
-    RowPool(const Render& render, std::vector<RowWork>& slots, std::int32_t batchRows, PngChecksum& checksum)
+    RowPool(const Render& render, std::vector<RowWork>& slots, std::int32_t batchRows, PngChecksum& checksum,
+            bool anyThreadWrites)
         : render_(render), slots_(slots), batchRows_(batchRows),
-          ring_(static_cast<std::int32_t>(slots.size()) / batchRows), checksum_(checksum) {
+          ring_(static_cast<std::int32_t>(slots.size()) / batchRows), checksum_(checksum),
+          anyThreadWrites_(anyThreadWrites) {
         if (render.png) compressor_ = std::make_unique<PngCompressor>(render.pngLevel);
         done_.assign(static_cast<std::size_t>(ring_), false);
         failed_.assign(static_cast<std::size_t>(ring_), false);
@@ -174,59 +179,31 @@ public:
 
     bool renderRows(RowSource& source) {
         const std::int32_t rows = render_.geometry.inputHeight;
-        const std::int32_t batches = (rows + batchRows_ - 1) / batchRows_;
-        std::int32_t next = 0;
-        for (std::int32_t b = 0; b < batches; ++b) {
-            for (; next < batches && next - b < ring_; ++next) {
-                for (std::int32_t y = next * batchRows_; y < rowsEnd(next); ++y) {
-                    source.prepare(render_, slot(y), y);
-                }
-                {
-                    std::lock_guard lock(mutex_);
-                    queue_.push_back(next);
-                }
+        batches_ = (rows + batchRows_ - 1) / batchRows_;
+        std::int32_t next = 0;  // the next batch to prepare
+        std::unique_lock lock(mutex_);
+        while (nextWrite_ < batches_ && !writeFailed_) {
+            // A batch's slots are free once the batch a ring before it is written.
+            if (next < batches_ && next - nextWrite_ < ring_) {
+                lock.unlock();
+                for (std::int32_t y = next * batchRows_; y < rowsEnd(next); ++y) source.prepare(render_, slot(y), y);
+                lock.lock();
+                queue_.push_back(next++);
                 workReady_.notify_one();
-            }
-            const std::size_t ringSlot = static_cast<std::size_t>(b % ring_);
-            {
-                // Waiting for batch b, the calling thread computes queued
-                // batches itself.
-                std::unique_lock lock(mutex_);
-                while (!done_[ringSlot]) {
-                    if (queue_.empty()) {
-                        rowDone_.wait(lock);
-                        continue;
-                    }
-                    const std::int32_t batch = queue_.front();
-                    queue_.pop_front();
-                    lock.unlock();
-                    const bool compressed = computeBatch(batch, compressor_.get());
-                    lock.lock();
-                    failed_[static_cast<std::size_t>(batch % ring_)] = !compressed;
-                    done_[static_cast<std::size_t>(batch % ring_)] = true;
-                }
-                done_[ringSlot] = false;
-            }
-            if (render_.png) {
-                // The batch is one PNG block, compressed by the worker.
-                bool written = !failed_[ringSlot];
-                if (written) {
-                    checksum_.add(blocks_[ringSlot]);
-                    written = render_.write(pngBlockChunk(blocks_[ringSlot]));
-                }
-                for (std::int32_t y = b * batchRows_; y < rowsEnd(b); ++y) {
-                    if (y % 8 == 0) render_.report(Stage::kRows, y, rows);
-                }
-                if (!written) return false;
-                continue;
-            }
-            for (std::int32_t y = b * batchRows_; y < rowsEnd(b); ++y) {
-                const bool written = render_.writeRow(slot(y).output);
-                if (y % 8 == 0) render_.report(Stage::kRows, y, rows);
-                if (!written) return false;
+            } else if (!queue_.empty()) {
+                const std::int32_t batch = queue_.front();
+                queue_.pop_front();
+                lock.unlock();
+                const bool compressed = computeBatch(batch, compressor_.get());
+                lock.lock();
+                finished(lock, batch, compressed, true);
+            } else if (!writing_ && done_[static_cast<std::size_t>(nextWrite_ % ring_)]) {
+                writeDone(lock);
+            } else {
+                progress_.wait(lock);
             }
         }
-        return true;
+        return !writeFailed_;
     }
 
     void stop() {
@@ -265,26 +242,66 @@ private:
         return compressed;
     }
 
+    // A computed batch (lock held); a thread that may write then writes
+    // what is ready.
+    void finished(std::unique_lock<std::mutex>& lock, std::int32_t batch, bool compressed, bool mayWrite) {
+        const std::size_t ringSlot = static_cast<std::size_t>(batch % ring_);
+        failed_[ringSlot] = !compressed;
+        done_[ringSlot] = true;
+        if (mayWrite) writeDone(lock);
+        progress_.notify_all();
+    }
+
+    // Writes the batches that are next in order and done, unless another
+    // thread is writing (lock held, released while writing).
+    void writeDone(std::unique_lock<std::mutex>& lock) {
+        if (writing_) return;
+        writing_ = true;
+        while (!writeFailed_ && nextWrite_ < batches_ && done_[static_cast<std::size_t>(nextWrite_ % ring_)]) {
+            const std::int32_t batch = nextWrite_;
+            const std::size_t ringSlot = static_cast<std::size_t>(batch % ring_);
+            const bool compressed = !failed_[ringSlot];
+            lock.unlock();
+            const bool written = compressed && writeBatch(batch);
+            lock.lock();
+            done_[ringSlot] = false;
+            if (!written) writeFailed_ = true;
+            ++nextWrite_;
+            progress_.notify_all();
+        }
+        writing_ = false;
+    }
+
+    // A batch's rows (for PNG its block) to the sink, with their progress.
+    bool writeBatch(std::int32_t batch) {
+        const std::int32_t rows = render_.geometry.inputHeight;
+        bool written = true;
+        if (render_.png) {
+            const std::size_t ringSlot = static_cast<std::size_t>(batch % ring_);
+            checksum_.add(blocks_[ringSlot]);
+            written = render_.write(pngBlockChunk(blocks_[ringSlot]));
+        }
+        for (std::int32_t y = batch * batchRows_; y < rowsEnd(batch); ++y) {
+            if (!render_.png) written = render_.writeRow(slot(y).output);
+            if (y % 8 == 0) render_.report(Stage::kRows, y, rows);
+            if (!written) return false;
+        }
+        return written;
+    }
+
     void work() {
         std::unique_ptr<PngCompressor> compressor;
         if (render_.png) compressor = std::make_unique<PngCompressor>(render_.pngLevel);
+        std::unique_lock lock(mutex_);
         for (;;) {
-            std::int32_t batch = 0;
-            {
-                std::unique_lock lock(mutex_);
-                workReady_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-                if (stopping_) return;
-                batch = queue_.front();
-                queue_.pop_front();
-            }
-            const std::size_t ringSlot = static_cast<std::size_t>(batch % ring_);
+            workReady_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            if (stopping_) return;
+            const std::int32_t batch = queue_.front();
+            queue_.pop_front();
+            lock.unlock();
             const bool compressed = computeBatch(batch, compressor.get());
-            {
-                std::lock_guard lock(mutex_);
-                failed_[ringSlot] = !compressed;
-                done_[ringSlot] = true;
-            }
-            rowDone_.notify_one();
+            lock.lock();
+            finished(lock, batch, compressed, anyThreadWrites_);
         }
     }
 
@@ -292,16 +309,21 @@ private:
     std::vector<RowWork>& slots_;
     const std::int32_t batchRows_;
     const std::int32_t ring_;
+    PngChecksum& checksum_;
+    const bool anyThreadWrites_;
     std::vector<std::thread> workers_;
     std::mutex mutex_;
-    std::condition_variable workReady_;
-    std::condition_variable rowDone_;
-    PngChecksum& checksum_;
+    std::condition_variable workReady_;  // a batch was queued, or the pool stops
+    std::condition_variable progress_;   // a batch was computed or written
     std::deque<std::int32_t> queue_;
-    std::vector<bool> done_;
+    std::vector<bool> done_;     // computed, not yet written
     std::vector<bool> failed_;   // a PNG block that could not be compressed
     std::vector<PngBlock> blocks_;
     std::unique_ptr<PngCompressor> compressor_;  // the calling thread's
+    std::int32_t batches_ = 0;
+    std::int32_t nextWrite_ = 0;
+    bool writing_ = false;
+    bool writeFailed_ = false;
     bool stopping_ = false;
 };
 
@@ -422,7 +444,7 @@ Status renderStereogram(const Settings& settings, const RowGeometry& prepared, c
     Random random(options.seed);
     RowSource source{PatternContext{settings, random}};
     bool written = false;
-    RowPool pool(render, slots, static_cast<std::int32_t>(batchRows), checksum);
+    RowPool pool(render, slots, static_cast<std::int32_t>(batchRows), checksum, options.anyThreadWrites);
     // The calling thread computes rows too: threads - 1 workers beside it.
     if (threads > 1 && pool.start(threads - 1)) {
         written = pool.renderRows(source);
