@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "rdsgen/rdsgen.h"
@@ -29,8 +30,11 @@ struct MemorySink {
     std::vector<std::uint8_t> bytes;
     std::size_t failAfter = SIZE_MAX;  // writes accepted before every write fails
     std::size_t writes = 0;
+    std::thread::id caller = std::this_thread::get_id();
+    bool otherThread = false;  // a write came from a thread other than the caller's
     static bool write(void* context, const std::uint8_t* data, std::size_t count) {
         MemorySink& sink = *static_cast<MemorySink*>(context);
+        if (std::this_thread::get_id() != sink.caller) sink.otherThread = true;
         if (sink.writes++ >= sink.failAfter) return false;
         sink.bytes.insert(sink.bytes.end(), data, data + count);
         return true;
@@ -38,13 +42,19 @@ struct MemorySink {
     RowSink rowSink() { return RowSink{write, this}; }
 };
 
+// The bytes of a run; without anyThreadWrites every write must come from
+// the calling thread.
 std::vector<std::uint8_t> render(const Settings& settings, const Image& heights, std::int32_t threads,
-                                 const Image* pattern = nullptr) {
+                                 const Image* pattern = nullptr, bool anyThreadWrites = false,
+                                 OutputFormat format = OutputFormat::kTga) {
     RenderOptions options;
     options.seed = 7;
     options.threads = threads;
+    options.anyThreadWrites = anyThreadWrites;
+    options.format = format;
     MemorySink sink;
     EXPECT_TRUE(generateStereogram(settings, heights, pattern, options, sink.rowSink(), {}));
+    EXPECT_TRUE(anyThreadWrites || !sink.otherThread);
     return sink.bytes;
 }
 
@@ -62,9 +72,15 @@ TEST(EngineTest, OutputDoesNotDependOnTheNumberOfThreads) {
         const std::vector<std::uint8_t> single = render(settings, heights, 1, image);
         ASSERT_GT(single.size(), 18u);
         for (std::int32_t threads : {2, 3, 8}) {
-            EXPECT_EQ(render(settings, heights, threads, image), single)
-                << "PatT " << settings.PatT << ", " << threads << " threads";
+            for (bool anyThread : {false, true}) {
+                EXPECT_EQ(render(settings, heights, threads, image, anyThread), single)
+                    << "PatT " << settings.PatT << ", " << threads << " threads, any thread " << anyThread;
+            }
         }
+    }
+    const std::vector<std::uint8_t> png = render(Settings{}, heights, 1, nullptr, false, OutputFormat::kPng);
+    for (std::int32_t threads : {2, 8}) {
+        EXPECT_EQ(render(Settings{}, heights, threads, nullptr, true, OutputFormat::kPng), png) << threads;
     }
 }
 
@@ -78,12 +94,13 @@ TEST(EngineTest, LeavesTheCLibraryGeneratorAlone) {
 
 TEST(EngineTest, FailedWriteStopsTheRun) {
     const Image heights = domeImage();
-    for (std::int32_t threads : {1, 2}) {
+    for (std::int32_t threads : {1, 2, 3}) {
         for (std::size_t failAfter : {0u, 1u, 5u, 40u}) {
             MemorySink sink;
             sink.failAfter = failAfter;
             RenderOptions options;
             options.threads = threads;
+            options.anyThreadWrites = threads == 3;
             Status status = generateStereogram(Settings{}, heights, nullptr, options, sink.rowSink(), {});
             EXPECT_EQ(status.code, StatusCode::kWriteFailed);
             EXPECT_EQ(sink.writes, failAfter + 1) << "no write after the failed one";
