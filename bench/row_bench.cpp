@@ -152,6 +152,7 @@ void BM_Render(benchmark::State& state) {
     RenderOptions options;
     options.threads = static_cast<std::int32_t>(state.range(0));
     options.format = state.range(1) != 0 ? OutputFormat::kPng : OutputFormat::kTga;
+    options.anyThreadWrites = true;  // as the command line runs
     for (auto _ : state) {
         renderStereogram(settings, geometry, heights, nullptr, options, RowSink{discard, nullptr}, {});
     }

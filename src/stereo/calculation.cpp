@@ -112,9 +112,6 @@ struct RowSource {
         std::uint8_t* strip = geometry.pixelBytes == 1 ? work.strip.get() : row;
         makePatternRow(context, geometry, render.pattern, strip, work.sourceRow.get(), stripState,
                        sourceState, y);
-        if (geometry.pixelBytes == 1) {
-            for (std::int32_t k = 0; k < render.settings.PSiz; ++k) row[k] = strip[3 * k];
-        }
         if (render.settings.PPos <= 2) work.seeds[0] = static_cast<std::uint32_t>(context.random.next());
         if (render.settings.PPos >= 2) work.seeds[1] = static_cast<std::uint32_t>(context.random.next());
     }
@@ -352,6 +349,12 @@ bool allocateRowWork(const RowGeometry& geometry, RowWork& work, bool separation
 
 void computeRow(const Settings& settings, const RowGeometry& geometry, const Image& heights,
                 const DepthTable& depths, RowWork& work) {
+    // A grey row's strip was made at three bytes per pixel; its first bytes
+    // go into the row here, on the thread that works the row.
+    if (geometry.pixelBytes == 1 && work.strip) {
+        std::uint8_t* row = work.row.get() + geometry.stripStart;
+        for (std::int32_t k = 0; k < settings.PSiz; ++k) row[k] = work.strip[3 * k];
+    }
     widenPatternStrip(settings, geometry, work);
     // 8-bit heights are linked straight from the image row and the depth
     // table; other kinds (and hidden-surface removal) go through the
