@@ -188,12 +188,7 @@ public:
                 queue_.push_back(next++);
                 workReady_.notify_one();
             } else if (!queue_.empty()) {
-                const std::int32_t batch = queue_.front();
-                queue_.pop_front();
-                lock.unlock();
-                const bool compressed = computeBatch(batch, compressor_.get());
-                lock.lock();
-                finished(lock, batch, compressed, true);
+                computeQueued(lock, compressor_.get(), true);
             } else if (!writing_ && done_[static_cast<std::size_t>(nextWrite_ % ring_)]) {
                 writeDone(lock);
             } else {
@@ -237,6 +232,16 @@ private:
         }
         if (compressor != nullptr && compressed) compressed = compressor->finish(blocks_[ringSlot]);
         return compressed;
+    }
+
+    // Computes the first queued batch (lock held, released meanwhile).
+    void computeQueued(std::unique_lock<std::mutex>& lock, PngCompressor* compressor, bool mayWrite) {
+        const std::int32_t batch = queue_.front();
+        queue_.pop_front();
+        lock.unlock();
+        const bool compressed = computeBatch(batch, compressor);
+        lock.lock();
+        finished(lock, batch, compressed, mayWrite);
     }
 
     // A computed batch (lock held); a thread that may write then writes
@@ -293,12 +298,7 @@ private:
         for (;;) {
             workReady_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
             if (stopping_) return;
-            const std::int32_t batch = queue_.front();
-            queue_.pop_front();
-            lock.unlock();
-            const bool compressed = computeBatch(batch, compressor.get());
-            lock.lock();
-            finished(lock, batch, compressed, anyThreadWrites_);
+            computeQueued(lock, compressor.get(), anyThreadWrites_);
         }
     }
 
