@@ -28,23 +28,13 @@ bool save(const std::string& name, const std::vector<std::uint8_t>& bytes) {
     return true;
 }
 
-std::vector<std::uint16_t> samples(std::size_t count, int bitDepth, std::uint32_t seed) {
-    std::vector<std::uint16_t> values(count);
-    const std::uint32_t mask = (1u << bitDepth) - 1;
-    for (std::uint16_t& v : values) {
-        seed = seed * 1103515245u + 12345u;
-        v = static_cast<std::uint16_t>((seed >> 8) & mask);
-    }
-    return values;
-}
-
 PngLayout pngOf(int colourType, int bitDepth, std::uint32_t width, std::uint32_t height) {
     PngLayout layout;
     layout.width = width;
     layout.height = height;
     layout.colourType = colourType;
     layout.bitDepth = bitDepth;
-    layout.samples = samples(std::size_t(width) * height * pngChannels(colourType), bitDepth, width * 7 + height);
+    layout.samples = noiseSamples(std::size_t(width) * height * pngChannels(colourType), bitDepth, width * 7 + height);
     if (colourType == kPngPalette) {
         for (int i = 0; i < 3 << bitDepth; ++i) layout.palette.push_back(static_cast<std::uint8_t>(i * 41 + 7));
     }
@@ -147,7 +137,7 @@ bool jpegSeeds() {
         layout.subsampling = c.subsampling;
         layout.progressive = c.progressive;
         const std::size_t channels = c.source == JpegSource::kGrey ? 1 : c.source == JpegSource::kColour ? 3 : 4;
-        for (std::uint16_t v : samples(std::size_t(c.width) * c.height * channels, 8, 3)) {
+        for (std::uint16_t v : noiseSamples(std::size_t(c.width) * c.height * channels, 8, 3)) {
             layout.pixels.push_back(static_cast<std::uint8_t>(v));
         }
         layout.quality = 75;

@@ -240,17 +240,6 @@ TEST(PngRead, EveryKindConvertsExactly) {
     }
 }
 
-// Samples that differ from pixel to pixel and row to row.
-std::vector<std::uint16_t> noise(std::size_t count, int bitDepth, std::uint32_t seed) {
-    std::vector<std::uint16_t> samples(count);
-    const std::uint32_t mask = (1u << bitDepth) - 1;
-    for (std::uint16_t& s : samples) {
-        seed = seed * 1103515245u + 12345u;
-        s = static_cast<std::uint16_t>((seed >> 8) & mask);
-    }
-    return samples;
-}
-
 // Adam7 files, and files with every row filter in turn, hold the same pixels
 // as plain ones, for sizes that leave passes empty and sizes that fill them all.
 TEST(PngRead, InterlacedAndFilteredRowsGiveTheSamePixels) {
@@ -265,7 +254,7 @@ TEST(PngRead, InterlacedAndFilteredRowsGiveTheSamePixels) {
             SCOPED_TRACE(std::to_string(k.colourType) + "/" + std::to_string(k.bitDepth) + " " +
                          std::to_string(width) + "x" + std::to_string(height));
             PngLayout plain = png(width, height, k.colourType, k.bitDepth,
-                                noise(std::size_t(width) * height * pngChannels(k.colourType), k.bitDepth, width * 31 + height));
+                                noiseSamples(std::size_t(width) * height * pngChannels(k.colourType), k.bitDepth, width * 31 + height));
             if (k.colourType == kPngPalette) {
                 for (int i = 0; i < 3 << k.bitDepth; ++i) plain.palette.push_back(static_cast<std::uint8_t>(i * 37));
             }
@@ -452,7 +441,7 @@ TEST(ReadImage, FirstBytesChooseTheReader) {
 
 // Broken PNG files: refused with the library's reason, no pixels kept.
 TEST(PngRead, BrokenFilesAreRefused) {
-    PngLayout good = png(9, 6, kPngRgb, 8, noise(9 * 6 * 3, 8, 5));
+    PngLayout good = png(9, 6, kPngRgb, 8, noiseSamples(9 * 6 * 3, 8, 5));
     good.idatPiece = 40;
     const std::size_t size = buildPng(good).size();
     struct Case {

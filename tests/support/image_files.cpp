@@ -114,6 +114,16 @@ std::vector<std::uint8_t> scanlines(const PngLayout& layout) {
 
 }  // namespace
 
+std::vector<std::uint16_t> noiseSamples(std::size_t count, int bitDepth, std::uint32_t seed) {
+    std::vector<std::uint16_t> samples(count);
+    const std::uint32_t mask = (1u << bitDepth) - 1;
+    for (std::uint16_t& s : samples) {
+        seed = seed * 1103515245u + 12345u;
+        s = static_cast<std::uint16_t>((seed >> 8) & mask);
+    }
+    return samples;
+}
+
 int pngChannels(int colourType) {
     switch (colourType) {
         case kPngRgb: return 3;

@@ -44,6 +44,10 @@ struct PngLayout {
 // The channels of a pixel of a PNG colour type.
 int pngChannels(int colourType);
 
+// count samples of bitDepth bits that differ from one to the next, the same
+// for the same seed.
+std::vector<std::uint16_t> noiseSamples(std::size_t count, int bitDepth, std::uint32_t seed);
+
 std::vector<std::uint8_t> buildPng(const PngLayout& layout);
 
 // tRNS data of a colour key, for grey and for RGB images.
