@@ -50,6 +50,7 @@ constexpr std::size_t kPartBytes = std::size_t{4} << 20;
 std::size_t readInParts(int descriptor, std::uint8_t* block, std::size_t from, std::size_t to, std::size_t parts) {
     const std::size_t length = (to - from + parts - 1) / parts;
     std::vector<std::size_t> got(parts, 0);
+    std::vector<std::size_t> wanted(parts, 0);
     const auto readPart = [&](std::size_t k) {
         const std::size_t start = from + k * length;
         const std::size_t end = std::min(to, start + length);
@@ -62,6 +63,7 @@ std::size_t readInParts(int descriptor, std::uint8_t* block, std::size_t from, s
             done += static_cast<std::size_t>(count);
         }
         got[k] = done;
+        wanted[k] = end - start;
     };
     std::vector<std::thread> helpers;
     for (std::size_t k = 1; k < parts; ++k) {
@@ -76,7 +78,7 @@ std::size_t readInParts(int descriptor, std::uint8_t* block, std::size_t from, s
     std::size_t total = 0;
     for (std::size_t k = 0; k < parts; ++k) {
         total += got[k];
-        if (got[k] < std::min(to, from + (k + 1) * length) - (from + k * length)) break;
+        if (got[k] < wanted[k]) break;
     }
     return total;
 }
