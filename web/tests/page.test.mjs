@@ -408,10 +408,16 @@ export default function register(test, options, after) {
 
   test('page: a large image shows the progress of its run, and the page answers meanwhile', async () => {
     const dir = fs.mkdtempSync(path.join(work, 'large-'));
-    assert.equal(spawnSync(path.resolve(options.heightmaps), ['-s', '8000x4000', dir, 'dome']).status, 0);
+    assert.equal(spawnSync(path.resolve(options.heightmaps), ['-s', '10000x5000', dir, 'dome']).status, 0);
     const page = await open('');
+    // The bar appears only once a run has taken 200 ms; image and options
+    // are chosen so that the run takes several times that (about 0.55 s
+    // in WebAssembly on the 2-core test machine).
     await act(page, () => page.select('#PatT', '7'));
     await act(page, () => page.click('#NoRD'));
+    await act(page, () => page.click('#VInc'));
+    await act(page, () => page.click('#Hidden'));
+    await act(page, () => page.click('#TrueOut'));
     const input = await page.$('#height-file');
     const before = Number(await page.evaluate(() => document.body.dataset.settled));
     await input.uploadFile(path.join(dir, 'dome.tga'));
