@@ -1,11 +1,11 @@
 // The calculation loop: every input row becomes one output row, written in
-// order. The calling thread draws every random number (pattern strips, then
-// the seeds of the linking passes, row by row); worker threads do the rest of
-// each row in their own RowWork.
+// order. The random numbers (pattern strips, then the seeds of the linking
+// passes, row by row) are drawn in that order whatever the number of
+// threads; each thread works the rows it drew in its own RowWork.
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -24,6 +24,11 @@ namespace {
 // Rows in flight stay within this many bytes of RowWork (at least two rows
 // per thread), so memory does not grow with the image height.
 constexpr std::int64_t kInFlightBytes = std::int64_t{8} << 20;
+
+// Objects that threads hand to each other, or wait on, sit on lines of
+// this many bytes of their own (two 64-byte lines: neighbouring lines are
+// fetched together).
+constexpr std::size_t kCacheLine = 128;
 
 // Pixels of working rows handed to a worker at a time.
 constexpr std::int64_t kBatchPixels = std::int64_t{1} << 16;
@@ -141,21 +146,21 @@ bool renderRowsHere(const Render& render, RowSource& source, RowWork& work, RowE
     return emitter.close();
 }
 
-// Rows on several threads, in batches of rows so that the hand-over costs
-// little next to the work: a ring of batches of RowWork slots. The calling
-// thread fills each slot's strip and seeds and queues the batch; a worker
-// (or the calling thread, when the ring is full) computes it. Batches reach
-// the sink in order: whichever thread finds the next one done writes it,
-// and any that follow it done, while no other thread writes. Without
-// anyThreadWrites only the calling thread writes. A thread that writes the
-// rows it has just computed finds them in its own cache.
+// Rows on several threads, in batches of rows so that hand-overs cost little
+// next to the work. A thread takes the next batch (once its ring slot of
+// RowWork is free), draws its strips and seeds when the batch before it has
+// been drawn (the generator passes from thread to thread, in batch order),
+// then computes it: a batch's pattern strips are made and used on one core.
+// Batches reach the sink in order: whichever thread may write and finds the
+// next one done writes it, and any that follow it done, while no other
+// thread writes. Without anyThreadWrites only the calling thread writes.
 class RowPool {
 public:
     RowPool(const Render& render, std::vector<RowWork>& slots, std::int32_t batchRows, PngChecksum& checksum,
-            bool anyThreadWrites)
+            bool anyThreadWrites, RowSource& source)
         : render_(render), slots_(slots), batchRows_(batchRows),
           ring_(static_cast<std::int32_t>(slots.size()) / batchRows), checksum_(checksum),
-          anyThreadWrites_(anyThreadWrites) {
+          anyThreadWrites_(anyThreadWrites), source_(source) {
         if (render.png) compressor_ = std::make_unique<PngCompressor>(render.pngLevel);
         done_.assign(static_cast<std::size_t>(ring_), false);
         failed_.assign(static_cast<std::size_t>(ring_), false);
@@ -163,8 +168,10 @@ public:
     }
     ~RowPool() { stop(); }
 
-    bool start(std::int32_t threads) {
-        for (std::int32_t i = 0; i < threads; ++i) {
+    // Starts up to `workers` threads beside the calling one; false when none
+    // starts.
+    bool start(std::int32_t workers) {
+        for (std::int32_t i = 0; i < workers; ++i) {
             try {
                 workers_.emplace_back([this] { work(); });
             } catch (...) {
@@ -174,26 +181,19 @@ public:
         return !workers_.empty();
     }
 
-    bool renderRows(RowSource& source) {
-        const std::int32_t rows = render_.geometry.inputHeight;
-        batches_ = (rows + batchRows_ - 1) / batchRows_;
-        std::int32_t next = 0;  // the next batch to prepare
+    // The calling thread's batches, then the rest of the writing; false when
+    // the rows could not all be written.
+    bool renderRows() {
+        {
+            std::lock_guard lock(mutex_);
+            batches_ = (render_.geometry.inputHeight + batchRows_ - 1) / batchRows_;
+            started_ = true;
+        }
+        changed_.notify_all();
+        runBatches(compressor_.get(), true);
         std::unique_lock lock(mutex_);
         while (nextWrite_ < batches_ && !writeFailed_) {
-            // A batch's slots are free once the batch a ring before it is written.
-            if (next < batches_ && next - nextWrite_ < ring_) {
-                lock.unlock();
-                for (std::int32_t y = next * batchRows_; y < rowsEnd(next); ++y) source.prepare(render_, slot(y), y);
-                lock.lock();
-                queue_.push_back(next++);
-                workReady_.notify_one();
-            } else if (!queue_.empty()) {
-                computeQueued(lock, compressor_.get(), true);
-            } else if (!writing_ && done_[static_cast<std::size_t>(nextWrite_ % ring_)]) {
-                writeDone(lock);
-            } else {
-                progress_.wait(lock);
-            }
+            if (!writeDone(lock)) changed_.wait(lock);
         }
         return !writeFailed_;
     }
@@ -202,9 +202,8 @@ public:
         {
             std::lock_guard lock(mutex_);
             stopping_ = true;
-            queue_.clear();
         }
-        workReady_.notify_all();
+        changed_.notify_all();
         for (std::thread& worker : workers_) worker.join();
         workers_.clear();
     }
@@ -216,6 +215,66 @@ private:
     RowWork& slot(std::int32_t y) {
         const std::int32_t batch = y / batchRows_ % ring_;
         return slots_[static_cast<std::size_t>(batch * batchRows_ + y % batchRows_)];
+    }
+
+    void work() {
+        std::unique_ptr<PngCompressor> compressor;
+        if (render_.png) compressor = std::make_unique<PngCompressor>(render_.pngLevel);
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return started_ || stopping_; });
+            if (!started_) return;
+        }
+        runBatches(compressor.get(), anyThreadWrites_);
+    }
+
+    // Batches as long as there are any: each taken in order, drawn once the
+    // batch before it has been drawn, then computed by the thread that took it.
+    void runBatches(PngCompressor* compressor, bool mayWrite) {
+        for (;;) {
+            const std::int32_t batch = takeBatch(mayWrite);
+            if (batch < 0) return;
+            awaitDrawing(batch);
+            for (std::int32_t y = batch * batchRows_; y < rowsEnd(batch); ++y) source_.prepare(render_, slot(y), y);
+            {
+                std::lock_guard lock(mutex_);
+                nextDraw_.store(batch + 1, std::memory_order_release);
+            }
+            changed_.notify_all();
+            const bool computed = computeBatch(batch, compressor);
+            std::unique_lock lock(mutex_);
+            const std::size_t ringSlot = static_cast<std::size_t>(batch % ring_);
+            failed_[ringSlot] = !computed;
+            done_[ringSlot] = true;
+            if (mayWrite) writeDone(lock);
+            changed_.notify_all();
+        }
+    }
+
+    // The next batch, once its slots are free (the batch a ring before it
+    // written); a thread that may write writes meanwhile. -1 when there are
+    // no more batches, or the run has failed.
+    std::int32_t takeBatch(bool mayWrite) {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (writeFailed_ || nextTake_ >= batches_) return -1;
+            if (nextTake_ - nextWrite_ < ring_) return nextTake_++;
+            if (!mayWrite || !writeDone(lock)) changed_.wait(lock);
+        }
+    }
+
+    // Waits until the batches before batch have been drawn. The thread that
+    // took the batch before is drawing it now, which takes far less time than
+    // a sleeping thread needs to wake: look for the turn a while first.
+    void awaitDrawing(std::int32_t batch) {
+        for (int look = 0; look < 256 && nextDraw_.load(std::memory_order_acquire) != batch; ++look) {
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        }
+        if (nextDraw_.load(std::memory_order_acquire) == batch) return;
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return nextDraw_.load(std::memory_order_acquire) == batch; });
     }
 
     // The rows of a batch and, for PNG, their block; false when the block
@@ -234,44 +293,28 @@ private:
         return compressed;
     }
 
-    // Computes the first queued batch (lock held, released meanwhile).
-    void computeQueued(std::unique_lock<std::mutex>& lock, PngCompressor* compressor, bool mayWrite) {
-        const std::int32_t batch = queue_.front();
-        queue_.pop_front();
-        lock.unlock();
-        const bool compressed = computeBatch(batch, compressor);
-        lock.lock();
-        finished(lock, batch, compressed, mayWrite);
-    }
-
-    // A computed batch (lock held); a thread that may write then writes
-    // what is ready.
-    void finished(std::unique_lock<std::mutex>& lock, std::int32_t batch, bool compressed, bool mayWrite) {
-        const std::size_t ringSlot = static_cast<std::size_t>(batch % ring_);
-        failed_[ringSlot] = !compressed;
-        done_[ringSlot] = true;
-        if (mayWrite) writeDone(lock);
-        progress_.notify_all();
-    }
-
     // Writes the batches that are next in order and done, unless another
-    // thread is writing (lock held, released while writing).
-    void writeDone(std::unique_lock<std::mutex>& lock) {
-        if (writing_) return;
+    // thread is writing (lock held, released while writing); false when
+    // there was nothing to write.
+    bool writeDone(std::unique_lock<std::mutex>& lock) {
+        if (writing_) return false;
         writing_ = true;
+        bool wrote = false;
         while (!writeFailed_ && nextWrite_ < batches_ && done_[static_cast<std::size_t>(nextWrite_ % ring_)]) {
             const std::int32_t batch = nextWrite_;
             const std::size_t ringSlot = static_cast<std::size_t>(batch % ring_);
-            const bool compressed = !failed_[ringSlot];
+            const bool computed = !failed_[ringSlot];
             lock.unlock();
-            const bool written = compressed && writeBatch(batch);
+            const bool written = computed && writeBatch(batch);
             lock.lock();
             done_[ringSlot] = false;
             if (!written) writeFailed_ = true;
             ++nextWrite_;
-            progress_.notify_all();
+            wrote = true;
         }
         writing_ = false;
+        if (wrote) changed_.notify_all();
+        return wrote;
     }
 
     // A batch's rows (for PNG its block) to the sink, with their progress.
@@ -291,37 +334,29 @@ private:
         return written;
     }
 
-    void work() {
-        std::unique_ptr<PngCompressor> compressor;
-        if (render_.png) compressor = std::make_unique<PngCompressor>(render_.pngLevel);
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            workReady_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-            if (stopping_) return;
-            computeQueued(lock, compressor.get(), anyThreadWrites_);
-        }
-    }
-
     const Render& render_;
     std::vector<RowWork>& slots_;
     const std::int32_t batchRows_;
     const std::int32_t ring_;
     PngChecksum& checksum_;
     const bool anyThreadWrites_;
+    RowSource& source_;  // the generator, used by the thread whose turn it is
     std::vector<std::thread> workers_;
-    std::mutex mutex_;
-    std::condition_variable workReady_;  // a batch was queued, or the pool stops
-    std::condition_variable progress_;   // a batch was computed or written
-    std::deque<std::int32_t> queue_;
+    alignas(kCacheLine) std::mutex mutex_;
+    std::condition_variable changed_;  // a turn passed, a batch was computed or written, or the pool starts or stops
+    alignas(kCacheLine) std::atomic<std::int32_t> nextDraw_{0};  // the next batch to draw
     std::vector<bool> done_;     // computed, not yet written
     std::vector<bool> failed_;   // a PNG block that could not be compressed
     std::vector<PngBlock> blocks_;
     std::unique_ptr<PngCompressor> compressor_;  // the calling thread's
+    std::int32_t nextTake_ = 0;  // the next batch a thread takes
     std::int32_t batches_ = 0;
     std::int32_t nextWrite_ = 0;
     bool writing_ = false;
     bool writeFailed_ = false;
+    bool started_ = false;
     bool stopping_ = false;
+    alignas(kCacheLine) char end_[1] = {};  // nothing else shares the last line
 };
 
 }  // namespace
@@ -414,8 +449,10 @@ Status renderStereogram(const Settings& settings, const RowGeometry& prepared, c
 
     // Workers only pay where there are rows to share. A batch holds about
     // kBatchPixels pixels of rows (a PNG block's rows for PNG); the ring
-    // holds two batches per thread and one more, within kInFlightBytes where
-    // rows are very wide.
+    // holds three batches per thread, within kInFlightBytes where rows are
+    // very wide. A whole number of batches per thread: threads that take
+    // batches in turn then mostly come back to slots they used last, still
+    // in their own cache (an odd ring of 5 for 2 threads ran 10 % slower).
     const std::int32_t threads = rows > 1 ? threadCount(options.threads) : 1;
     // Rows of 8-bit heights without hidden-surface removal are linked
     // straight from the heights (see computeRow): no SeparationRow.
@@ -424,10 +461,11 @@ Status renderStereogram(const Settings& settings, const RowGeometry& prepared, c
         std::max<std::int64_t>(static_cast<std::int64_t>(rowWorkSizes(geometry, !directHeights).total()), 1);
     std::int64_t batchRows = png ? blockRows
                                  : std::clamp<std::int64_t>(kBatchPixels / std::max(geometry.rowPixels, 1), 1, 64);
-    std::int64_t ring = 2 * std::int64_t{threads} + 1;
+    std::int64_t ring = 3 * std::int64_t{threads};
     if (ring * batchRows * perRow > kInFlightBytes) {
         if (!png) batchRows = std::max<std::int64_t>(kInFlightBytes / (ring * perRow), 1);
         ring = std::clamp<std::int64_t>(kInFlightBytes / (batchRows * perRow), 2, ring);
+        if (ring > threads) ring -= ring % threads;
     }
     if (threads <= 1) batchRows = ring = 1;
     std::vector<RowWork> slots(static_cast<std::size_t>(ring * batchRows));
@@ -444,13 +482,15 @@ Status renderStereogram(const Settings& settings, const RowGeometry& prepared, c
     render.report(Stage::kRowsStarting, 0, rows);
     if (!bandWritten) return writeFailed();
 
-    Random random(options.seed);
-    RowSource source{PatternContext{settings, random}};
+    // The generator and the drawing state pass from thread to thread: on
+    // cache lines of their own, away from what the other threads touch.
+    alignas(kCacheLine) Random random(options.seed);
+    alignas(kCacheLine) RowSource source{PatternContext{settings, random}};
     bool written = false;
-    RowPool pool(render, slots, static_cast<std::int32_t>(batchRows), checksum, options.anyThreadWrites);
+    RowPool pool(render, slots, static_cast<std::int32_t>(batchRows), checksum, options.anyThreadWrites, source);
     // The calling thread computes rows too: threads - 1 workers beside it.
     if (threads > 1 && pool.start(threads - 1)) {
-        written = pool.renderRows(source);
+        written = pool.renderRows();
         pool.stop();
     } else {
         written = renderRowsHere(render, source, slots[0], emitter);
