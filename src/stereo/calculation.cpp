@@ -105,7 +105,7 @@ private:
 };
 
 // The draws of one row: its pattern strip and source row, then the seeds.
-struct RowSource {
+struct alignas(kCacheLine) RowSource {
     PatternContext context;
     PatternState stripState{};
     PatternState sourceState{};
@@ -154,7 +154,7 @@ bool renderRowsHere(const Render& render, RowSource& source, RowWork& work, RowE
 // Batches reach the sink in order: whichever thread may write and finds the
 // next one done writes it, and any that follow it done, while no other
 // thread writes. Without anyThreadWrites only the calling thread writes.
-class RowPool {
+class alignas(kCacheLine) RowPool {
 public:
     RowPool(const Render& render, std::vector<RowWork>& slots, std::int32_t batchRows, PngChecksum& checksum,
             bool anyThreadWrites, RowSource& source)
@@ -356,7 +356,6 @@ private:
     bool writeFailed_ = false;
     bool started_ = false;
     bool stopping_ = false;
-    alignas(kCacheLine) char end_[1] = {};  // nothing else shares the last line
 };
 
 }  // namespace
@@ -484,8 +483,10 @@ Status renderStereogram(const Settings& settings, const RowGeometry& prepared, c
 
     // The generator and the drawing state pass from thread to thread: on
     // cache lines of their own, away from what the other threads touch.
-    alignas(kCacheLine) Random random(options.seed);
-    alignas(kCacheLine) RowSource source{PatternContext{settings, random}};
+    struct alignas(kCacheLine) Generator {
+        Random random;
+    } generator{Random(options.seed)};
+    RowSource source{PatternContext{settings, generator.random}};
     bool written = false;
     RowPool pool(render, slots, static_cast<std::int32_t>(batchRows), checksum, options.anyThreadWrites, source);
     // The calling thread computes rows too: threads - 1 workers beside it.
