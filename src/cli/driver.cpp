@@ -322,7 +322,8 @@ int runWithSettings(Settings& settings, const std::string& inputName, const std:
     }
 
     OutputFile output;
-    if (!openOutputFile(output, outputName.c_str())) {
+    const bool png = hasPngExtension(outputName);
+    if (!openOutputFile(output, outputName.c_str(), png ? 0 : tgaFileBytes(geometry))) {
         std::fprintf(stderr, "ERROR: Can't write output file '%s'.\n", outputName.c_str());
         return 1;
     }
@@ -331,7 +332,7 @@ int runWithSettings(Settings& settings, const std::string& inputName, const std:
     options.seed = seed;
     options.threads = requestedThreads();
     options.anyThreadWrites = true;  // the file and the progress bar do not mind which thread
-    if (hasPngExtension(outputName)) options.format = OutputFormat::kPng;
+    if (png) options.format = OutputFormat::kPng;
     TerminalProgress terminal;
     status = renderStereogram(settings, geometry, heights, settings.PatT == 0 ? &pattern : nullptr,
                               options, fileRowSink(output.sink), Progress{reportProgress, &terminal});

@@ -1,6 +1,9 @@
 // Files at the edge: input images read once, whole, into memory; the output
 // written to a temporary file that replaces the output name when complete.
 #include <fcntl.h>
+#if defined(__linux__)
+#include <linux/falloc.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,6 +84,20 @@ std::size_t readInParts(int descriptor, std::uint8_t* block, std::size_t from, s
         if (got[k] < wanted[k]) break;
     }
     return total;
+}
+
+// Allocates a new file's blocks for the bytes it is to get, without changing
+// its size: writing then only fills them, and on ext4 renaming the finished
+// file over an old one no longer has to allocate them at once. Where this
+// cannot be done (another file system, no space left), the writes find out
+// as they would have anyway.
+void reserveBlocks(int descriptor, std::uint64_t bytes) {
+#if defined(__linux__) && defined(FALLOC_FL_KEEP_SIZE)
+    if (bytes > 0) fallocate(descriptor, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
+#else
+    (void)descriptor;
+    (void)bytes;
+#endif
 }
 
 std::string directoryOf(const std::string& path) {
@@ -198,7 +215,7 @@ Status loadImageFile(const char* path, Image& image) {
     return status;
 }
 
-bool openOutputFile(OutputFile& output, const char* path) {
+bool openOutputFile(OutputFile& output, const char* path, std::uint64_t expectedBytes) {
     output = OutputFile{};
     output.path = path;
     output.target = followLinks(path);
@@ -221,6 +238,7 @@ bool openOutputFile(OutputFile& output, const char* path) {
             break;
         }
         if (exists) fchmod(descriptor, info.st_mode & 07777);
+        reserveBlocks(descriptor, expectedBytes);
         output.temporary = name;
         if (adoptFileSink(output.sink, descriptor)) return true;
         unlink(name.c_str());

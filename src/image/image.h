@@ -82,6 +82,8 @@ void copyPatternRow(const Image& image, std::int32_t row, std::uint8_t* destinat
 // The 18-byte header of the output file: type 3 (8-bit grey) or 2 (24-bit),
 // top row first.
 std::array<std::uint8_t, 18> tgaHeader(const RowGeometry& geometry);
+// The bytes of the whole TARGA output file.
+std::uint64_t tgaFileBytes(const RowGeometry& geometry);
 
 // Finishes a row in place: skips the CutOff part and, for grey output held
 // at three bytes per pixel, keeps the first (blue) byte of each pixel.
@@ -161,8 +163,9 @@ struct OutputFile {
     FileSink sink;
 };
 
-// False when no file can be created for the output.
-bool openOutputFile(OutputFile& output, const char* path);
+// False when no file can be created for the output. A new file gets room
+// for expectedBytes (0: not known) before it is written.
+bool openOutputFile(OutputFile& output, const char* path, std::uint64_t expectedBytes = 0);
 // Closes the file and moves it into place; false (and nothing left behind)
 // when closing or renaming fails.
 bool commitOutputFile(OutputFile& output);

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "image/image.h"
@@ -33,6 +34,11 @@ std::array<std::uint8_t, 18> tgaHeader(const RowGeometry& geometry) {
             static_cast<std::uint8_t>(width % 256), static_cast<std::uint8_t>(width / 256),
             static_cast<std::uint8_t>(height % 256), static_cast<std::uint8_t>(height / 256),
             static_cast<std::uint8_t>(geometry.outputGrey ? 8 : 24), 0x20};
+}
+
+std::uint64_t tgaFileBytes(const RowGeometry& geometry) {
+    const auto rowBytes = static_cast<std::uint64_t>(std::max(geometry.outputRowBytes, 0));
+    return 18 + rowBytes * static_cast<std::uint64_t>(std::max(geometry.outputHeight, 0));
 }
 
 const std::uint8_t* finishRow(const RowGeometry& geometry, std::uint8_t* rowBuffer) {

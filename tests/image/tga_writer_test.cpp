@@ -156,5 +156,40 @@ TEST(TgaWriter, HeaderWriteFailureRemovesTheFile) {
     EXPECT_FALSE(fileExists(path));
 }
 
+// A new output file gets room for the whole image before it is written:
+// exactly the bytes a run writes (focus band, Double, CutOff, colour), and
+// room only, so that a file given too much ends where its bytes end.
+TEST(TgaWriter, RoomForTheOutputIsItsSizeAndAddsNoBytes) {
+    const Image heights = makeImage(40, 61, PixelKind::kGrey8);
+    for (int variant = 0; variant < 4; ++variant) {
+        Settings settings;
+        settings.Double = variant == 1;
+        settings.CutOff = variant == 2;
+        settings.TrueOut = variant == 3;
+        settings.PatT = variant == 3 ? 6 : 1;
+        RowGeometry geometry;
+        unsigned warnings = 0;
+        ASSERT_TRUE(prepareStereogram(settings, heights, nullptr, geometry, warnings));
+        std::vector<std::uint8_t> bytes;
+        const RowSink sink{[](void* context, const std::uint8_t* data, std::size_t count) {
+                               auto& out = *static_cast<std::vector<std::uint8_t>*>(context);
+                               out.insert(out.end(), data, data + count);
+                               return true;
+                           },
+                           &bytes};
+        ASSERT_TRUE(renderStereogram(settings, geometry, heights, nullptr, RenderOptions{}, sink, {}));
+        EXPECT_EQ(bytes.size(), tgaFileBytes(geometry)) << "variant " << variant;
+    }
+
+    const std::string path = temporaryDirectory() + "/room.tga";
+    OutputFile output;
+    ASSERT_TRUE(openOutputFile(output, path.c_str(), 1 << 20));
+    const std::uint8_t ten[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    RowSink sink = fileRowSink(output.sink);
+    ASSERT_TRUE(sink.write(sink.context, ten, sizeof ten));
+    ASSERT_TRUE(commitOutputFile(output));
+    EXPECT_EQ(readFileBytes(path), std::vector<std::uint8_t>(ten, ten + 10));
+}
+
 }  // namespace
 }  // namespace rdsgen
