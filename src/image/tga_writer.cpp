@@ -38,7 +38,7 @@ std::array<std::uint8_t, 18> tgaHeader(const RowGeometry& geometry) {
 
 std::uint64_t tgaFileBytes(const RowGeometry& geometry) {
     const auto rowBytes = static_cast<std::uint64_t>(std::max(geometry.outputRowBytes, 0));
-    return 18 + rowBytes * static_cast<std::uint64_t>(std::max(geometry.outputHeight, 0));
+    return tgaHeader(geometry).size() + rowBytes * static_cast<std::uint64_t>(std::max(geometry.outputHeight, 0));
 }
 
 const std::uint8_t* finishRow(const RowGeometry& geometry, std::uint8_t* rowBuffer) {

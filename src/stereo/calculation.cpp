@@ -383,8 +383,8 @@ bool allocateRowWork(const RowGeometry& geometry, RowWork& work, bool separation
 
 void computeRow(const Settings& settings, const RowGeometry& geometry, const Image& heights,
                 const DepthTable& depths, RowWork& work) {
-    // A grey row's strip was made at three bytes per pixel; its first bytes
-    // go into the row here, on the thread that works the row.
+    // A grey row's strip was drawn at three bytes per pixel; its first
+    // bytes go into the row.
     if (geometry.pixelBytes == 1 && work.strip) {
         std::uint8_t* row = work.row.get() + geometry.stripStart;
         for (std::int32_t k = 0; k < settings.PSiz; ++k) row[k] = work.strip[3 * k];
