@@ -57,6 +57,7 @@ struct Bench {
     PatternState stripState{};
     PatternState sourceState{};
     RowWork work;
+    Bytes workMemory;
 
     Bench(std::int32_t width, std::int32_t patternType, bool noRD) {
         settings.PatT = patternType;
@@ -69,12 +70,12 @@ struct Bench {
         depths = makeDepthTable(settings, geometry.patternWidth, heights,
                                 scaleHeights(settings, geometry.scale, heights));
         context = std::make_unique<PatternContext>(PatternContext{settings, random});
-        allocateRowWork(geometry, work);
+        workMemory = allocateRowWork(geometry, work);
     }
 
     void makeStrip(std::int32_t y) {
-        makePatternRow(*context, geometry, &pattern, work.row.get() + 3 * geometry.stripStart,
-                       work.sourceRow.get(), stripState, sourceState, y);
+        makePatternRow(*context, geometry, &pattern, work.row + 3 * geometry.stripStart,
+                       work.sourceRow, stripState, sourceState, y);
     }
 };
 

@@ -6,14 +6,25 @@
 
 #include "image/image.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define RDSGEN_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define RDSGEN_ADDRESS_SANITIZER 1
+#endif
+#endif
+#ifdef RDSGEN_ADDRESS_SANITIZER
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace rdsgen {
 
 namespace {
 
 // Blocks from this size on are mapped with their pages populated at once,
 // which costs far less than faulting them in one by one while the block is
-// filled (an input image is written whole straight after allocation).
-constexpr std::size_t kMappedFrom = std::size_t{1} << 20;
+// filled (on a virtual machine each fault is a trip through the host).
+constexpr std::size_t kMappedFrom = std::size_t{128} << 10;
 
 // A block filled by reading a file is laid out on 2 MiB boundaries and its
 // whole 2 MiB pages are asked to be huge: one fault then makes 512 small
@@ -26,6 +37,10 @@ constexpr std::int32_t kMaxImageSide = 65535;
 
 void FreeBytes::operator()(std::uint8_t* block) const noexcept {
     if (mappedSize != 0) {
+#ifdef RDSGEN_ADDRESS_SANITIZER
+        // The addresses may be mapped again: none may stay poisoned.
+        ASAN_UNPOISON_MEMORY_REGION(block - offset, mappedSize);
+#endif
         munmap(block - offset, mappedSize);
     } else {
         std::free(block - offset);
@@ -33,6 +48,14 @@ void FreeBytes::operator()(std::uint8_t* block) const noexcept {
 }
 
 Bytes allocateBytes(std::size_t count) { return allocateZeroed(count, true); }
+
+#ifdef RDSGEN_ADDRESS_SANITIZER
+std::size_t guardBytes() { return 64; }
+void poisonBytes(const std::uint8_t* start, std::size_t count) { ASAN_POISON_MEMORY_REGION(start, count); }
+#else
+std::size_t guardBytes() { return 0; }
+void poisonBytes(const std::uint8_t*, std::size_t) {}
+#endif
 
 Bytes allocateZeroed(std::size_t count, bool populate) {
     if (count >= kMappedFrom && !populate) {

@@ -34,6 +34,13 @@ namespace rdsgen {
 // (faster to fill by reading a file into it).
 Bytes allocateZeroed(std::size_t count, bool populate);
 
+// Buffers carved from one block leave guardBytes() after each: under
+// AddressSanitizer poisonBytes marks those bytes, so that running past a
+// buffer is caught as at the end of a block of its own. Without the
+// sanitizer there are none, and poisonBytes does nothing.
+std::size_t guardBytes();
+void poisonBytes(const std::uint8_t* start, std::size_t count);
+
 // Decodes the TARGA file in the first size bytes of file; when the pixels
 // are stored as they are held (grey, or true colour) the block is kept as
 // the image's pixels instead of being copied.
@@ -134,7 +141,7 @@ std::vector<std::uint8_t> pngTail(const PngChecksum& checksum);
 // limit is reported before any row is computed.
 struct FileSink {
     std::FILE* stream = nullptr;
-    std::unique_ptr<char[]> buffer;
+    Bytes buffer;
     bool failed = false;
     bool flushedOnce = false;
 };

@@ -63,8 +63,8 @@ const std::uint8_t* finishRow(const RowGeometry& geometry, std::uint8_t* rowBuff
 bool openFileSink(FileSink& sink, const char* path) {
     sink.stream = std::fopen(path, "wb");
     if (sink.stream == nullptr) return false;
-    sink.buffer = std::make_unique<char[]>(kOutputBufferSize);
-    std::setvbuf(sink.stream, sink.buffer.get(), _IOFBF, kOutputBufferSize);
+    sink.buffer = allocateBytes(kOutputBufferSize);
+    std::setvbuf(sink.stream, reinterpret_cast<char*>(sink.buffer.get()), _IOFBF, kOutputBufferSize);
     sink.failed = false;
     sink.flushedOnce = false;
     return true;
@@ -76,8 +76,8 @@ bool adoptFileSink(FileSink& sink, int descriptor) {
         close(descriptor);
         return false;
     }
-    sink.buffer = std::make_unique<char[]>(kOutputBufferSize);
-    std::setvbuf(sink.stream, sink.buffer.get(), _IOFBF, kOutputBufferSize);
+    sink.buffer = allocateBytes(kOutputBufferSize);
+    std::setvbuf(sink.stream, reinterpret_cast<char*>(sink.buffer.get()), _IOFBF, kOutputBufferSize);
     sink.failed = false;
     sink.flushedOnce = false;
     return true;

@@ -113,9 +113,9 @@ struct alignas(kCacheLine) RowSource {
     void prepare(const Render& render, RowWork& work, std::int32_t y) {
         const RowGeometry& geometry = render.geometry;
         work.y = y;
-        std::uint8_t* row = work.row.get() + static_cast<std::ptrdiff_t>(geometry.pixelBytes) * geometry.stripStart;
-        std::uint8_t* strip = geometry.pixelBytes == 1 ? work.strip.get() : row;
-        makePatternRow(context, geometry, render.pattern, strip, work.sourceRow.get(), stripState,
+        std::uint8_t* row = work.row + static_cast<std::ptrdiff_t>(geometry.pixelBytes) * geometry.stripStart;
+        std::uint8_t* strip = geometry.pixelBytes == 1 ? work.strip : row;
+        makePatternRow(context, geometry, render.pattern, strip, work.sourceRow, stripState,
                        sourceState, y);
         if (render.settings.PPos <= 2) work.seeds[0] = static_cast<std::uint32_t>(context.random.next());
         if (render.settings.PPos >= 2) work.seeds[1] = static_cast<std::uint32_t>(context.random.next());
@@ -127,9 +127,9 @@ bool writeFocusBand(const Render& render, RowWork& work, RowEmitter& emitter) {
     const RowGeometry& geometry = render.geometry;
     const std::int32_t width = std::min(geometry.outputWidth, geometry.rowPixels);
     for (std::int32_t c = 0; c < geometry.bandRows; ++c) {
-        if (width > 0) std::memset(work.row.get(), 255, static_cast<std::size_t>(geometry.pixelBytes) * width);
-        drawFocusMarks(render.settings, geometry, work.row.get(), c);
-        if (!emitter.emit(finishRow(geometry, work.row.get()))) return false;
+        if (width > 0) std::memset(work.row, 255, static_cast<std::size_t>(geometry.pixelBytes) * width);
+        drawFocusMarks(render.settings, geometry, work.row, c);
+        if (!emitter.emit(finishRow(geometry, work.row))) return false;
     }
     return emitter.close();
 }
@@ -370,15 +370,33 @@ RowWorkSizes rowWorkSizes(const RowGeometry& geometry, bool separations) {
     return sizes;
 }
 
-bool allocateRowWork(const RowGeometry& geometry, RowWork& work, bool separations) {
+Bytes allocateRowWork(const RowGeometry& geometry, std::span<RowWork> works, bool separations) {
     const RowWorkSizes sizes = rowWorkSizes(geometry, separations);
-    const auto allocate = [](std::size_t bytes) { return bytes == 0 ? Bytes(nullptr) : allocateBytes(bytes); };
-    work.row = allocate(sizes.row);
-    work.separations = allocate(sizes.separations);
-    work.strip = allocate(sizes.strip);
-    work.sourceRow = allocate(sizes.sourceRow);
-    return work.row && (sizes.separations == 0 || work.separations) && (sizes.strip == 0 || work.strip) &&
-           (sizes.sourceRow == 0 || work.sourceRow);
+    // Each buffer starts on a cache line of its own; the bytes after it are
+    // poisoned for AddressSanitizer.
+    const std::size_t guard = guardBytes();
+    const auto padded = [guard](std::size_t bytes) {
+        return bytes == 0 ? 0 : (bytes + kCacheLine - 1) / kCacheLine * kCacheLine + guard;
+    };
+    const std::size_t perRow =
+        padded(sizes.row) + padded(sizes.separations) + padded(sizes.strip) + padded(sizes.sourceRow);
+    Bytes block = allocateBytes(std::max<std::size_t>(perRow * works.size(), 1));
+    if (!block) return block;
+    std::uint8_t* next = block.get();
+    const auto take = [&next, &padded](std::size_t bytes) -> std::uint8_t* {
+        if (bytes == 0) return nullptr;
+        std::uint8_t* buffer = next;
+        next += padded(bytes);
+        poisonBytes(buffer + bytes, padded(bytes) - bytes);
+        return buffer;
+    };
+    for (RowWork& work : works) {
+        work.row = take(sizes.row);
+        work.separations = take(sizes.separations);
+        work.strip = take(sizes.strip);
+        work.sourceRow = take(sizes.sourceRow);
+    }
+    return block;
 }
 
 void computeRow(const Settings& settings, const RowGeometry& geometry, const Image& heights,
@@ -386,7 +404,7 @@ void computeRow(const Settings& settings, const RowGeometry& geometry, const Ima
     // A grey row's strip was drawn at three bytes per pixel; its first
     // bytes go into the row.
     if (geometry.pixelBytes == 1 && work.strip) {
-        std::uint8_t* row = work.row.get() + geometry.stripStart;
+        std::uint8_t* row = work.row + geometry.stripStart;
         for (std::int32_t k = 0; k < settings.PSiz; ++k) row[k] = work.strip[3 * k];
     }
     widenPatternStrip(settings, geometry, work);
@@ -402,9 +420,9 @@ void computeRow(const Settings& settings, const RowGeometry& geometry, const Ima
     }
     if (settings.VInc) reduceRow(settings, geometry, work);
     if (settings.FocP == 2 && work.y <= geometry.bandHeight) {
-        drawFocusMarks(settings, geometry, work.row.get(), work.y);
+        drawFocusMarks(settings, geometry, work.row, work.y);
     }
-    work.output = finishRow(geometry, work.row.get());
+    work.output = finishRow(geometry, work.row);
 }
 
 Status renderStereogram(const Settings& settings, const RowGeometry& prepared, const Image& heights,
@@ -468,11 +486,8 @@ Status renderStereogram(const Settings& settings, const RowGeometry& prepared, c
     }
     if (threads <= 1) batchRows = ring = 1;
     std::vector<RowWork> slots(static_cast<std::size_t>(ring * batchRows));
-    for (RowWork& work : slots) {
-        if (!allocateRowWork(geometry, work, !directHeights)) {
-            return makeStatus(StatusCode::kNoMemory);
-        }
-    }
+    const Bytes workMemory = allocateRowWork(geometry, slots, !directHeights);
+    if (!workMemory) return makeStatus(StatusCode::kNoMemory);
 
     PngChecksum checksum;
     RowEmitter emitter(render, checksum);

@@ -153,7 +153,7 @@ struct Pass {
     Pass(const Settings& s, const RowGeometry& g, RowWork& w, std::uint32_t passSeed)
         : Pass(s, g, w, passSeed, Depths{separationRow(w)}) {}
     Pass(const Settings& s, const RowGeometry& g, RowWork& w, std::uint32_t passSeed, Depths depths)
-        : settings(s), geometry(g), work(w), row(w.row.get()), seed(passSeed),
+        : settings(s), geometry(g), work(w), row(w.row), seed(passSeed),
           last(g.scaledInputWidth + g.patternWidth - 1), sep(depths) {}
 
     // The random-dot fill: a copy of the pixel 1 ... m + 2 pixels away in
@@ -248,7 +248,7 @@ void withPass(const Settings& settings, const RowGeometry& geometry, RowWork& wo
 void copyPatternSourcePixel(const Settings& settings, const RowGeometry& geometry,
                             const RowWork& work, std::uint8_t* destination, std::int32_t column) {
     const std::int32_t Q = geometry.sourcePeriod;
-    const std::uint8_t* source = work.sourceRow.get();
+    const std::uint8_t* source = work.sourceRow;
     if (Q <= 0 || source == nullptr) return;  // no pattern source row: the pixel stays
     std::int32_t k = column % Q;
     if (settings.PNarrow) k = Q - 1 - k;

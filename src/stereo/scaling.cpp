@@ -11,7 +11,7 @@ void widenPatternStrip(const Settings& settings, const RowGeometry& geometry, Ro
     const std::int32_t factor = geometry.scale;
     if (factor != 2 && factor != 4) return;
     const std::int32_t N = geometry.pixelBytes;
-    std::uint8_t* strip = work.row.get() + static_cast<std::ptrdiff_t>(N) * geometry.stripStart;
+    std::uint8_t* strip = work.row + static_cast<std::ptrdiff_t>(N) * geometry.stripStart;
     // From the last pixel down, so that no pixel is overwritten before it is read.
     for (std::int32_t k = settings.PSiz - 1; k >= 0; --k) {
         std::uint8_t pixel[3];
@@ -36,7 +36,7 @@ void reduceRow(const Settings&, const RowGeometry& geometry, RowWork& work) {
     std::int32_t n = geometry.outputWidth + geometry.cutOffPixels;
     // Never read past the RowBuffer, whatever the output width says.
     if (n > geometry.rowPixels / 2) n = geometry.rowPixels / 2;
-    std::uint8_t* row = work.row.get();
+    std::uint8_t* row = work.row;
     const std::int32_t N = geometry.pixelBytes;
     // Upwards: output pixel j is written after pixels 2j and 2j + 1 were read.
     for (std::int32_t j = 0; j < N * n; j += N) {

@@ -3,14 +3,15 @@
 // ABOUT
 //   renderStereogram (public, rdsgen.h) produces every output row: for each
 //   input row the pattern strip (makePatternRow) is written into a RowWork,
-//   the seeds of the linking passes are drawn, and then, on a worker thread,
-//   the strip is widened, the row's depths become a widened SeparationRow,
-//   linkRow fills the rest of the RowBuffer, VInc halves it again, FocP 2
-//   paints the focus marks and finishRow makes the output bytes. Rows reach
-//   the sink in order. Every random number is drawn on the calling thread,
-//   in the same order whatever the number of threads.
+//   the seeds of the linking passes are drawn, and then the strip is
+//   widened, the row's depths become a widened SeparationRow, linkRow fills
+//   the rest of the RowBuffer, VInc halves it again, FocP 2 paints the focus
+//   marks and finishRow makes the output bytes. Rows reach the sink in
+//   order. Threads take batches of rows in turn and draw a batch's random
+//   numbers once the batch before it has been drawn, so they are drawn in
+//   the same order whatever the number of threads.
 //
-// ROW WORK (one per row in flight)
+// ROW WORK (one per row in flight, all in one block: allocateRowWork)
 //   row            the RowBuffer: 3 bytes per pixel (blue, green, red), one
 //                  row at working resolution; geometry.rowPixels pixels.
 //   separations    the SeparationRow: one std::int32_t per link, the depth in
@@ -24,16 +25,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "rdsgen/rdsgen.h"
 
 namespace rdsgen {
 
+// The buffers lie in a block that allocateRowWork returns (null: none).
 struct RowWork {
-    Bytes row;
-    Bytes separations;
-    Bytes sourceRow;
-    Bytes strip;                        // the strip at three bytes per pixel, for grey rows
+    std::uint8_t* row = nullptr;
+    std::uint8_t* separations = nullptr;
+    std::uint8_t* sourceRow = nullptr;
+    std::uint8_t* strip = nullptr;      // the strip at three bytes per pixel, for grey rows
     std::int32_t y = 0;                 // the input row
     std::uint32_t seeds[2] = {0, 0};    // of the left-to-right and right-to-left passes
     const std::uint8_t* output = nullptr;  // the finished row, outputRowBytes bytes
@@ -49,14 +52,17 @@ struct RowWorkSizes {
 };
 RowWorkSizes rowWorkSizes(const RowGeometry& geometry, bool separations = true);
 
-// Allocates the buffers of one RowWork, zero-filled; false without memory.
-// Without separations (rows linked straight from 8-bit heights), no
-// SeparationRow is allocated.
-bool allocateRowWork(const RowGeometry& geometry, RowWork& work, bool separations = true);
-
-inline std::int32_t* separationRow(RowWork& work) {
-    return reinterpret_cast<std::int32_t*>(work.separations.get());
+// Allocates the buffers of every RowWork of works, zero-filled, in one
+// block, which the result owns; null without memory. One block has its
+// pages made resident at once, where separate small blocks would each fault
+// theirs in. Without separations (rows linked straight from 8-bit heights),
+// no SeparationRow is allocated.
+[[nodiscard]] Bytes allocateRowWork(const RowGeometry& geometry, std::span<RowWork> works, bool separations = true);
+[[nodiscard]] inline Bytes allocateRowWork(const RowGeometry& geometry, RowWork& work, bool separations = true) {
+    return allocateRowWork(geometry, std::span<RowWork>(&work, 1), separations);
 }
+
+inline std::int32_t* separationRow(RowWork& work) { return reinterpret_cast<std::int32_t*>(work.separations); }
 
 // --- Row linking (P, N: geometry.patternWidth and scaledInputWidth) ---
 // Hidden-surface removal when on, then the passes PPos asks for, with the

@@ -160,7 +160,8 @@ TEST(Calculation, DomeLinksAreVisibleInTheWrittenFile) {
         unsigned warnings = 0;
         ASSERT_TRUE(rdsgen::prepareStereogram(settings, heights, nullptr, geometry, warnings));
         rdsgen::RowWork work;
-        ASSERT_TRUE(rdsgen::allocateRowWork(geometry, work));
+        const rdsgen::Bytes workMemory = rdsgen::allocateRowWork(geometry, work);
+        ASSERT_TRUE(workMemory);
         const rdsgen::DepthTable depths = rdsgen::makeDepthTable(
             settings, geometry.patternWidth, heights, rdsgen::scaleHeights(settings, geometry.scale, heights));
 

@@ -20,6 +20,7 @@ struct Row {
     rdsgen::Settings settings;
     rdsgen::RowGeometry geometry;
     rdsgen::RowWork work;
+    rdsgen::Bytes workMemory;
 
     std::int32_t pixelAt(std::int32_t x) const { return work.row[3 * x]; }
 
@@ -30,7 +31,7 @@ struct Row {
     }
 
     void putLetters(std::int32_t first, const std::string& letters) {
-        for (std::size_t k = 0; k < letters.size(); ++k) std::memset(work.row.get() + 3 * (first + k), letters[k], 3);
+        for (std::size_t k = 0; k < letters.size(); ++k) std::memset(work.row + 3 * (first + k), letters[k], 3);
     }
 };
 
@@ -49,8 +50,9 @@ Row setUpRow(std::int32_t P, std::int32_t N, std::int32_t pPos, std::vector<std:
     EXPECT_TRUE(rdsgen::makeRowGeometry(r.settings, heights, pattern, r.geometry));
     EXPECT_EQ(r.geometry.patternWidth, P);
     EXPECT_EQ(r.geometry.scaledInputWidth, N);
-    EXPECT_TRUE(rdsgen::allocateRowWork(r.geometry, r.work));
-    for (std::int32_t x = 0; x < N + P; ++x) std::memset(r.work.row.get() + 3 * x, x, 3);
+    r.workMemory = rdsgen::allocateRowWork(r.geometry, r.work);
+    EXPECT_TRUE(r.workMemory);
+    for (std::int32_t x = 0; x < N + P; ++x) std::memset(r.work.row + 3 * x, x, 3);
     sep.resize(N, sep.empty() ? 0 : sep.back());
     std::memcpy(rdsgen::separationRow(r.work), sep.data(), sep.size() * sizeof(std::int32_t));
     return r;
@@ -90,7 +92,7 @@ TEST(LinkRow, RefusedAndRemovedLinksAreFilledFromThePatternSourceRow) {
         ASSERT_EQ(r.geometry.sourcePeriod, 5);
         r.settings.NoRD = 1;
         r.settings.PNarrow = narrow;
-        for (int k = 0; k < 5; ++k) std::memset(r.work.sourceRow.get() + 3 * k, "vwxyz"[k], 3);
+        for (int k = 0; k < 5; ++k) std::memset(r.work.sourceRow + 3 * k, "vwxyz"[k], 3);
         r.putLetters(0, "ABCDEF");
         rdsgen::linkRow(r.settings, r.geometry, r.work);
         EXPECT_EQ(r.lettersOf(10), narrow ? "ABCDEFDxDv" : "ABCDEFDxDz");
@@ -107,9 +109,9 @@ TEST(LinkRow, RandomDotFillCopiesFromTheHashedDistance) {
                           Case{300000, 2147483647u, 60, 99994, 100006}}) {  // 3p + R > 2^31
         Row r = setUpRow(c.P, 100000, 1, {}, 4);
         auto sourceOf = [&](std::int32_t direction) {
-            std::memset(r.work.row.get() + c.p, 0xEE, 3);
-            std::memset(r.work.row.get() + 3 * c.left, 1, 3);
-            std::memset(r.work.row.get() + 3 * c.right, 2, 3);
+            std::memset(r.work.row + c.p, 0xEE, 3);
+            std::memset(r.work.row + 3 * c.left, 1, 3);
+            std::memset(r.work.row + 3 * c.right, 2, 3);
             rdsgen::fillUnlinkedPixel(r.settings, r.geometry, r.work, c.p, c.seed, direction);
             return r.pixelAt(c.p / 3);
         };
@@ -201,13 +203,14 @@ TEST(LinkRow, RunsOfEqualDepthMatchPixelByPixelLinking) {
             settings, geometry.patternWidth, heights, rdsgen::scaleHeights(settings, geometry.scale, heights));
 
         rdsgen::RowWork work;
-        ASSERT_TRUE(rdsgen::allocateRowWork(geometry, work));
+        const rdsgen::Bytes workMemory = rdsgen::allocateRowWork(geometry, work);
+        ASSERT_TRUE(workMemory);
         const std::size_t rowBytes = rdsgen::rowWorkSizes(geometry).row;
         for (std::size_t k = 0; k < rowBytes; ++k) work.row[k] = static_cast<std::uint8_t>(random.next());
         for (std::size_t k = 0; k < rdsgen::rowWorkSizes(geometry).sourceRow; ++k) {
             work.sourceRow[k] = static_cast<std::uint8_t>(random.next());
         }
-        const std::vector<std::uint8_t> before(work.row.get(), work.row.get() + rowBytes);
+        const std::vector<std::uint8_t> before(work.row, work.row + rowBytes);
 
         std::vector<std::uint8_t> expected = before;
         const std::int32_t P = geometry.patternWidth;
@@ -242,11 +245,11 @@ TEST(LinkRow, RunsOfEqualDepthMatchPixelByPixelLinking) {
         for (std::int32_t x = frontier; x >= 0 && settings.PPos >= 2; --x) copy(x, std::min(x + P, last));
 
         ASSERT_TRUE(rdsgen::linkRowFromHeights(settings, geometry, work, heights.pixels.get(), table));
-        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), work.row.get())) << "straight, trial " << trial;
-        std::memcpy(work.row.get(), before.data(), rowBytes);
+        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), work.row)) << "straight, trial " << trial;
+        std::memcpy(work.row, before.data(), rowBytes);
         rdsgen::makeSeparationRow(heights, table, 0, rdsgen::separationRow(work));
         rdsgen::widenSeparationRow(geometry, work);
         rdsgen::linkRow(settings, geometry, work);
-        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), work.row.get())) << "separations, trial " << trial;
+        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), work.row)) << "separations, trial " << trial;
     }
 }

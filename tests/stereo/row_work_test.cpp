@@ -90,11 +90,13 @@ TEST(RowScaling, WidenStripAndSeparations) {
         const std::vector<std::uint8_t> strip = {1, 2, 3, 4, 5, 6, 0, 0, 0, 0, 0, 0,
                                                  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
         const std::vector<std::int32_t> sep = {5, -1, 0, 0, 0, 0, 0, 0};
+        const rdsgen::Bytes row = rdsgen::allocateBytes(strip.size());
+        const rdsgen::Bytes separations = rdsgen::allocateBytes(sep.size() * sizeof(std::int32_t));
         rdsgen::RowWork work;
-        work.row = rdsgen::allocateBytes(strip.size());
-        work.separations = rdsgen::allocateBytes(sep.size() * sizeof(std::int32_t));
-        std::memcpy(work.row.get(), strip.data(), strip.size());
-        std::memcpy(work.separations.get(), sep.data(), sep.size() * sizeof(std::int32_t));
+        work.row = row.get();
+        work.separations = separations.get();
+        std::memcpy(work.row, strip.data(), strip.size());
+        std::memcpy(work.separations, sep.data(), sep.size() * sizeof(std::int32_t));
         rdsgen::widenPatternStrip(settings, geometry, work);
         rdsgen::widenSeparationRow(geometry, work);
         const std::int32_t f = factor == 2 || factor == 4 ? factor : 1;
@@ -128,10 +130,11 @@ TEST(RowScaling, ReduceRowAveragesPairsUpToTheWrittenWidth) {
         ASSERT_EQ(geometry.rowPixels * 3, static_cast<std::int32_t>(row.size()));
         geometry.outputWidth = c.outputWidth;
         rdsgen::RowWork work;
-        ASSERT_TRUE(rdsgen::allocateRowWork(geometry, work));
-        std::memcpy(work.row.get(), row.data(), row.size());
+        const rdsgen::Bytes workMemory = rdsgen::allocateRowWork(geometry, work);
+        ASSERT_TRUE(workMemory);
+        std::memcpy(work.row, row.data(), row.size());
         rdsgen::reduceRow(settings, geometry, work);
-        EXPECT_EQ(std::vector<std::uint8_t>(work.row.get(), work.row.get() + 9), c.expected)
+        EXPECT_EQ(std::vector<std::uint8_t>(work.row, work.row + 9), c.expected)
             << "CutOff " << c.cutOff << ", width " << c.outputWidth;
     }
 }
