@@ -363,7 +363,7 @@ private:
 RowWorkSizes rowWorkSizes(const RowGeometry& geometry, bool separations) {
     const std::size_t scale = static_cast<std::size_t>(geometry.scale);
     RowWorkSizes sizes;
-    sizes.row = static_cast<std::size_t>(geometry.rowPixels) * 3;
+    sizes.row = static_cast<std::size_t>(geometry.rowPixels) * static_cast<std::size_t>(geometry.pixelBytes);
     if (separations) sizes.separations = (static_cast<std::size_t>(geometry.inputWidth) + 1) * 4 * scale;
     if (geometry.pixelBytes == 1) sizes.strip = static_cast<std::size_t>(geometry.patternWidth) / scale * 3;
     if (geometry.sourcePeriod > 0) sizes.sourceRow = (static_cast<std::size_t>(geometry.sourcePeriod) + 1) * 3 * scale;
