@@ -23,8 +23,8 @@ namespace {
 
 // Blocks from this size on are mapped with their pages populated at once,
 // which costs far less than faulting them in one by one while the block is
-// filled (on a virtual machine each fault is a trip through the host).
-constexpr std::size_t kMappedFrom = std::size_t{128} << 10;
+// filled (an input image is written whole straight after allocation).
+constexpr std::size_t kMappedFrom = std::size_t{1} << 20;
 
 // A block filled by reading a file is laid out on 2 MiB boundaries and its
 // whole 2 MiB pages are asked to be huge: one fault then makes 512 small

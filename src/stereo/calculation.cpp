@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -380,7 +381,10 @@ Bytes allocateRowWork(const RowGeometry& geometry, std::span<RowWork> works, boo
     };
     const std::size_t perRow =
         padded(sizes.row) + padded(sizes.separations) + padded(sizes.strip) + padded(sizes.sourceRow);
-    Bytes block = allocateBytes(std::max<std::size_t>(perRow * works.size(), 1));
+    // From the C library's heap: a program that renders again and again
+    // gets the block back without the kernel mapping and clearing it anew
+    // (that made repeated renders on two threads 5 - 10 % slower).
+    Bytes block(static_cast<std::uint8_t*>(std::calloc(std::max<std::size_t>(perRow * works.size(), 1), 1)));
     if (!block) return block;
     std::uint8_t* next = block.get();
     const auto take = [&next, &padded](std::size_t bytes) -> std::uint8_t* {

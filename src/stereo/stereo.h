@@ -53,10 +53,11 @@ struct RowWorkSizes {
 RowWorkSizes rowWorkSizes(const RowGeometry& geometry, bool separations = true);
 
 // Allocates the buffers of every RowWork of works, zero-filled, in one
-// block, which the result owns; null without memory. One block has its
-// pages made resident at once, where separate small blocks would each fault
-// theirs in. Without separations (rows linked straight from 8-bit heights),
-// no SeparationRow is allocated.
+// block, which the result owns; null without memory. One block is cleared
+// by the kernel as its pages are first touched, where separate small blocks
+// were each cleared page by page (hundreds of page faults). Without
+// separations (rows linked straight from 8-bit heights), no SeparationRow is
+// allocated.
 [[nodiscard]] Bytes allocateRowWork(const RowGeometry& geometry, std::span<RowWork> works, bool separations = true);
 [[nodiscard]] inline Bytes allocateRowWork(const RowGeometry& geometry, RowWork& work, bool separations = true) {
     return allocateRowWork(geometry, std::span<RowWork>(&work, 1), separations);
