@@ -261,7 +261,8 @@ struct RenderOptions {
     std::int32_t pngLevel = 6;    // zlib level of PNG output
     // The sink and the progress callback may be called from the library's
     // worker threads (one call at a time, in order), not only from the
-    // calling thread: rows are then written by the thread that computed them.
+    // calling thread: rows are then written by whichever thread finds them
+    // next, without waiting for the calling thread.
     bool anyThreadWrites = false;
 };
 
