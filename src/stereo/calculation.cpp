@@ -415,9 +415,9 @@ void computeRow(const Settings& settings, const RowGeometry& geometry, const Ima
     // 8-bit heights are linked straight from the image row and the depth
     // table; other kinds (and hidden-surface removal) go through the
     // SeparationRow.
-    const bool direct = heights.kind == PixelKind::kGrey8 &&
-                        linkRowFromHeights(settings, geometry, work, imageRow(heights, work.y), depths);
-    if (!direct) {
+    if (linksFromHeights(settings, heights.kind, depths)) {
+        linkRowFromHeights(settings, geometry, work, imageRow(heights, work.y), depths);
+    } else {
         makeSeparationRow(heights, depths, work.y, separationRow(work));
         widenSeparationRow(geometry, work);
         linkRow(settings, geometry, work);
@@ -475,9 +475,9 @@ Status renderStereogram(const Settings& settings, const RowGeometry& prepared, c
     // batches in turn then mostly come back to slots they used last, still
     // in their own cache (an odd ring of 5 for 2 threads ran 10 % slower).
     const std::int32_t threads = rows > 1 ? threadCount(options.threads) : 1;
-    // Rows of 8-bit heights without hidden-surface removal are linked
-    // straight from the heights (see computeRow): no SeparationRow.
-    const bool directHeights = heights.kind == PixelKind::kGrey8 && !settings.Hidden;
+    // Rows linked straight from the heights (see computeRow) need no
+    // SeparationRow.
+    const bool directHeights = linksFromHeights(settings, heights.kind, depths);
     const std::int64_t perRow =
         std::max<std::int64_t>(static_cast<std::int64_t>(rowWorkSizes(geometry, !directHeights).total()), 1);
     std::int64_t batchRows = png ? blockRows

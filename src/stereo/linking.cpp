@@ -271,9 +271,14 @@ void linkRightToLeft(const Settings& settings, const RowGeometry& geometry, RowW
     withPass(settings, geometry, work, seed, [](const auto& pass) { pass.rightToLeft(); });
 }
 
+bool linksFromHeights(const Settings& settings, PixelKind kind, const DepthTable& table) {
+    return kind == PixelKind::kGrey8 && !settings.Hidden && table.depths.size() == 256 &&
+           table.sameFrom.size() == 256;
+}
+
 bool linkRowFromHeights(const Settings& settings, const RowGeometry& geometry, RowWork& work,
                         const std::uint8_t* stored, const DepthTable& table) {
-    if (settings.Hidden || table.depths.size() != 256 || table.sameFrom.size() != 256) return false;
+    if (!linksFromHeights(settings, PixelKind::kGrey8, table)) return false;
     const int shift = geometry.scale == 4 ? 2 : geometry.scale == 2 ? 1 : 0;
     const HeightDepths depths{stored, &table, shift};
     const auto run = [&](const auto& pass) {

@@ -69,10 +69,13 @@ inline std::int32_t* separationRow(RowWork& work) { return reinterpret_cast<std:
 // Hidden-surface removal when on, then the passes PPos asks for, with the
 // seeds in work.seeds.
 void linkRow(const Settings& settings, const RowGeometry& geometry, RowWork& work);
+// Whether rows of heights of this kind are linked straight from the heights
+// and table (linkRowFromHeights), without a SeparationRow: 8-bit grey
+// heights, no hidden-surface removal, a depth for each of the 256 heights.
+bool linksFromHeights(const Settings& settings, PixelKind kind, const struct DepthTable& table);
 // linkRow for a row of 8-bit heights (stored, the image row) whose depths
 // come from table (indexed by the height) as the links are made, without a
-// SeparationRow. False, with nothing done, where hidden-surface removal
-// needs the SeparationRow or there is no table.
+// SeparationRow. False, with nothing done, where linksFromHeights says no.
 bool linkRowFromHeights(const Settings& settings, const RowGeometry& geometry, RowWork& work,
                         const std::uint8_t* stored, const struct DepthTable& table);
 void linkLeftToRight(const Settings& settings, const RowGeometry& geometry, RowWork& work,
