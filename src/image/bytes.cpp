@@ -37,10 +37,6 @@ constexpr std::int32_t kMaxImageSide = 65535;
 
 void FreeBytes::operator()(std::uint8_t* block) const noexcept {
     if (mappedSize != 0) {
-#ifdef RDSGEN_ADDRESS_SANITIZER
-        // The addresses may be mapped again: none may stay poisoned.
-        ASAN_UNPOISON_MEMORY_REGION(block - offset, mappedSize);
-#endif
         munmap(block - offset, mappedSize);
     } else {
         std::free(block - offset);

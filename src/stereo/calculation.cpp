@@ -415,9 +415,8 @@ void computeRow(const Settings& settings, const RowGeometry& geometry, const Ima
     // 8-bit heights are linked straight from the image row and the depth
     // table; other kinds (and hidden-surface removal) go through the
     // SeparationRow.
-    if (linksFromHeights(settings, heights.kind, depths)) {
-        linkRowFromHeights(settings, geometry, work, imageRow(heights, work.y), depths);
-    } else {
+    if (heights.kind != PixelKind::kGrey8 ||
+        !linkRowFromHeights(settings, geometry, work, imageRow(heights, work.y), depths)) {
         makeSeparationRow(heights, depths, work.y, separationRow(work));
         widenSeparationRow(geometry, work);
         linkRow(settings, geometry, work);
