@@ -71,7 +71,7 @@ using PixelsNeeded = std::function<bool(const Image& header)>;
 // the file do not reach the run) and decodes it. When pixelsNeeded says no
 // for a regular file, only the header is read and checked, and the image
 // has no pixels. A read error counts as the end of the file. A large regular
-// file is read in up to `threads` parts at the same time.
+// file is read on up to `threads` threads at the same time.
 Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNeeded, std::int32_t threads = 1);
 
 // openImageFile and readImageFile, closing the file again.
