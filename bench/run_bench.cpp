@@ -42,6 +42,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -193,11 +194,9 @@ void BM_WholeRun(benchmark::State& state) {
     std::vector<std::string> args = {"dome.tga", "out.tga", "/Rand:1"};
     args.insert(args.end(), options.begin(), options.end());
 
-    double runSeconds = 0;
-    double cpuSeconds = 0;
-    double floorSeconds = 0;
     std::vector<double> runs;
     std::vector<double> floors;
+    double cpuSeconds = 0;
     double floor256Seconds = 0;
     long peakKiB = 0;
     std::int64_t outputPixels = 0;
@@ -216,7 +215,6 @@ void BM_WholeRun(benchmark::State& state) {
             return;
         }
         state.SetIterationTime(child.seconds);
-        runSeconds += child.seconds;
         runs.push_back(child.seconds);
         cpuSeconds += child.cpuSeconds;
         peakKiB = std::max(peakKiB, child.peakKiB);
@@ -233,12 +231,13 @@ void BM_WholeRun(benchmark::State& state) {
         // No measurement starts beside another's unwritten file.
         floors.push_back(ioFloorSeconds(directory / "dome.tga", directory / "floor.bin",
                                         width * bytesPerPixel, rows, replace, 0));
-        floorSeconds += floors.back();
         if (!replace) fs::remove(directory / "floor.bin");
         floor256Seconds += ioFloorSeconds(directory / "dome.tga", directory / "floor.bin",
                                           width * bytesPerPixel, rows, replace, std::size_t{1} << 18);
         if (!replace) fs::remove(directory / "floor.bin");
     }
+    const double runSeconds = std::accumulate(runs.begin(), runs.end(), 0.0);
+    const double floorSeconds = std::accumulate(floors.begin(), floors.end(), 0.0);
     const double inputMiB = double(kWidth) * height / (1 << 20);
     state.counters["MP/s"] =
         benchmark::Counter(double(outputPixels) / 1e6, benchmark::Counter::kIsIterationInvariantRate);

@@ -54,7 +54,8 @@ constexpr std::size_t kPieceBytes = std::size_t{2} << 20;
 constexpr std::size_t kSharedReadBytes = std::size_t{8} << 20;
 
 // Reads bytes [from, to) of a regular file into block + from on up to
-// `threads` threads (the calling one among them). The result is the run of
+// `threads` threads (the calling one among them); from lies in the first
+// piece. The result is the run of
 // bytes from `from` read without a gap: a piece that comes back short ends
 // the data, as it would end a single read.
 std::size_t readShared(int descriptor, std::uint8_t* block, std::size_t from, std::size_t to, std::size_t threads) {
@@ -178,7 +179,7 @@ Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNee
     std::memcpy(whole.get(), file.get(), size);
     // After a whole header the file may go on.
     bool more = size == kHeaderBytes;
-    if (more && threads > 1 && expected >= kSharedReadBytes && size < kPieceBytes) {
+    if (more && threads > 1 && expected >= kSharedReadBytes) {
         size += readShared(descriptor, whole.get(), size, expected, static_cast<std::size_t>(threads));
         // A file cut short while being read ends there; one that grew is read on.
         more = size == expected && lseek(descriptor, static_cast<off_t>(size), SEEK_SET) >= 0;

@@ -12,8 +12,8 @@
 //   the same order whatever the number of threads.
 //
 // ROW WORK (one per row in flight, all in one block: allocateRowWork)
-//   row            the RowBuffer: 3 bytes per pixel (blue, green, red), one
-//                  row at working resolution; geometry.rowPixels pixels.
+//   row            the RowBuffer: one row at working resolution,
+//                  geometry.rowPixels pixels (blue, green, red; see below).
 //   separations    the SeparationRow: one std::int32_t per link, the depth in
 //                  pixels at working resolution; -1 marks a removed link.
 //   sourceRow      the pattern source row (NoRD or PatT 0), else null.
