@@ -118,8 +118,9 @@ bool appendOutput(void* context, const std::uint8_t* bytes, std::size_t count) {
     return true;
 }
 
-void forwardProgress(void*, rdsgen::Stage stage, std::int32_t done, std::int32_t total) {
+bool forwardProgress(void*, rdsgen::Stage stage, std::int32_t done, std::int32_t total) {
     reportProgress(static_cast<int>(stage), done, total);
+    return true;
 }
 
 // The settings of an options array, as the command line makes them from its

@@ -145,6 +145,9 @@ enum class StatusCode {
     kOutputTooLarge,         // detail: the output width and height
     // Writing.
     kWriteFailed,
+    // Rendering stopped by the caller's callbacks.
+    kCancelled,              // the progress callback returned false
+    kCallbackFailed,         // the sink or the progress callback threw an exception
 };
 
 struct Status {
@@ -235,8 +238,9 @@ enum class Stage {
     kRows,            // done image rows of total, every eighth row and at the end
 };
 
+// report returns true to go on, false to cancel the render (kCancelled).
 struct Progress {
-    void (*report)(void* context, Stage stage, std::int32_t done, std::int32_t total) = nullptr;
+    bool (*report)(void* context, Stage stage, std::int32_t done, std::int32_t total) = nullptr;
     void* context = nullptr;
 };
 
@@ -254,15 +258,20 @@ enum class OutputFormat {
     kPng,   // a PNG file: 8-bit grey or RGB, unfiltered, compressed in blocks of rows
 };
 
+// The most threads a render uses, whatever is asked for.
+inline constexpr std::int32_t kMaxThreads = 64;
+
 struct RenderOptions {
     std::uint32_t seed = 1;       // the random generator's seed (srand semantics)
-    std::int32_t threads = 0;     // 0: the number of online cores; 1: no extra thread
+    std::int32_t threads = 0;     // 0: the number of online cores; 1: no extra thread; at most kMaxThreads
     OutputFormat format = OutputFormat::kTga;
     std::int32_t pngLevel = 6;    // zlib level of PNG output
     // The sink and the progress callback may be called from the library's
     // worker threads (one call at a time, in order), not only from the
     // calling thread: rows are then written by whichever thread finds them
-    // next, without waiting for the calling thread.
+    // next, without waiting for the calling thread. An exception thrown by
+    // either callback ends the render with kCallbackFailed; it never
+    // reaches the caller or another thread.
     bool anyThreadWrites = false;
 };
 

@@ -196,16 +196,23 @@ bool loadInput(const std::string& fileName, bool heightImage, Image& image,
 
 // Whether an input image's pixels are needed: not when the run's sizes,
 // derived from the image's header as for the run itself, already refuse it
-// (the run then ends with that refusal). For the height image the pattern
-// width is taken at its least, 1 pixel, as in every run that gets as far as
-// the output size; for the pattern image the run's preparation is tried.
+// (the run then ends with that refusal). A generated pattern's width is
+// known from the settings and the header; a pattern image may still change
+// it, so for the height image of such a run the pattern width is taken at
+// its least, 1 pixel, and only an output too large for any width counts.
+// For the pattern image the run's preparation is tried.
 bool heightPixelsNeeded(const Settings& settings, const Image& header) {
     Settings trial = settings;
-    trial.PSiz = 1;
-    trial.psizInStripes = false;
+    if (trial.PatT == 0) {
+        trial.PSiz = 1;
+        trial.psizInStripes = false;
+    } else if (!resolveStripes(trial, header.width)) {
+        return false;
+    }
     adjustSettings(trial);
     RowGeometry geometry;
-    return makeRowGeometry(trial, header, nullptr, geometry).code != StatusCode::kOutputTooLarge;
+    const Status status = makeRowGeometry(trial, header, nullptr, geometry);
+    return trial.PatT == 0 ? status.code != StatusCode::kOutputTooLarge : static_cast<bool>(status);
 }
 
 bool patternPixelsNeeded(const Settings& settings, const Image& heights, const Image& header) {
@@ -246,12 +253,12 @@ struct TerminalProgress {
     bool calculating = false;  // the bar has been started: a failure first ends its line
 };
 
-void reportProgress(void* context, Stage stage, std::int32_t done, std::int32_t total) {
+bool reportProgress(void* context, Stage stage, std::int32_t done, std::int32_t total) {
     TerminalProgress& terminal = *static_cast<TerminalProgress*>(context);
     if (stage == Stage::kCalculating) terminal.calculating = true;
     // Progress that cannot be shown (a closed terminal, a reader that has
     // gone) is given up after the first failed write; the run goes on.
-    if (std::ferror(stdout)) return;
+    if (std::ferror(stdout)) return true;
     switch (stage) {
         case Stage::kScalingHeights:
             std::fputs("Scaling height (Z) information...", stdout);
@@ -269,6 +276,7 @@ void reportProgress(void* context, Stage stage, std::int32_t done, std::int32_t 
             showProgress(done, total, terminal.barColumns);
             break;
     }
+    return true;
 }
 
 // An output name ending in ".png", in any case, is written as PNG.

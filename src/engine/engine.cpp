@@ -1,6 +1,7 @@
 // Preparing a run: settings completed for the images, and every size fixed.
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 
@@ -83,6 +84,8 @@ std::string statusText(const Status& status) {
                           static_cast<int>(status.detail[0]), static_cast<int>(status.detail[1]));
             return text;
         case StatusCode::kWriteFailed: return "Can't write output file.";
+        case StatusCode::kCancelled: return "The render was cancelled.";
+        case StatusCode::kCallbackFailed: return "A callback of the render threw an exception.";
     }
     return "Unknown error.";
 }
@@ -184,9 +187,9 @@ Status makeRowGeometry(const Settings& settings, const Image& heights, const Ima
 }
 
 std::int32_t threadCount(std::int32_t requested) {
-    if (requested > 0) return requested;
+    if (requested > 0) return std::min(requested, kMaxThreads);
     const long online = sysconf(_SC_NPROCESSORS_ONLN);
-    return online > 0 ? static_cast<std::int32_t>(online) : 1;
+    return online > 0 ? static_cast<std::int32_t>(std::min<long>(online, kMaxThreads)) : 1;
 }
 
 Status prepareStereogram(Settings& settings, const Image& heights, const Image* pattern,

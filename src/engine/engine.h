@@ -44,7 +44,8 @@ unsigned adjustSettings(Settings& settings);
 Status makeRowGeometry(const Settings& settings, const Image& heights, const Image* pattern,
                        RowGeometry& geometry);
 
-// The number of worker threads for a requested count (0: online cores).
+// The number of worker threads for a requested count (0: online cores),
+// at most kMaxThreads.
 std::int32_t threadCount(std::int32_t requested);
 
 }  // namespace rdsgen

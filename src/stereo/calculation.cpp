@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -37,7 +38,51 @@ constexpr std::int64_t kBatchPixels = std::int64_t{1} << 16;
 // Raw bytes of output rows compressed as one independent PNG block.
 constexpr std::int64_t kPngBlockBytes = std::int64_t{128} << 10;
 
-Status writeFailed() { return makeStatus(StatusCode::kWriteFailed); }
+// Why the caller's callbacks stopped a render (kNone: they did not).
+enum class CallbackFault : int { kNone, kCancelled, kThrew };
+
+// The caller's sink and progress callback. They are called only through
+// report and write, which turn an exception or a cancellation into a failed
+// call and remember why: nothing thrown reaches the library's threads.
+struct Callbacks {
+    RowSink sink;
+    Progress progress;
+    mutable std::atomic<CallbackFault> fault{CallbackFault::kNone};
+
+    // False when the render is to stop: cancelled, or the callback threw.
+    bool report(Stage stage, std::int32_t done, std::int32_t total) const {
+        if (progress.report == nullptr) return true;
+        try {
+            if (progress.report(progress.context, stage, done, total)) return true;
+            noteFault(CallbackFault::kCancelled);
+        } catch (...) {
+            noteFault(CallbackFault::kThrew);
+        }
+        return false;
+    }
+    bool write(const std::uint8_t* bytes, std::size_t count) const {
+        if (sink.write == nullptr) return false;
+        try {
+            return sink.write(sink.context, bytes, count);
+        } catch (...) {
+            noteFault(CallbackFault::kThrew);
+            return false;
+        }
+    }
+    void noteFault(CallbackFault why) const {
+        CallbackFault none = CallbackFault::kNone;
+        fault.compare_exchange_strong(none, why);
+    }
+    // The status of a render that stopped before its end.
+    Status failure() const {
+        switch (fault.load()) {
+            case CallbackFault::kCancelled: return makeStatus(StatusCode::kCancelled);
+            case CallbackFault::kThrew: return makeStatus(StatusCode::kCallbackFailed);
+            case CallbackFault::kNone: break;
+        }
+        return makeStatus(StatusCode::kWriteFailed);
+    }
+};
 
 // The run's fixed inputs and its output, shared by the loop and its workers.
 struct Render {
@@ -46,18 +91,15 @@ struct Render {
     const Image& heights;
     const Image* pattern;
     const DepthTable& depths;
-    RowSink sink;
-    Progress progress;
+    const Callbacks& callbacks;
     bool png = false;
     std::int32_t pngLevel = 6;
     std::int32_t blockRows = 1;  // rows of a PNG block (band or image rows)
 
-    void report(Stage stage, std::int32_t done, std::int32_t total) const {
-        if (progress.report != nullptr) progress.report(progress.context, stage, done, total);
+    bool report(Stage stage, std::int32_t done, std::int32_t total) const {
+        return callbacks.report(stage, done, total);
     }
-    bool write(const std::uint8_t* bytes, std::size_t count) const {
-        return sink.write != nullptr && sink.write(sink.context, bytes, count);
-    }
+    bool write(const std::uint8_t* bytes, std::size_t count) const { return callbacks.write(bytes, count); }
     bool write(const std::vector<std::uint8_t>& bytes) const { return write(bytes.data(), bytes.size()); }
     // A finished row, twice with Double.
     bool writeRow(const std::uint8_t* row) const {
@@ -141,7 +183,7 @@ bool renderRowsHere(const Render& render, RowSource& source, RowWork& work, RowE
         source.prepare(render, work, y);
         computeRow(render.settings, render.geometry, render.heights, render.depths, work);
         const bool written = emitter.emit(work.output);
-        if (y % 8 == 0) render.report(Stage::kRows, y, rows);
+        if (y % 8 == 0 && !render.report(Stage::kRows, y, rows)) return false;
         if (!written) return false;
     }
     return emitter.close();
@@ -242,7 +284,11 @@ private:
                 nextDraw_.store(batch + 1, std::memory_order_release);
             }
             changed_.notify_all();
-            const bool computed = computeBatch(batch, compressor);
+            bool computed = false;
+            try {
+                computed = computeBatch(batch, compressor);
+            } catch (...) {  // no memory for a PNG block: the run fails, no thread dies
+            }
             std::unique_lock lock(mutex_);
             const std::size_t ringSlot = static_cast<std::size_t>(batch % ring_);
             failed_[ringSlot] = !computed;
@@ -306,7 +352,11 @@ private:
             const std::size_t ringSlot = static_cast<std::size_t>(batch % ring_);
             const bool computed = !failed_[ringSlot];
             lock.unlock();
-            const bool written = computed && writeBatch(batch);
+            bool written = false;
+            try {
+                written = computed && writeBatch(batch);
+            } catch (...) {  // no memory for a PNG chunk
+            }
             lock.lock();
             done_[ringSlot] = false;
             if (!written) writeFailed_ = true;
@@ -329,7 +379,7 @@ private:
         }
         for (std::int32_t y = batch * batchRows_; y < rowsEnd(batch); ++y) {
             if (!render_.png) written = render_.writeRow(slot(y).output);
-            if (y % 8 == 0) render_.report(Stage::kRows, y, rows);
+            if (y % 8 == 0 && !render_.report(Stage::kRows, y, rows)) return false;
             if (!written) return false;
         }
         return written;
@@ -428,9 +478,10 @@ void computeRow(const Settings& settings, const RowGeometry& geometry, const Ima
     work.output = finishRow(geometry, work.row);
 }
 
-Status renderStereogram(const Settings& settings, const RowGeometry& prepared, const Image& heights,
-                        const Image* pattern, const RenderOptions& options, RowSink sink,
-                        Progress progress) {
+namespace {
+
+Status renderRows(const Settings& settings, const RowGeometry& prepared, const Image& heights,
+                  const Image* pattern, const RenderOptions& options, const Callbacks& callbacks) {
     // An image whose pixels were never read (only its header, for a run
     // refused from its sizes) cannot be rendered.
     const bool heightsMissing = !heights.pixels && heights.height > 0 && heights.rowBytes > 0;
@@ -451,21 +502,21 @@ Status renderStereogram(const Settings& settings, const RowGeometry& prepared, c
             const std::array<std::uint8_t, 18> header = tgaHeader(geometry);
             head.assign(header.begin(), header.end());
         }
-        if (sink.write == nullptr || !sink.write(sink.context, head.data(), head.size())) return writeFailed();
+        if (!callbacks.write(head.data(), head.size())) return callbacks.failure();
     }
 
     const std::int32_t rows = geometry.inputHeight;
-    const bool scan = settings.StretZ != 0 && progress.report != nullptr;
-    if (scan) progress.report(progress.context, Stage::kScalingHeights, 0, rows);
+    const bool scan = settings.StretZ != 0;
+    if (scan && !callbacks.report(Stage::kScalingHeights, 0, rows)) return callbacks.failure();
     const DepthTable depths = makeDepthTable(settings, geometry.patternWidth, heights,
                                              scaleHeights(settings, geometry.scale, heights));
-    if (scan) progress.report(progress.context, Stage::kHeightsScaled, 0, rows);
+    if (scan && !callbacks.report(Stage::kHeightsScaled, 0, rows)) return callbacks.failure();
     // A PNG block holds about kPngBlockBytes of raw output, whatever the
     // number of threads, so the compressed bytes are always the same.
     const std::int64_t rawRow = (std::int64_t{geometry.outputRowBytes} + 1) * (settings.Double + 1);
     const std::int32_t blockRows =
         static_cast<std::int32_t>(std::clamp<std::int64_t>(kPngBlockBytes / std::max<std::int64_t>(rawRow, 1), 1, 1024));
-    const Render render{settings, geometry, heights, pattern, depths, sink, progress, png, pngLevel, blockRows};
+    const Render render{settings, geometry, heights, pattern, depths, callbacks, png, pngLevel, blockRows};
 
     // Workers only pay where there are rows to share. A batch holds about
     // kBatchPixels pixels of rows (a PNG block's rows for PNG); the ring
@@ -473,7 +524,11 @@ Status renderStereogram(const Settings& settings, const RowGeometry& prepared, c
     // very wide. A whole number of batches per thread: threads that take
     // batches in turn then mostly come back to slots they used last, still
     // in their own cache (an odd ring of 5 for 2 threads ran 10 % slower).
-    const std::int32_t threads = rows > 1 ? threadCount(options.threads) : 1;
+    // With PPos above 3 only the right-to-left pass runs, from a strip at the
+    // left edge: the rest of each row keeps what the working row held, the
+    // row before it. Such rows are computed in order on one thread.
+    const bool rowsIndependent = settings.PPos <= 3;
+    const std::int32_t threads = rows > 1 && rowsIndependent ? threadCount(options.threads) : 1;
     // Rows linked straight from the heights (see computeRow) need no
     // SeparationRow.
     const bool directHeights = linksFromHeights(settings, heights.kind, depths);
@@ -494,10 +549,9 @@ Status renderStereogram(const Settings& settings, const RowGeometry& prepared, c
 
     PngChecksum checksum;
     RowEmitter emitter(render, checksum);
-    render.report(Stage::kCalculating, 0, rows);
+    if (!render.report(Stage::kCalculating, 0, rows)) return callbacks.failure();
     const bool bandWritten = writeFocusBand(render, slots[0], emitter);
-    render.report(Stage::kRowsStarting, 0, rows);
-    if (!bandWritten) return writeFailed();
+    if (!render.report(Stage::kRowsStarting, 0, rows) || !bandWritten) return callbacks.failure();
 
     // The generator and the drawing state pass from thread to thread: on
     // cache lines of their own, away from what the other threads touch.
@@ -515,9 +569,21 @@ Status renderStereogram(const Settings& settings, const RowGeometry& prepared, c
         written = renderRowsHere(render, source, slots[0], emitter);
     }
     if (written && png) written = render.write(pngTail(checksum));
-    if (!written) return writeFailed();
-    render.report(Stage::kRows, rows, rows);
+    if (!written || !render.report(Stage::kRows, rows, rows)) return callbacks.failure();
     return {};
+}
+
+}  // namespace
+
+Status renderStereogram(const Settings& settings, const RowGeometry& geometry, const Image& heights,
+                        const Image* pattern, const RenderOptions& options, RowSink sink,
+                        Progress progress) {
+    const Callbacks callbacks{sink, progress};
+    try {
+        return renderRows(settings, geometry, heights, pattern, options, callbacks);
+    } catch (const std::bad_alloc&) {
+        return makeStatus(StatusCode::kNoMemory);
+    }
 }
 
 }  // namespace rdsgen

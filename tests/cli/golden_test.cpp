@@ -51,6 +51,7 @@ const std::vector<GoldenCase> kGoldenCases = {
     {"dome8.tga", {"/Rand:36", "/PPos:3"}, 0x0264fa97b68e580fULL},
     {"dome8.tga", {"/Rand:37", "/Inv"}, 0x24ed8667446e3de8ULL},
     {"dome8.tga", {"/Rand:38", "/FocP:2"}, 0x4feab60be20085abULL},
+    {"dome8.tga", {"/Rand:7", "/PPos:4"}, 0xe46df77d538a8c47ULL},
     {"low8.tga", {"/Rand:39", "/Stret:Z", "/PatT:5"}, 0xf8aa708c734b0b43ULL},
     {"low8.tga", {"/Rand:39", "/PatT:5"}, 0x699487c3cffe628bULL},
     {"dome8.tga", {"/Rand:40", "/PatT:2", "/TrueOut", "/PSiz:S5", "/PUse:40"}, 0x958f3c819d7f72abULL},

@@ -395,6 +395,42 @@ TEST(PngRunTest, HugeClaimsInSmallFilesCostLittleMemory) {
     }
 }
 
+// An image whose size the run refuses whatever its pixels (65500 wide and a
+// 68-pixel pattern) is refused from its header: the broken data after the
+// header is never decoded.
+TEST(PngRunTest, SizesRefusedFromTheHeaderAlone) {
+    const std::string dir = temporaryDirectory();
+    PngLayout png;
+    png.width = 8;
+    png.height = 2;
+    png.claimedWidth = 65500;
+    png.claimedHeight = 16000;
+    png.bitDepth = 1;
+    writeFileBytes(dir + "/wide.png", buildPng(png));
+    JpegLayout jpeg;
+    jpeg.width = jpeg.height = 16;
+    jpeg.pixels.assign(256, 90);
+    ByteVector wideJpeg = buildJpeg(jpeg);
+    for (std::size_t i = 0; i + 8 < wideJpeg.size(); ++i) {
+        if (wideJpeg[i] == 0xFF && wideJpeg[i + 1] == 0xC0) {  // height, then width: 16000 x 65500
+            const std::uint8_t size[] = {0x3E, 0x80, 0xFF, 0xDC};
+            std::copy(std::begin(size), std::end(size), wideJpeg.begin() + static_cast<std::ptrdiff_t>(i + 5));
+            break;
+        }
+    }
+    writeFileBytes(dir + "/wide.jpg", wideJpeg);
+    for (const char* image : {"wide.png", "wide.jpg"}) {
+        const ProcessResult r = run(dir, {image, "out.tga"});
+        EXPECT_EQ(r.status, 1) << image;
+        EXPECT_EQ(r.err, "ERROR: Output image too large (65568 x 16533 pixels, at most 65535 x 65535).\n")
+            << image;
+        // With stripes the pattern width is known from the header too.
+        EXPECT_EQ(run(dir, {image, "out.tga", "/PSiz:S2"}).err,
+                  "ERROR: Output image too large (98250 x 16533 pixels, at most 65535 x 65535).\n")
+            << image;
+    }
+}
+
 // PNG rows are written as they are made: an output of 60 MB of raw pixels
 // (a tall image, doubled, in colour) needs no memory for its rows.
 TEST(PngRunTest, PngOutputMemoryStaysFlat) {

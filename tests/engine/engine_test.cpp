@@ -4,9 +4,11 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
+#include "engine/engine.h"
 #include "rdsgen/rdsgen.h"
 
 namespace {
@@ -62,11 +64,12 @@ TEST(EngineTest, OutputDoesNotDependOnTheNumberOfThreads) {
     const Image heights = domeImage();
     Image pattern = makeImage(23, 17, PixelKind::kColour);
     for (std::int32_t i = 0; i < pattern.rowBytes * pattern.height; ++i) pattern.pixels[i] = static_cast<std::uint8_t>(i * 37 % 251);
-    std::vector<Settings> cases(5);
+    std::vector<Settings> cases(6);
     cases[1].PatT = 7, cases[1].NoRD = 1, cases[1].Hidden = 1;
     cases[2].PatT = 3, cases[2].VInc = 1, cases[2].Double = 1, cases[2].CutOff = 1;
     cases[3].PatT = 2, cases[3].PPos = 3, cases[3].FocP = 2, cases[3].Inv = 1;
     cases[4].PatT = 0, cases[4].NoRD = 1;
+    cases[5].PPos = 4;  // rows keep what the row before left: computed in order
     for (const Settings& settings : cases) {
         const Image* image = settings.PatT == 0 ? &pattern : nullptr;
         const std::vector<std::uint8_t> single = render(settings, heights, 1, image);
@@ -104,6 +107,69 @@ TEST(EngineTest, FailedWriteStopsTheRun) {
             Status status = generateStereogram(Settings{}, heights, nullptr, options, sink.rowSink(), {});
             EXPECT_EQ(status.code, StatusCode::kWriteFailed);
             EXPECT_EQ(sink.writes, failAfter + 1) << "no write after the failed one";
+        }
+    }
+}
+
+TEST(EngineTest, ThreadCountIsBounded) {
+    EXPECT_EQ(threadCount(99999), kMaxThreads);
+    EXPECT_GE(threadCount(0), 1);
+    EXPECT_LE(threadCount(0), kMaxThreads);
+}
+
+// Callbacks that throw or cancel end the render with their own status, on
+// any number of threads and whichever thread calls them: no hang, no abort,
+// and nothing written after the stop.
+TEST(EngineTest, CallbacksThatThrowOrCancelStopTheRender) {
+    struct Callback {
+        int calls = 0;
+        int stopAt = 0;      // the call that throws or cancels
+        bool cancel = false;
+        bool stopped = false;
+        bool calledAfterStop = false;
+        void call() {
+            if (stopped) calledAfterStop = true;
+            if (++calls < stopAt) return;
+            stopped = true;
+            if (!cancel) throw std::runtime_error("callback failed");
+        }
+    };
+    const auto sinkWrite = [](void* context, const std::uint8_t*, std::size_t) {
+        static_cast<Callback*>(context)->call();
+        return true;
+    };
+    const auto report = [](void* context, Stage, std::int32_t, std::int32_t) {
+        Callback& callback = *static_cast<Callback*>(context);
+        callback.call();
+        return !callback.stopped;
+    };
+    const auto ignore = [](void*, Stage, std::int32_t, std::int32_t) { return true; };
+    const Image heights = domeImage();
+    for (std::int32_t threads : {1, 2, 8}) {
+        for (bool anyThread : {false, true}) {
+            for (OutputFormat format : {OutputFormat::kTga, OutputFormat::kPng}) {
+                for (int stopAt : {1, 3, 4}) {  // a PNG of this size takes 4 writes
+                    RenderOptions options;
+                    options.threads = threads;
+                    options.anyThreadWrites = anyThread;
+                    options.format = format;
+                    Callback throwingSink{0, stopAt};
+                    EXPECT_EQ(generateStereogram(Settings{}, domeImage(), nullptr, options,
+                                                 RowSink{sinkWrite, &throwingSink}, Progress{ignore, nullptr})
+                                  .code,
+                              StatusCode::kCallbackFailed);
+                    for (bool cancel : {false, true}) {
+                        Callback progress{0, stopAt, cancel};
+                        MemorySink sink;
+                        const Status status = generateStereogram(Settings{}, heights, nullptr, options,
+                                                                 sink.rowSink(), Progress{report, &progress});
+                        EXPECT_EQ(status.code, cancel ? StatusCode::kCancelled : StatusCode::kCallbackFailed)
+                            << threads << " threads, stop at call " << stopAt;
+                        EXPECT_FALSE(progress.calledAfterStop);
+                    }
+                    EXPECT_FALSE(throwingSink.calledAfterStop);
+                }
+            }
         }
     }
 }
