@@ -5,8 +5,11 @@
 //   ./embed ring.tga
 #include <rdsgen/rdsgen.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -35,11 +38,19 @@ int main(int argc, char** argv) {
 
     std::FILE* file = std::fopen(outputName, "wb");
     if (file == nullptr) return 1;
+    // The whole image fits in the stream's buffer: one write at the end.
+    std::vector<char> buffer(std::size_t{1} << 20);
+    std::setvbuf(file, buffer.data(), _IOFBF, buffer.size());
     const rdsgen::Status status = rdsgen::generateStereogram(
         settings, heights, nullptr, options, rdsgen::RowSink{writeToFile, file}, {});
-    const bool closed = std::fclose(file) == 0;
-    if (!status || !closed) {
+    if (!status) {
+        std::fclose(file);
         std::fprintf(stderr, "ERROR: %s\n", rdsgen::statusText(status).c_str());
+        return 1;
+    }
+    // The last bytes reach the file only now: a full disk shows here.
+    if (std::fclose(file) != 0) {
+        std::fprintf(stderr, "ERROR: Can't write '%s': %s.\n", outputName, std::strerror(errno));
         return 1;
     }
     std::printf("%s written\n", outputName);
