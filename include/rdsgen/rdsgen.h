@@ -148,6 +148,9 @@ enum class StatusCode {
     // Rendering stopped by the caller's callbacks.
     kCancelled,              // the progress callback returned false
     kCallbackFailed,         // the sink or the progress callback threw an exception
+    // Refused settings and images (library callers only).
+    kInvalidSetting,         // reason: the setting's name; a flag not 0 or 1
+    kNotPrepared,            // settings, images or sizes that are not those prepared
 };
 
 struct Status {
@@ -219,6 +222,7 @@ struct RowGeometry {
     std::int32_t markDistance = 0;       // focus marks: A
     std::int32_t bandHeight = 0;         // focus marks: B
     std::int32_t bandRows = 0;           // rows of the focus band above the image (B or 0)
+    bool operator==(const RowGeometry&) const = default;
 };
 
 // --- Output and progress ----------------------------------------------------
@@ -280,11 +284,15 @@ struct RenderOptions {
 // Completes settings for the images (stripes, pattern-image stretching,
 // focus and hidden-surface adjustments) and fixes every size of the run.
 // pattern is required when PatT is 0 and ignored otherwise. warnings
-// receives Warning bits.
+// receives Warning bits. A flag that is not 0 or 1 is refused
+// (kInvalidSetting).
 Status prepareStereogram(Settings& settings, const Image& heights, const Image* pattern,
                          RowGeometry& geometry, unsigned& warnings);
 
-// Writes the stereogram of prepared settings and geometry to sink.
+// Writes the stereogram of prepared settings and geometry to sink. Settings,
+// geometry and images that prepareStereogram would not have given together
+// (a setting changed after preparing, another image) are refused with
+// kNotPrepared before anything is written.
 Status renderStereogram(const Settings& settings, const RowGeometry& geometry, const Image& heights,
                         const Image* pattern, const RenderOptions& options, RowSink sink,
                         Progress progress);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <utility>
 
 #include "engine/engine.h"
 #include "pattern/pattern.h"
@@ -86,8 +87,41 @@ std::string statusText(const Status& status) {
         case StatusCode::kWriteFailed: return "Can't write output file.";
         case StatusCode::kCancelled: return "The render was cancelled.";
         case StatusCode::kCallbackFailed: return "A callback of the render threw an exception.";
+        case StatusCode::kInvalidSetting: return "Setting " + status.reason + " must be 0 or 1.";
+        case StatusCode::kNotPrepared:
+            return "The settings, images or sizes differ from those the run was prepared with.";
     }
     return "Unknown error.";
+}
+
+Status checkFlags(const Settings& settings) {
+    static constexpr std::pair<const char*, std::int32_t Settings::*> kFlags[] = {
+        {"TrueOut", &Settings::TrueOut}, {"VInc", &Settings::VInc},     {"Inv", &Settings::Inv},
+        {"NoRD", &Settings::NoRD},       {"CutOff", &Settings::CutOff}, {"Hidden", &Settings::Hidden},
+        {"Double", &Settings::Double},   {"PNarrow", &Settings::PNarrow}, {"StretA", &Settings::StretA},
+        {"StretX", &Settings::StretX},   {"StretY", &Settings::StretY}, {"StretR", &Settings::StretR},
+        {"StretP", &Settings::StretP},   {"StretZ", &Settings::StretZ}};
+    for (const auto& [name, flag] : kFlags) {
+        if (settings.*flag != 0 && settings.*flag != 1) return makeStatus(StatusCode::kInvalidSetting, 0, 0, name);
+    }
+    return {};
+}
+
+Status checkPrepared(const Settings& settings, const RowGeometry& geometry, const Image& heights,
+                     const Image* pattern) {
+    if (Status status = checkFlags(settings); !status) return status;
+    const auto wellFormed = [](const Image& image) {
+        return image.width >= 0 && image.height >= 0 &&
+               image.rowBytes == image.width * pixelBytes(image.kind) && static_cast<unsigned>(image.kind) <= 3;
+    };
+    Settings normalised = settings;
+    normalisePatternType(normalised);
+    RowGeometry expected;
+    const bool prepared = normalised.PatT == settings.PatT && normalised.TrueOut == settings.TrueOut &&
+                          !settings.psizInStripes && wellFormed(heights) &&
+                          (settings.PatT != 0 || (pattern != nullptr && wellFormed(*pattern))) &&
+                          makeRowGeometry(settings, heights, pattern, expected) && expected == geometry;
+    return prepared ? Status{} : makeStatus(StatusCode::kNotPrepared);
 }
 
 void normalisePatternType(Settings& settings) {
@@ -195,6 +229,7 @@ std::int32_t threadCount(std::int32_t requested) {
 Status prepareStereogram(Settings& settings, const Image& heights, const Image* pattern,
                          RowGeometry& geometry, unsigned& warnings) {
     warnings = 0;
+    if (Status status = checkFlags(settings); !status) return status;
     normalisePatternType(settings);
     if (Status status = resolveStripes(settings, heights.width); !status) return status;
     if (Status status = checkPatternImage(settings, pattern); !status) return status;

@@ -20,6 +20,15 @@
 
 namespace rdsgen {
 
+// kInvalidSetting for a flag that is not 0 or 1.
+Status checkFlags(const Settings& settings);
+
+// kNotPrepared unless settings, geometry and images are what preparing the
+// run gives: flags 0 or 1, the pattern type normalised, the stripes
+// resolved, images whose rows fit their pixels, and the same geometry.
+Status checkPrepared(const Settings& settings, const RowGeometry& geometry, const Image& heights,
+                     const Image* pattern);
+
 // A PatT outside 1..7 names the pattern image (0); pattern types other than
 // 1 and 2 force true-colour output.
 void normalisePatternType(Settings& settings);

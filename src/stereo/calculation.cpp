@@ -482,6 +482,7 @@ namespace {
 
 Status renderRows(const Settings& settings, const RowGeometry& prepared, const Image& heights,
                   const Image* pattern, const RenderOptions& options, const Callbacks& callbacks) {
+    if (Status status = checkPrepared(settings, prepared, heights, pattern); !status) return status;
     // An image whose pixels were never read (only its header, for a run
     // refused from its sizes) cannot be rendered.
     const bool heightsMissing = !heights.pixels && heights.height > 0 && heights.rowBytes > 0;

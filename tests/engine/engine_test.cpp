@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -172,6 +173,78 @@ TEST(EngineTest, CallbacksThatThrowOrCancelStopTheRender) {
             }
         }
     }
+}
+
+// Whatever a library caller puts into the settings, before preparing or
+// between preparing and rendering, the run either goes as prepared or is
+// refused with a status: never a read or write outside a buffer (this test
+// runs under AddressSanitizer in CI).
+TEST(EngineTest, AnySettingsBeforeOrAfterPreparingAreSafe) {
+    using Field = std::int32_t Settings::*;
+    const Field flags[] = {&Settings::TrueOut, &Settings::VInc,   &Settings::Inv,    &Settings::NoRD,
+                           &Settings::CutOff,  &Settings::Hidden, &Settings::Double, &Settings::PNarrow,
+                           &Settings::StretA,  &Settings::StretX, &Settings::StretY, &Settings::StretR,
+                           &Settings::StretP,  &Settings::StretZ};
+    const Field numbers[] = {&Settings::PatT, &Settings::PSiz, &Settings::PUse, &Settings::FocP,
+                             &Settings::Dens, &Settings::PPos};
+    const Image heights = domeImage();
+    Image pattern = makeImage(23, 17, PixelKind::kColour);
+    Image otherPattern = makeImage(50, 9, PixelKind::kGrey16);
+    const auto tryAll = [&](Field field, std::initializer_list<std::int32_t> values, bool flag) {
+        for (std::int32_t patT : {1, 0, 5}) {
+            for (std::int32_t value : values) {
+                SCOPED_TRACE("PatT " + std::to_string(patT) + ", value " + std::to_string(value));
+                const Image* image = patT == 0 ? &pattern : nullptr;
+                Settings before;
+                before.PatT = patT;
+                before.*field = value;
+                RowGeometry geometry;
+                unsigned warnings = 0;
+                MemorySink sink;
+                Status status = prepareStereogram(before, heights, image, geometry, warnings);
+                if (flag && value != 0 && value != 1) {
+                    EXPECT_EQ(status.code, StatusCode::kInvalidSetting);
+                }
+                if (status) {
+                    status = renderStereogram(before, geometry, heights, image, RenderOptions{}, sink.rowSink(), {});
+                    EXPECT_TRUE(status) << statusText(status);
+                }
+
+                Settings after;
+                after.PatT = patT;
+                ASSERT_TRUE(prepareStereogram(after, heights, image, geometry, warnings));
+                const std::int32_t prepared = after.*field;
+                after.*field = value;
+                for (const Image* rendered : {image, static_cast<const Image*>(&otherPattern)}) {
+                    status = renderStereogram(after, geometry, heights, rendered, RenderOptions{}, sink.rowSink(), {});
+                    if (flag && value != 0 && value != 1) {
+                        EXPECT_EQ(status.code, StatusCode::kInvalidSetting);
+                    } else if (value == prepared && (rendered == image || patT != 0)) {
+                        EXPECT_TRUE(status) << statusText(status);
+                    } else if (!status) {
+                        EXPECT_EQ(status.code, StatusCode::kNotPrepared);
+                    }
+                }
+            }
+        }
+    };
+    for (Field flag : flags) tryAll(flag, {-1, 0, 1, 2, 255}, true);
+    for (Field number : numbers) tryAll(number, {-1, 0, 2, 9, 4000}, false);
+
+    // A wider pattern than prepared, doubled rows: each refused, not run.
+    Settings settings;
+    RowGeometry geometry;
+    unsigned warnings = 0;
+    ASSERT_TRUE(prepareStereogram(settings, heights, nullptr, geometry, warnings));
+    MemorySink sink;
+    settings.PSiz = 4000;
+    EXPECT_EQ(renderStereogram(settings, geometry, heights, nullptr, {}, sink.rowSink(), {}).code,
+              StatusCode::kNotPrepared);
+    settings = Settings{};
+    settings.Double = 1;
+    EXPECT_EQ(renderStereogram(settings, geometry, heights, nullptr, {}, sink.rowSink(), {}).code,
+              StatusCode::kNotPrepared);
+    EXPECT_TRUE(sink.bytes.empty());
 }
 
 TEST(EngineTest, PreparationRefusalsAndRowsOnlyOutput) {
