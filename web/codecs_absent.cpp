@@ -28,18 +28,7 @@ Status readJpeg(std::span<const std::uint8_t>, Image& image) {
 
 Status readJpegHeader(std::span<const std::uint8_t> file, Image& image, bool) { return readJpeg(file, image); }
 
-// No PNG output: a compressor that cannot start, so a PNG render stops with
-// kWriteFailed before any row.
-struct PngCompressor::Stream {};
-PngCompressor::PngCompressor(std::int32_t) {}
-PngCompressor::~PngCompressor() = default;
-bool PngCompressor::begin(PngBlock&) { return false; }
-bool PngCompressor::addRow(PngBlock&, const std::uint8_t*, std::size_t, bool) { return false; }
-bool PngCompressor::finish(PngBlock&) { return false; }
-bool PngCompressor::deflateInto(PngBlock&, const std::uint8_t*, std::size_t, int) { return false; }
-void PngChecksum::add(const PngBlock&) {}
-std::vector<std::uint8_t> pngHead(const RowGeometry&, std::int32_t) { return {}; }
-std::vector<std::uint8_t> pngBlockChunk(const PngBlock&) { return {}; }
-std::vector<std::uint8_t> pngTail(const PngChecksum&) { return {}; }
+// No PNG output: a PNG render stops with kWriteFailed before any byte.
+std::unique_ptr<ImageWriter> makePngWriter(const RowGeometry&, std::int32_t, std::int32_t) { return nullptr; }
 
 }  // namespace rdsgen

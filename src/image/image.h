@@ -136,6 +136,62 @@ std::vector<std::uint8_t> pngHead(const RowGeometry& geometry, std::int32_t leve
 std::vector<std::uint8_t> pngBlockChunk(const PngBlock& block);
 std::vector<std::uint8_t> pngTail(const PngChecksum& checksum);
 
+// --- Output formats ---
+//
+// An ImageWriter turns finished output rows into a file format's bytes: its
+// head (begin), the rows in order, its tail (finish). A format that encodes
+// rows in independent blocks (blockRows() > 0; PNG's deflate blocks) has
+// each block encoded by a RowEncoder on whichever thread computed its rows,
+// and takes the encoded blocks in order (addBlock); any other format takes
+// each row as it is (addRow). A row counts once per copy: twice with
+// Double. Writers fail with false, which the render reports as a failed
+// write.
+
+// Where a writer's bytes go, in order; false when they were not taken.
+class ByteOutput {
+public:
+    virtual bool write(const std::uint8_t* bytes, std::size_t count) const = 0;
+
+protected:
+    ~ByteOutput() = default;
+};
+
+// The encoded bytes of a block of rows, in the writer's own form.
+class EncodedRows {
+public:
+    virtual ~EncodedRows() = default;
+};
+
+// Encodes blocks of rows; one per thread, a block at a time.
+class RowEncoder {
+public:
+    virtual ~RowEncoder() = default;
+    virtual bool begin(EncodedRows& block) = 0;
+    virtual bool addRow(EncodedRows& block, const std::uint8_t* row) = 0;
+    virtual bool finish(EncodedRows& block) = 0;
+};
+
+class ImageWriter {
+public:
+    virtual ~ImageWriter() = default;
+    virtual bool begin(const ByteOutput& out) = 0;
+    // Rows (copies) of an encoded block; 0 when rows are taken one by one.
+    virtual std::int32_t blockRows() const { return 0; }
+    virtual bool addRow(const ByteOutput& out, const std::uint8_t* row) = 0;
+    virtual std::unique_ptr<EncodedRows> newBlock() const { return nullptr; }
+    virtual std::unique_ptr<RowEncoder> newEncoder() const { return nullptr; }
+    virtual bool addBlock(const ByteOutput& out, const EncodedRows& block) = 0;
+    virtual bool finish(const ByteOutput& out) = 0;
+};
+
+// A TARGA file (withHeader), or the rows alone, of the geometry's size and kind.
+std::unique_ptr<ImageWriter> makeTgaWriter(const RowGeometry& geometry, bool withHeader);
+// A PNG file of the geometry's size and kind: 8-bit grey or RGB, unfiltered,
+// compressed at zlib level `level` in blocks of about 128 KiB of raw rows,
+// each row counted `copies` times (2 with Double). Null where this build has
+// no PNG support.
+std::unique_ptr<ImageWriter> makePngWriter(const RowGeometry& geometry, std::int32_t level, std::int32_t copies);
+
 // The output file as a RowSink: bytes are buffered and every write checked;
 // the first write (the header) is flushed at once, so a full disk or a size
 // limit is reported before any row is computed.

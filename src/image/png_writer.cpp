@@ -4,6 +4,7 @@
 // and joined, in order, into one zlib stream.
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -122,6 +123,74 @@ std::vector<std::uint8_t> pngTail(const PngChecksum& checksum) {
     appendChunk(out, "IDAT", data.data(), data.size());
     appendChunk(out, "IEND", nullptr, 0);
     return out;
+}
+
+namespace {
+
+// Raw bytes of output rows compressed as one independent block.
+constexpr std::int64_t kPngBlockBytes = std::int64_t{128} << 10;
+
+struct PngRows final : EncodedRows {
+    PngBlock block;
+};
+
+PngBlock& pngBlock(EncodedRows& rows) { return static_cast<PngRows&>(rows).block; }
+
+class PngEncoder final : public RowEncoder {
+public:
+    PngEncoder(std::int32_t level, std::size_t rowBytes, bool colour)
+        : compressor_(level), rowBytes_(rowBytes), colour_(colour) {}
+    bool begin(EncodedRows& block) override { return compressor_.begin(pngBlock(block)); }
+    bool addRow(EncodedRows& block, const std::uint8_t* row) override {
+        return compressor_.addRow(pngBlock(block), row, rowBytes_, colour_);
+    }
+    bool finish(EncodedRows& block) override { return compressor_.finish(pngBlock(block)); }
+
+private:
+    PngCompressor compressor_;
+    std::size_t rowBytes_;
+    bool colour_;
+};
+
+class PngWriter final : public ImageWriter {
+public:
+    PngWriter(const RowGeometry& geometry, std::int32_t level, std::int32_t copies)
+        : geometry_(geometry), level_(level) {
+        // A block holds about kPngBlockBytes of raw output whatever the
+        // number of threads, so the compressed bytes are always the same.
+        const std::int64_t rawRow = (std::int64_t{geometry.outputRowBytes} + 1) * copies;
+        blockRows_ = static_cast<std::int32_t>(
+            std::clamp<std::int64_t>(kPngBlockBytes / std::max<std::int64_t>(rawRow, 1), 1, 1024));
+    }
+    bool begin(const ByteOutput& out) override { return put(out, pngHead(geometry_, level_)); }
+    std::int32_t blockRows() const override { return blockRows_; }
+    bool addRow(const ByteOutput&, const std::uint8_t*) override { return false; }  // rows come in blocks
+    std::unique_ptr<EncodedRows> newBlock() const override { return std::make_unique<PngRows>(); }
+    std::unique_ptr<RowEncoder> newEncoder() const override {
+        return std::make_unique<PngEncoder>(level_, static_cast<std::size_t>(geometry_.outputRowBytes),
+                                            !geometry_.outputGrey);
+    }
+    bool addBlock(const ByteOutput& out, const EncodedRows& rows) override {
+        const PngBlock& block = static_cast<const PngRows&>(rows).block;
+        checksum_.add(block);
+        return put(out, pngBlockChunk(block));
+    }
+    bool finish(const ByteOutput& out) override { return put(out, pngTail(checksum_)); }
+
+private:
+    static bool put(const ByteOutput& out, const std::vector<std::uint8_t>& bytes) {
+        return out.write(bytes.data(), bytes.size());
+    }
+    const RowGeometry geometry_;
+    const std::int32_t level_;
+    std::int32_t blockRows_ = 1;
+    PngChecksum checksum_;
+};
+
+}  // namespace
+
+std::unique_ptr<ImageWriter> makePngWriter(const RowGeometry& geometry, std::int32_t level, std::int32_t copies) {
+    return std::make_unique<PngWriter>(geometry, level, copies);
 }
 
 }  // namespace rdsgen

@@ -60,6 +60,31 @@ const std::uint8_t* finishRow(const RowGeometry& geometry, std::uint8_t* rowBuff
     return row;
 }
 
+namespace {
+
+// The TARGA header (or none), then each row as it is.
+class TgaWriter final : public ImageWriter {
+public:
+    TgaWriter(const RowGeometry& geometry, bool withHeader)
+        : header_(tgaHeader(geometry)), rowBytes_(static_cast<std::size_t>(geometry.outputRowBytes)),
+          withHeader_(withHeader) {}
+    bool begin(const ByteOutput& out) override { return !withHeader_ || out.write(header_.data(), header_.size()); }
+    bool addRow(const ByteOutput& out, const std::uint8_t* row) override { return out.write(row, rowBytes_); }
+    bool addBlock(const ByteOutput&, const EncodedRows&) override { return false; }  // rows come one by one
+    bool finish(const ByteOutput&) override { return true; }
+
+private:
+    const std::array<std::uint8_t, 18> header_;
+    const std::size_t rowBytes_;
+    const bool withHeader_;
+};
+
+}  // namespace
+
+std::unique_ptr<ImageWriter> makeTgaWriter(const RowGeometry& geometry, bool withHeader) {
+    return std::make_unique<TgaWriter>(geometry, withHeader);
+}
+
 bool openFileSink(FileSink& sink, const char* path) {
     sink.stream = std::fopen(path, "wb");
     if (sink.stream == nullptr) return false;

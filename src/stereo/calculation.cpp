@@ -35,16 +35,15 @@ constexpr std::size_t kCacheLine = 128;
 // Pixels of working rows handed to a worker at a time.
 constexpr std::int64_t kBatchPixels = std::int64_t{1} << 16;
 
-// Raw bytes of output rows compressed as one independent PNG block.
-constexpr std::int64_t kPngBlockBytes = std::int64_t{128} << 10;
-
 // Why the caller's callbacks stopped a render (kNone: they did not).
 enum class CallbackFault : int { kNone, kCancelled, kThrew };
 
 // The caller's sink and progress callback. They are called only through
 // report and write, which turn an exception or a cancellation into a failed
 // call and remember why: nothing thrown reaches the library's threads.
-struct Callbacks {
+struct Callbacks final : ByteOutput {
+    Callbacks(RowSink sink, Progress progress) : sink(sink), progress(progress) {}
+
     RowSink sink;
     Progress progress;
     mutable std::atomic<CallbackFault> fault{CallbackFault::kNone};
@@ -60,7 +59,7 @@ struct Callbacks {
         }
         return false;
     }
-    bool write(const std::uint8_t* bytes, std::size_t count) const {
+    bool write(const std::uint8_t* bytes, std::size_t count) const override {
         if (sink.write == nullptr) return false;
         try {
             return sink.write(sink.context, bytes, count);
@@ -92,58 +91,57 @@ struct Render {
     const Image* pattern;
     const DepthTable& depths;
     const Callbacks& callbacks;
-    bool png = false;
-    std::int32_t pngLevel = 6;
-    std::int32_t blockRows = 1;  // rows of a PNG block (band or image rows)
+    ImageWriter& writer;          // called by one thread at a time, in row order
+    std::int32_t blockRows = 0;   // the writer's rows per encoded block (0: rows one by one)
 
     bool report(Stage stage, std::int32_t done, std::int32_t total) const {
         return callbacks.report(stage, done, total);
     }
-    bool write(const std::uint8_t* bytes, std::size_t count) const { return callbacks.write(bytes, count); }
-    bool write(const std::vector<std::uint8_t>& bytes) const { return write(bytes.data(), bytes.size()); }
-    // A finished row, twice with Double.
-    bool writeRow(const std::uint8_t* row) const {
-        const std::size_t bytes = static_cast<std::size_t>(geometry.outputRowBytes);
-        if (!write(row, bytes)) return false;
-        return settings.Double == 0 || write(row, bytes);
-    }
-    // A finished row into a PNG block, twice with Double.
-    bool compressRow(PngCompressor& compressor, PngBlock& block, const std::uint8_t* row) const {
-        const std::size_t bytes = static_cast<std::size_t>(geometry.outputRowBytes);
+    // A finished row to the writer, twice with Double.
+    bool addRow(const std::uint8_t* row) const {
         for (std::int32_t copy = 0; copy <= settings.Double; ++copy) {
-            if (!compressor.addRow(block, row, bytes, !geometry.outputGrey)) return false;
+            if (!writer.addRow(callbacks, row)) return false;
+        }
+        return true;
+    }
+    // A finished row into an encoded block, twice with Double.
+    bool encodeRow(RowEncoder& encoder, EncodedRows& block, const std::uint8_t* row) const {
+        for (std::int32_t copy = 0; copy <= settings.Double; ++copy) {
+            if (!encoder.addRow(block, row)) return false;
         }
         return true;
     }
 };
 
-// The rows the calling thread finishes itself, to the output: as they are,
-// or for PNG into blocks of blockRows rows, each written when complete.
+// The rows the calling thread finishes itself, to the writer: one by one,
+// or into blocks of blockRows rows, each handed over when complete.
 class RowEmitter {
 public:
-    RowEmitter(const Render& render, PngChecksum& checksum)
-        : render_(render), checksum_(checksum), compressor_(render.pngLevel) {}
+    explicit RowEmitter(const Render& render) : render_(render) {
+        if (render.blockRows > 0) {
+            encoder_ = render.writer.newEncoder();
+            block_ = render.writer.newBlock();
+        }
+    }
 
     bool emit(const std::uint8_t* row) {
-        if (!render_.png) return render_.writeRow(row);
-        if (inBlock_ == 0 && !compressor_.begin(block_)) return false;
-        if (!render_.compressRow(compressor_, block_, row)) return false;
+        if (render_.blockRows == 0) return render_.addRow(row);
+        if (!encoder_ || !block_) return false;
+        if (inBlock_ == 0 && !encoder_->begin(*block_)) return false;
+        if (!render_.encodeRow(*encoder_, *block_, row)) return false;
         return ++inBlock_ < render_.blockRows || close();
     }
     // Ends the current block (the end of the band, or of the image).
     bool close() {
-        if (!render_.png || inBlock_ == 0) return true;
+        if (render_.blockRows == 0 || inBlock_ == 0) return true;
         inBlock_ = 0;
-        if (!compressor_.finish(block_)) return false;
-        checksum_.add(block_);
-        return render_.write(pngBlockChunk(block_));
+        return encoder_->finish(*block_) && render_.writer.addBlock(render_.callbacks, *block_);
     }
 
 private:
     const Render& render_;
-    PngChecksum& checksum_;
-    PngCompressor compressor_;
-    PngBlock block_;
+    std::unique_ptr<RowEncoder> encoder_;
+    std::unique_ptr<EncodedRows> block_;
     std::int32_t inBlock_ = 0;
 };
 
@@ -199,15 +197,17 @@ bool renderRowsHere(const Render& render, RowSource& source, RowWork& work, RowE
 // thread writes. Without anyThreadWrites only the calling thread writes.
 class alignas(kCacheLine) RowPool {
 public:
-    RowPool(const Render& render, std::vector<RowWork>& slots, std::int32_t batchRows, PngChecksum& checksum,
-            bool anyThreadWrites, RowSource& source)
+    RowPool(const Render& render, std::vector<RowWork>& slots, std::int32_t batchRows, bool anyThreadWrites,
+            RowSource& source)
         : render_(render), slots_(slots), batchRows_(batchRows),
-          ring_(static_cast<std::int32_t>(slots.size()) / batchRows), checksum_(checksum),
+          ring_(static_cast<std::int32_t>(slots.size()) / batchRows),
           anyThreadWrites_(anyThreadWrites), source_(source) {
-        if (render.png) compressor_ = std::make_unique<PngCompressor>(render.pngLevel);
+        if (render.blockRows > 0) encoder_ = render.writer.newEncoder();
         done_.assign(static_cast<std::size_t>(ring_), false);
         failed_.assign(static_cast<std::size_t>(ring_), false);
-        if (render.png) blocks_.resize(static_cast<std::size_t>(ring_));
+        if (render.blockRows > 0) {
+            for (std::int32_t i = 0; i < ring_; ++i) blocks_.push_back(render.writer.newBlock());
+        }
     }
     ~RowPool() { stop(); }
 
@@ -233,7 +233,7 @@ public:
             started_ = true;
         }
         changed_.notify_all();
-        runBatches(compressor_.get(), true);
+        runBatches(encoder_.get(), true);
         std::unique_lock lock(mutex_);
         while (nextWrite_ < batches_ && !writeFailed_) {
             if (!writeDone(lock)) changed_.wait(lock);
@@ -261,19 +261,19 @@ private:
     }
 
     void work() {
-        std::unique_ptr<PngCompressor> compressor;
-        if (render_.png) compressor = std::make_unique<PngCompressor>(render_.pngLevel);
+        std::unique_ptr<RowEncoder> encoder;
+        if (render_.blockRows > 0) encoder = render_.writer.newEncoder();
         {
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [&] { return started_ || stopping_; });
             if (!started_) return;
         }
-        runBatches(compressor.get(), anyThreadWrites_);
+        runBatches(encoder.get(), anyThreadWrites_);
     }
 
     // Batches as long as there are any: each taken in order, drawn once the
     // batch before it has been drawn, then computed by the thread that took it.
-    void runBatches(PngCompressor* compressor, bool mayWrite) {
+    void runBatches(RowEncoder* encoder, bool mayWrite) {
         for (;;) {
             const std::int32_t batch = takeBatch(mayWrite);
             if (batch < 0) return;
@@ -286,8 +286,8 @@ private:
             changed_.notify_all();
             bool computed = false;
             try {
-                computed = computeBatch(batch, compressor);
-            } catch (...) {  // no memory for a PNG block: the run fails, no thread dies
+                computed = computeBatch(batch, encoder);
+            } catch (...) {  // no memory for an encoded block: the run fails, no thread dies
             }
             std::unique_lock lock(mutex_);
             const std::size_t ringSlot = static_cast<std::size_t>(batch % ring_);
@@ -324,20 +324,25 @@ private:
         changed_.wait(lock, [&] { return nextDraw_.load(std::memory_order_acquire) == batch; });
     }
 
-    // The rows of a batch and, for PNG, their block; false when the block
-    // could not be compressed.
-    bool computeBatch(std::int32_t batch, PngCompressor* compressor) {
-        const std::size_t ringSlot = static_cast<std::size_t>(batch % ring_);
-        bool compressed = compressor == nullptr || compressor->begin(blocks_[ringSlot]);
-        for (std::int32_t y = batch * batchRows_; y < rowsEnd(batch); ++y) {
+    // The rows of a batch and, for a writer of encoded blocks, their block;
+    // false when the block could not be encoded.
+    bool computeBatch(std::int32_t batch, RowEncoder* encoder) {
+        const std::int32_t first = batch * batchRows_;
+        const std::int32_t end = rowsEnd(batch);
+        if (render_.blockRows == 0) {
+            for (std::int32_t y = first; y < end; ++y) {
+                computeRow(render_.settings, render_.geometry, render_.heights, render_.depths, slot(y));
+            }
+            return true;
+        }
+        EncodedRows* block = blocks_[static_cast<std::size_t>(batch % ring_)].get();
+        bool encoded = encoder != nullptr && block != nullptr && encoder->begin(*block);
+        for (std::int32_t y = first; y < end; ++y) {
             RowWork& row = slot(y);
             computeRow(render_.settings, render_.geometry, render_.heights, render_.depths, row);
-            if (compressor != nullptr && compressed) {
-                compressed = render_.compressRow(*compressor, blocks_[ringSlot], row.output);
-            }
+            if (encoded) encoded = render_.encodeRow(*encoder, *block, row.output);
         }
-        if (compressor != nullptr && compressed) compressed = compressor->finish(blocks_[ringSlot]);
-        return compressed;
+        return encoded && encoder->finish(*block);
     }
 
     // Writes the batches that are next in order and done, unless another
@@ -355,7 +360,7 @@ private:
             bool written = false;
             try {
                 written = computed && writeBatch(batch);
-            } catch (...) {  // no memory for a PNG chunk
+            } catch (...) {  // no memory for the writer's bytes
             }
             lock.lock();
             done_[ringSlot] = false;
@@ -368,17 +373,15 @@ private:
         return wrote;
     }
 
-    // A batch's rows (for PNG its block) to the sink, with their progress.
+    // A batch's rows (or its encoded block) to the writer, with their progress.
     bool writeBatch(std::int32_t batch) {
         const std::int32_t rows = render_.geometry.inputHeight;
         bool written = true;
-        if (render_.png) {
-            const std::size_t ringSlot = static_cast<std::size_t>(batch % ring_);
-            checksum_.add(blocks_[ringSlot]);
-            written = render_.write(pngBlockChunk(blocks_[ringSlot]));
+        if (render_.blockRows > 0) {
+            written = render_.writer.addBlock(render_.callbacks, *blocks_[static_cast<std::size_t>(batch % ring_)]);
         }
         for (std::int32_t y = batch * batchRows_; y < rowsEnd(batch); ++y) {
-            if (!render_.png) written = render_.writeRow(slot(y).output);
+            if (render_.blockRows == 0) written = render_.addRow(slot(y).output);
             if (y % 8 == 0 && !render_.report(Stage::kRows, y, rows)) return false;
             if (!written) return false;
         }
@@ -389,7 +392,6 @@ private:
     std::vector<RowWork>& slots_;
     const std::int32_t batchRows_;
     const std::int32_t ring_;
-    PngChecksum& checksum_;
     const bool anyThreadWrites_;
     RowSource& source_;  // the generator, used by the thread whose turn it is
     std::vector<std::thread> workers_;
@@ -397,9 +399,9 @@ private:
     std::condition_variable changed_;  // a turn passed, a batch was computed or written, or the pool starts or stops
     alignas(kCacheLine) std::atomic<std::int32_t> nextDraw_{0};  // the next batch to draw
     std::vector<bool> done_;     // computed, not yet written
-    std::vector<bool> failed_;   // a PNG block that could not be compressed
-    std::vector<PngBlock> blocks_;
-    std::unique_ptr<PngCompressor> compressor_;  // the calling thread's
+    std::vector<bool> failed_;   // a block that could not be encoded
+    std::vector<std::unique_ptr<EncodedRows>> blocks_;  // one per ring slot of batches
+    std::unique_ptr<RowEncoder> encoder_;  // the calling thread's
     std::int32_t nextTake_ = 0;  // the next batch a thread takes
     std::int32_t batches_ = 0;
     std::int32_t nextWrite_ = 0;
@@ -493,18 +495,12 @@ Status renderRows(const Settings& settings, const RowGeometry& prepared, const I
     // Grey output is worked at one byte per pixel: all of its pixels are grey.
     RowGeometry geometry = prepared;
     geometry.pixelBytes = geometry.outputGrey ? 1 : 3;
-    const bool png = options.format == OutputFormat::kPng;
-    const std::int32_t pngLevel = std::clamp(options.pngLevel, 0, 9);
-    if (options.format != OutputFormat::kRows) {
-        std::vector<std::uint8_t> head;
-        if (png) {
-            head = pngHead(geometry, pngLevel);
-        } else {
-            const std::array<std::uint8_t, 18> header = tgaHeader(geometry);
-            head.assign(header.begin(), header.end());
-        }
-        if (!callbacks.write(head.data(), head.size())) return callbacks.failure();
-    }
+    const std::unique_ptr<ImageWriter> writer =
+        options.format == OutputFormat::kPng
+            ? makePngWriter(geometry, std::clamp(options.pngLevel, 0, 9), settings.Double + 1)
+            : makeTgaWriter(geometry, options.format == OutputFormat::kTga);
+    if (!writer) return makeStatus(StatusCode::kWriteFailed);
+    if (!writer->begin(callbacks)) return callbacks.failure();
 
     const std::int32_t rows = geometry.inputHeight;
     const bool scan = settings.StretZ != 0;
@@ -512,15 +508,12 @@ Status renderRows(const Settings& settings, const RowGeometry& prepared, const I
     const DepthTable depths = makeDepthTable(settings, geometry.patternWidth, heights,
                                              scaleHeights(settings, geometry.scale, heights));
     if (scan && !callbacks.report(Stage::kHeightsScaled, 0, rows)) return callbacks.failure();
-    // A PNG block holds about kPngBlockBytes of raw output, whatever the
-    // number of threads, so the compressed bytes are always the same.
-    const std::int64_t rawRow = (std::int64_t{geometry.outputRowBytes} + 1) * (settings.Double + 1);
-    const std::int32_t blockRows =
-        static_cast<std::int32_t>(std::clamp<std::int64_t>(kPngBlockBytes / std::max<std::int64_t>(rawRow, 1), 1, 1024));
-    const Render render{settings, geometry, heights, pattern, depths, callbacks, png, pngLevel, blockRows};
+    const std::int32_t blockRows = std::max(writer->blockRows(), 0);
+    const Render render{settings, geometry, heights, pattern, depths, callbacks, *writer, blockRows};
 
     // Workers only pay where there are rows to share. A batch holds about
-    // kBatchPixels pixels of rows (a PNG block's rows for PNG); the ring
+    // kBatchPixels pixels of rows (an encoded block's rows where the writer
+    // encodes blocks); the ring
     // holds three batches per thread, within kInFlightBytes where rows are
     // very wide. A whole number of batches per thread: threads that take
     // batches in turn then mostly come back to slots they used last, still
@@ -535,11 +528,12 @@ Status renderRows(const Settings& settings, const RowGeometry& prepared, const I
     const bool directHeights = linksFromHeights(settings, heights.kind, depths);
     const std::int64_t perRow =
         std::max<std::int64_t>(static_cast<std::int64_t>(rowWorkSizes(geometry, !directHeights).total()), 1);
-    std::int64_t batchRows = png ? blockRows
+    std::int64_t batchRows = blockRows > 0
+                                 ? blockRows
                                  : std::clamp<std::int64_t>(kBatchPixels / std::max(geometry.rowPixels, 1), 1, 64);
     std::int64_t ring = 3 * std::int64_t{threads};
     if (ring * batchRows * perRow > kInFlightBytes) {
-        if (!png) batchRows = std::max<std::int64_t>(kInFlightBytes / (ring * perRow), 1);
+        if (blockRows == 0) batchRows = std::max<std::int64_t>(kInFlightBytes / (ring * perRow), 1);
         ring = std::clamp<std::int64_t>(kInFlightBytes / (batchRows * perRow), 2, ring);
         if (ring > threads) ring -= ring % threads;
     }
@@ -548,8 +542,7 @@ Status renderRows(const Settings& settings, const RowGeometry& prepared, const I
     const Bytes workMemory = allocateRowWork(geometry, slots, !directHeights);
     if (!workMemory) return makeStatus(StatusCode::kNoMemory);
 
-    PngChecksum checksum;
-    RowEmitter emitter(render, checksum);
+    RowEmitter emitter(render);
     if (!render.report(Stage::kCalculating, 0, rows)) return callbacks.failure();
     const bool bandWritten = writeFocusBand(render, slots[0], emitter);
     if (!render.report(Stage::kRowsStarting, 0, rows) || !bandWritten) return callbacks.failure();
@@ -561,7 +554,7 @@ Status renderRows(const Settings& settings, const RowGeometry& prepared, const I
     } generator{Random(options.seed)};
     RowSource source{PatternContext{settings, generator.random}};
     bool written = false;
-    RowPool pool(render, slots, static_cast<std::int32_t>(batchRows), checksum, options.anyThreadWrites, source);
+    RowPool pool(render, slots, static_cast<std::int32_t>(batchRows), options.anyThreadWrites, source);
     // The calling thread computes rows too: threads - 1 workers beside it.
     if (threads > 1 && pool.start(threads - 1)) {
         written = pool.renderRows();
@@ -569,7 +562,7 @@ Status renderRows(const Settings& settings, const RowGeometry& prepared, const I
     } else {
         written = renderRowsHere(render, source, slots[0], emitter);
     }
-    if (written && png) written = render.write(pngTail(checksum));
+    if (written) written = writer->finish(callbacks);
     if (!written || !render.report(Stage::kRows, rows, rows)) return callbacks.failure();
     return {};
 }
