@@ -40,7 +40,6 @@ struct DepthTable {
     std::int64_t step = 1;
     std::int64_t offset = 0;
     std::int64_t largest = 0;   // P - 1, the deepest separation a link allows
-    PixelKind kind = PixelKind::kGrey8;
     bool inverted = false;
     // Indexed by the stored value (8 and 16 bits) or the colour height;
     // empty for 24-bit grey, whose depths are computed per pixel.

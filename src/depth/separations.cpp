@@ -9,7 +9,6 @@ namespace rdsgen {
 DepthTable makeDepthTable(const Settings& settings, std::int32_t patternWidth, const Image& image,
                           const DepthMapping& mapping) {
     DepthTable table;
-    table.kind = image.kind;
     table.inverted = settings.Inv != 0;
     // 8-bit and colour heights carry a factor 1000 that the step matches.
     table.factor = image.kind == PixelKind::kGrey8 || image.kind == PixelKind::kColour ? 1000 : 1;

@@ -473,7 +473,7 @@ void computeRow(const Settings& settings, const RowGeometry& geometry, const Ima
         widenSeparationRow(geometry, work);
         linkRow(settings, geometry, work);
     }
-    if (settings.VInc) reduceRow(settings, geometry, work);
+    if (settings.VInc) reduceRow(geometry, work);
     if (settings.FocP == 2 && work.y <= geometry.bandHeight) {
         drawFocusMarks(settings, geometry, work.row, work.y);
     }

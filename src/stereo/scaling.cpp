@@ -31,7 +31,7 @@ void widenSeparationRow(const RowGeometry& geometry, RowWork& work) {
     }
 }
 
-void reduceRow(const Settings&, const RowGeometry& geometry, RowWork& work) {
+void reduceRow(const RowGeometry& geometry, RowWork& work) {
     // The output pixels and, with CutOff, the part of the row finishRow skips.
     std::int32_t n = geometry.outputWidth + geometry.cutOffPixels;
     // Never read past the RowBuffer, whatever the output width says.

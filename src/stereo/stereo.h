@@ -100,7 +100,7 @@ void drawFocusMarks(const Settings& settings, const RowGeometry& geometry, std::
 // --- Row resolution scaling ---
 void widenPatternStrip(const Settings& settings, const RowGeometry& geometry, RowWork& work);
 void widenSeparationRow(const RowGeometry& geometry, RowWork& work);
-void reduceRow(const Settings& settings, const RowGeometry& geometry, RowWork& work);
+void reduceRow(const RowGeometry& geometry, RowWork& work);
 
 // Everything of one row after its pattern strip and seeds: separations,
 // linking, scaling, marks and finishing; sets work.output.

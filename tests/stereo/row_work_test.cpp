@@ -133,7 +133,7 @@ TEST(RowScaling, ReduceRowAveragesPairsUpToTheWrittenWidth) {
         const rdsgen::Bytes workMemory = rdsgen::allocateRowWork(geometry, work);
         ASSERT_TRUE(workMemory);
         std::memcpy(work.row, row.data(), row.size());
-        rdsgen::reduceRow(settings, geometry, work);
+        rdsgen::reduceRow(geometry, work);
         EXPECT_EQ(std::vector<std::uint8_t>(work.row, work.row + 9), c.expected)
             << "CutOff " << c.cutOff << ", width " << c.outputWidth;
     }
