@@ -435,7 +435,7 @@ Bytes allocateRowWork(const RowGeometry& geometry, std::span<RowWork> works, boo
         padded(sizes.row) + padded(sizes.separations) + padded(sizes.strip) + padded(sizes.sourceRow);
     // From the C library's heap: a program that renders again and again
     // gets the block back without the kernel mapping and clearing it anew
-    // (that made repeated renders on two threads 5 - 10 % slower).
+    // (the README's benchmark section gives what that costs).
     Bytes block(static_cast<std::uint8_t*>(std::calloc(std::max<std::size_t>(perRow * works.size(), 1), 1)));
     if (!block) return block;
     std::uint8_t* next = block.get();
@@ -513,11 +513,11 @@ Status renderRows(const Settings& settings, const RowGeometry& prepared, const I
 
     // Workers only pay where there are rows to share. A batch holds about
     // kBatchPixels pixels of rows (an encoded block's rows where the writer
-    // encodes blocks); the ring
-    // holds three batches per thread, within kInFlightBytes where rows are
-    // very wide. A whole number of batches per thread: threads that take
-    // batches in turn then mostly come back to slots they used last, still
-    // in their own cache (an odd ring of 5 for 2 threads ran 10 % slower).
+    // encodes blocks); the ring holds three batches per thread, within
+    // kInFlightBytes where rows are very wide. A whole number of batches per
+    // thread: threads that take batches in turn then mostly come back to
+    // slots they used last, still in their own cache (measured: see the
+    // README's benchmark section).
     // With PPos above 3 only the right-to-left pass runs, from a strip at the
     // left edge: the rest of each row keeps what the working row held, the
     // row before it. Such rows are computed in order on one thread.
