@@ -47,7 +47,7 @@ Image patternImage(std::int32_t width) {
 // One run as the command line would prepare it for an 8-bit height image of
 // the given width (kRows rows) with the default options, a pattern type and NoRD.
 struct Bench {
-    Settings settings;
+    RunSettings settings;
     Image heights;
     Image pattern;
     RowGeometry geometry;
@@ -66,7 +66,9 @@ struct Bench {
         settings.StretA = 0;
         heights = domeImage(width, kRows);
         if (patternType == 0) pattern = patternImage(settings.PSiz);
-        makeRowGeometry(settings, heights, &pattern, geometry);
+        const ImageHeader patternHeader = headerOf(pattern);
+        makeRowGeometry(settings, headerOf(heights), &patternHeader, geometry);
+        geometry.pixelBytes = 3;  // the strips are drawn at three bytes per pixel
         depths = makeDepthTable(settings, geometry.patternWidth, heights,
                                 scaleHeights(settings, geometry.scale, heights));
         context = std::make_unique<PatternContext>(PatternContext{settings, random});
@@ -146,18 +148,15 @@ bool discard(void*, const std::uint8_t* bytes, std::size_t) {
 // output megapixels per second.
 void BM_Render(benchmark::State& state) {
     const Image heights = domeImage(4096, 3072);
-    Settings settings;
-    RowGeometry geometry;
-    unsigned warnings = 0;
-    prepareStereogram(settings, heights, nullptr, geometry, warnings);
+    const Plan planned = plan(Settings{}, headerOf(heights));
     RenderOptions options;
     options.threads = static_cast<std::int32_t>(state.range(0));
     options.format = state.range(1) != 0 ? OutputFormat::kPng : OutputFormat::kTga;
     options.anyThreadWrites = true;  // as the command line runs
     for (auto _ : state) {
-        renderStereogram(settings, geometry, heights, nullptr, options, RowSink{discard, nullptr}, {});
+        render(planned, heights, nullptr, options, RowSink{discard, nullptr});
     }
-    const double pixels = double(geometry.outputWidth) * geometry.outputHeight;
+    const double pixels = double(planned.outputWidth) * planned.outputHeight;
     state.counters["MP/s"] =
         benchmark::Counter(pixels / 1e6 * double(state.iterations()), benchmark::Counter::kIsRate);
 }

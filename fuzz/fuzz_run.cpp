@@ -63,19 +63,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     rdsgen::Settings settings;
     line.apply(settings);
-    rdsgen::RowGeometry geometry;
-    unsigned warnings = 0;
     const rdsgen::Image& height = line.asPattern ? heights : image;
     const rdsgen::Image* pattern = line.asPattern ? &image : nullptr;
-    if (!rdsgen::prepareStereogram(settings, height, pattern, geometry, warnings)) return 0;
+    const rdsgen::ImageHeader patternHeader = rdsgen::headerOf(image);
+    const rdsgen::Plan planned = rdsgen::plan(settings, rdsgen::headerOf(height), line.asPattern ? &patternHeader : nullptr);
+    if (!planned) return 0;
 
     rdsgen::RenderOptions options;
     options.threads = data[0] / kLineCount % 2 + 1;
     fuzz::CountingSink sink;
-    const rdsgen::Status status =
-        rdsgen::renderStereogram(settings, geometry, height, pattern, options, sink.rowSink(), {});
-    fuzz::require(static_cast<bool>(status), "a prepared run completes");
-    const std::size_t pixels = static_cast<std::size_t>(geometry.outputWidth) * geometry.outputHeight;
-    fuzz::require(sink.bytes == 18 + pixels * (geometry.outputGrey ? 1 : 3), "output complete");
+    const rdsgen::Status status = rdsgen::render(planned, height, pattern, options, sink.rowSink());
+    fuzz::require(static_cast<bool>(status), "a planned run completes");
+    fuzz::require(sink.bytes == planned.tgaBytes, "output complete");
     return 0;
 }

@@ -26,6 +26,7 @@
 #include <utility>
 
 #include "rdsgen/rdsgen.h"
+#include "run/run.h"
 
 namespace {
 
@@ -62,9 +63,8 @@ struct Session {
     std::size_t outputSize = 0;
     std::size_t written = 0;
     Buffer rgba;              // its pixels as RGBA, made as the rows arrive
-    rdsgen::RowGeometry geometry;
+    rdsgen::Plan plan;        // of the last run
     rdsgen::Status status;
-    unsigned warnings = 0;
     std::string message;
 };
 
@@ -109,9 +109,9 @@ bool appendOutput(void* context, const std::uint8_t* bytes, std::size_t count) {
     Session& s = *static_cast<Session*>(context);
     if (count > s.outputSize - s.written) return false;
     std::memcpy(s.output.get() + s.written, bytes, count);
-    const std::size_t pixelBytes = s.geometry.outputGrey ? 1 : 3;
+    const std::size_t pixelBytes = s.plan.outputGrey ? 1 : 3;
     if (s.written >= 18 && (s.written - 18) % pixelBytes == 0 && count % pixelBytes == 0) {
-        toRgba(bytes, count / pixelBytes, s.geometry.outputGrey,
+        toRgba(bytes, count / pixelBytes, s.plan.outputGrey,
                s.rgba.get() + 4 * ((s.written - 18) / pixelBytes));
     }
     s.written += count;
@@ -159,17 +159,12 @@ rdsgen::Settings settingsFrom(const std::int32_t* o) {
 // The pattern image is not looked at: a pattern type stands in for it.
 rdsgen::Status checkSize(const std::int32_t* options, std::int32_t width, std::int32_t height) {
     rdsgen::Settings settings = settingsFrom(options);
-    if (settings.PatT < 1 || settings.PatT > 7) settings.PatT = 1;
-    rdsgen::Image header;
-    header.width = width;
-    header.height = height;
-    rdsgen::RowGeometry geometry;
-    unsigned warnings = 0;
-    const rdsgen::Status status = rdsgen::prepareStereogram(settings, header, nullptr, geometry, warnings);
-    switch (status.code) {
+    if (rdsgen::patternType(settings.PatT) == nullptr) settings.PatT = 1;
+    const rdsgen::Plan planned = rdsgen::plan(settings, rdsgen::ImageHeader{width, height});
+    switch (planned.refusal.code) {
         case rdsgen::StatusCode::kOutputTooLarge:
         case rdsgen::StatusCode::kNoMemory:
-            return status;
+            return planned.refusal;
         default:
             return {};
     }
@@ -253,18 +248,20 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_web_check_size(const std::int32_t* options, std:
 EMSCRIPTEN_KEEPALIVE int rdsgen_web_render(const std::int32_t* options, std::uint32_t seed) {
     Session& s = session();
     s.outputSize = s.written = 0;
-    s.warnings = 0;
+    s.plan = rdsgen::Plan{};
     const rdsgen::Image& heights = s.images[0];
     if (!heights.pixels) return static_cast<int>(finish(rdsgen::makeStatus(rdsgen::StatusCode::kCantOpenFile)).code);
-    rdsgen::Settings settings = settingsFrom(options);
     const rdsgen::Image* pattern = s.images[1].pixels ? &s.images[1] : nullptr;
-    rdsgen::Status status = rdsgen::prepareStereogram(settings, heights, pattern, s.geometry, s.warnings);
-    if (!status) return static_cast<int>(finish(status).code);
+    const rdsgen::ImageHeader patternHeader = pattern != nullptr ? rdsgen::headerOf(*pattern) : rdsgen::ImageHeader{};
+    s.plan = rdsgen::plan(settingsFrom(options), rdsgen::headerOf(heights), pattern != nullptr ? &patternHeader : nullptr);
+    if (s.plan.stage == rdsgen::PlanStage::kNeedsPattern) {
+        return static_cast<int>(finish(rdsgen::makeStatus(rdsgen::StatusCode::kPatternImageEmpty)).code);
+    }
+    if (!s.plan) return static_cast<int>(finish(s.plan.refusal).code);
 
     const std::size_t pixels =
-        static_cast<std::size_t>(s.geometry.outputWidth) * static_cast<std::size_t>(s.geometry.outputHeight);
-    const std::size_t fileSize =
-        18 + static_cast<std::size_t>(s.geometry.outputRowBytes) * static_cast<std::size_t>(s.geometry.outputHeight);
+        static_cast<std::size_t>(s.plan.outputWidth) * static_cast<std::size_t>(s.plan.outputHeight);
+    const std::size_t fileSize = static_cast<std::size_t>(s.plan.tgaBytes);
     if (!s.output.reserve(fileSize) || !s.rgba.reserve(4 * pixels)) {
         return static_cast<int>(finish(rdsgen::makeStatus(rdsgen::StatusCode::kNoMemory)).code);
     }
@@ -273,15 +270,15 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_web_render(const std::int32_t* options, std::uin
     render.seed = seed;
     render.threads = 1;
     render.format = rdsgen::OutputFormat::kTga;
-    status = rdsgen::renderStereogram(settings, s.geometry, heights, settings.PatT == 0 ? pattern : nullptr,
-                                      render, rdsgen::RowSink{appendOutput, &s},
-                                      rdsgen::Progress{forwardProgress, nullptr});
+    const rdsgen::Status status =
+        rdsgen::render(s.plan, heights, s.plan.settings.PatT == 0 ? pattern : nullptr, render,
+                       rdsgen::RowSink{appendOutput, &s}, rdsgen::Progress{forwardProgress, nullptr});
     if (!status || s.written != s.outputSize) s.outputSize = s.written = 0;
     return static_cast<int>(finish(status).code);
 }
 
 EMSCRIPTEN_KEEPALIVE const char* rdsgen_web_message() { return session().message.c_str(); }
-EMSCRIPTEN_KEEPALIVE unsigned rdsgen_web_warnings() { return session().warnings; }
+EMSCRIPTEN_KEEPALIVE unsigned rdsgen_web_warnings() { return session().plan.warnings; }
 
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* rdsgen_web_output() {
     const Session& s = session();
@@ -290,8 +287,8 @@ EMSCRIPTEN_KEEPALIVE const std::uint8_t* rdsgen_web_output() {
 EMSCRIPTEN_KEEPALIVE std::uint32_t rdsgen_web_output_size() {
     return static_cast<std::uint32_t>(session().written);
 }
-EMSCRIPTEN_KEEPALIVE int rdsgen_web_output_width() { return session().geometry.outputWidth; }
-EMSCRIPTEN_KEEPALIVE int rdsgen_web_output_height() { return session().geometry.outputHeight; }
+EMSCRIPTEN_KEEPALIVE int rdsgen_web_output_width() { return session().plan.outputWidth; }
+EMSCRIPTEN_KEEPALIVE int rdsgen_web_output_height() { return session().plan.outputHeight; }
 
 // The last run's pixels as RGBA, top row first, for a canvas; null when
 // the last run made none.

@@ -11,10 +11,19 @@
 //   rdsgen::Image heights = rdsgen::makeImage(640, 480, rdsgen::PixelKind::kGrey8);
 //   ... fill heights.pixels (rowBytes per row, top row first) ...
 //   rdsgen::Settings settings;                // the command line's defaults
+//   rdsgen::Plan plan = rdsgen::plan(settings, rdsgen::headerOf(heights));
+//   if (!plan) std::puts(rdsgen::statusText(plan.refusal).c_str());
 //   rdsgen::RenderOptions options;            // seed 1, TARGA file, all cores
-//   rdsgen::Status status = rdsgen::generateStereogram(settings, heights, nullptr,
-//                                                      options, sink, {});
+//   rdsgen::Status status = rdsgen::render(plan, heights, nullptr, options, sink);
 //   if (!status) std::puts(rdsgen::statusText(status).c_str());
+//
+// PLAN, THEN RENDER
+//   plan() decides everything a run needs from the settings and the images'
+//   headers (sizes and pixel kind, no pixels): the completed settings, every
+//   size, the warnings, or the first refusal. A caller that reads files can
+//   plan from their headers and decode the pixels only for a plan that is
+//   accepted. render() checks that the images are those planned for and
+//   carries the plan out; it decides nothing.
 //
 // MEMORY
 //   An Image owns its pixels (a Bytes block). The library holds the images
@@ -39,9 +48,10 @@ struct Colour {
     std::int16_t blue = 0;
 };
 
-// Every option value and derived flag of a run. Flags hold 0 or 1.
+// The options of a run, with the command line's defaults. Flags hold 0 or
+// 1 (anything else is refused by plan()).
 struct Settings {
-    std::int32_t PatT = 1;      // pattern type 1..7; 0: the pattern image
+    std::int32_t PatT = 1;      // pattern type 1..7; 0 (or any other): the pattern image
     std::int32_t PSiz = 68;     // pattern width in pixels (or stripes, see psizInStripes)
     std::int32_t PUse = 24;     // largest depth as a percentage of the pattern width
     std::int32_t FocP = 1;      // focus points: 0 none, 1 band above the image, 2 in the image
@@ -54,26 +64,49 @@ struct Settings {
     std::int32_t CutOff = 0;    // output cut to the input width
     std::int32_t Hidden = 0;    // hidden-surface checking
     std::int32_t Double = 0;    // doubled output resolution
-    std::int32_t PNarrow = 0;   // pattern image narrower than a third of the input
-    std::int32_t StretA = 1;    // automatic choice of the stretch flags
+    // Fitting a pattern image (the letters of /Stret): A automatic, X and Y
+    // stretch, R keep the ratio, P adjust the pattern width, Z use the
+    // height image's actual range. A plan holds the flags it decided.
+    std::int32_t StretA = 1;
     std::int32_t StretX = 0;
     std::int32_t StretY = 0;
     std::int32_t StretR = 0;
     std::int32_t StretP = 0;
     std::int32_t StretZ = 0;
+    // Foreground and background colours at the top and the bottom row.
     Colour TopF{255, 248, 0};
-    Colour DiffF{0, -158, 140};
+    Colour BotF{255, 90, 140};
     Colour TopB{90, 60, 255};
-    Colour DiffB{-90, 80, -160};
+    Colour BotB{0, 140, 95};
     bool psizInStripes = false; // PSiz counts stripes across the input width
     bool psizGiven = false;     // PSiz was chosen by the user (no automatic 'P' stretch)
 };
 
+// The generated patterns, by PatT number; any other PatT names a pattern
+// image (and is taken as 0). Black-and-white types give grey output, the
+// others colour output.
+struct PatternType {
+    std::int32_t number;
+    char name[20];
+    bool colour;
+};
+inline constexpr PatternType kPatternTypes[] = {
+    {1, "dots", false},         {2, "stripes", false},      {3, "moving dashes", true},
+    {4, "five-colour dots", true}, {5, "gradient dots", true}, {6, "hard discs", true},
+    {7, "soft discs", true}};
+
+// The generated pattern of a PatT number; null when it names a pattern image.
+constexpr const PatternType* patternType(std::int32_t number) {
+    for (const PatternType& type : kPatternTypes) {
+        if (type.number == number) return &type;
+    }
+    return nullptr;
+}
+
 // Splits an rrrgggbbb number into red, green and blue, unclamped.
 Colour splitColour(std::int32_t number);
 
-// The four colours from rrrgggbbb numbers: TopF and TopB as given, DiffF and
-// DiffB as bottom minus top (wrapping to 16 bits as every component does).
+// The four colours from rrrgggbbb numbers.
 void setColours(Settings& settings, std::int32_t topF, std::int32_t botF, std::int32_t topB,
                 std::int32_t botB);
 
@@ -150,7 +183,7 @@ enum class StatusCode {
     kCallbackFailed,         // the sink or the progress callback threw an exception
     // Refused settings and images (library callers only).
     kInvalidSetting,         // reason: the setting's name; a flag not 0 or 1
-    kNotPrepared,            // settings, images or sizes that are not those prepared
+    kNotPrepared,            // a plan not accepted, or images other than those planned for
 };
 
 struct Status {
@@ -159,17 +192,6 @@ struct Status {
     std::string reason;
     explicit operator bool() const { return code == StatusCode::kOk; }
 };
-
-// A status with its details (the detail values and a reason, as the code uses them).
-inline Status makeStatus(StatusCode code, std::int64_t first = 0, std::int64_t second = 0,
-                         std::string reason = {}) {
-    Status status;
-    status.code = code;
-    status.detail[0] = first;
-    status.detail[1] = second;
-    status.reason = std::move(reason);
-    return status;
-}
 
 // The text of a status, as the command line prints it after "ERROR: " (file
 // names, which the library does not know, left out).
@@ -197,34 +219,6 @@ Status readJpeg(std::span<const std::uint8_t> file, Image& image);
 // signature, FF D8 FF, anything else is taken as TARGA).
 Status readImage(std::span<const std::uint8_t> file, Image& image);
 
-// --- Geometry ---------------------------------------------------------------
-
-// Every size of a run, fixed once from the settings and the image sizes.
-// "Working resolution" is scale times the output's own.
-struct RowGeometry {
-    std::int32_t scale = 1;              // (VInc + 1) * (Double + 1): 1, 2 or 4
-    std::int32_t inputWidth = 0;
-    std::int32_t inputHeight = 0;
-    std::int32_t patternWidth = 0;       // scale * PSiz: P
-    std::int32_t scaledInputWidth = 0;   // scale * inputWidth: N
-    std::int32_t stripStart = 0;         // pixel index of the pattern strip (patternStart)
-    std::int32_t rowPixels = 0;          // room of a row buffer: scale * (inputWidth + PSiz + 1)
-    std::int32_t sourcePeriod = 0;       // pixels of the pattern source row (0: none)
-    std::int32_t outputWidth = 0;
-    std::int32_t outputHeight = 0;
-    bool outputGrey = false;             // 8-bit grey output (else 24-bit colour)
-    std::int32_t outputRowBytes = 0;
-    std::int32_t cutOffPixels = 0;       // pixels of a finished row skipped with CutOff
-    // Bytes per pixel of the working rows: 3 (blue, green, red), or 1 where
-    // every pixel is grey (grey output); makeRowGeometry gives 3 and the
-    // render switches grey output to 1.
-    std::int32_t pixelBytes = 3;
-    std::int32_t markDistance = 0;       // focus marks: A
-    std::int32_t bandHeight = 0;         // focus marks: B
-    std::int32_t bandRows = 0;           // rows of the focus band above the image (B or 0)
-    bool operator==(const RowGeometry&) const = default;
-};
-
 // --- Output and progress ----------------------------------------------------
 
 // Receives the output bytes in order. write returns false when the bytes
@@ -248,7 +242,7 @@ struct Progress {
     void* context = nullptr;
 };
 
-// Warnings of prepareStereogram, as bits.
+// Warnings of a plan, as bits.
 enum Warning : unsigned {
     kWarnStretchXAssumed = 1,  // the pattern image is narrower than the pattern width
     kWarnFocPAssumed = 2,      // CutOff with FocP 1: FocP 2 taken
@@ -279,26 +273,61 @@ struct RenderOptions {
     bool anyThreadWrites = false;
 };
 
-// --- Running ----------------------------------------------------------------
+// --- Planning and rendering -------------------------------------------------
 
-// Completes settings for the images (stripes, pattern-image stretching,
-// focus and hidden-surface adjustments) and fixes every size of the run.
-// pattern is required when PatT is 0 and ignored otherwise. warnings
-// receives Warning bits. A flag that is not 0 or 1 is refused
-// (kInvalidSetting).
-Status prepareStereogram(Settings& settings, const Image& heights, const Image* pattern,
-                         RowGeometry& geometry, unsigned& warnings);
+// The size and pixel kind of an image: what its header says.
+struct ImageHeader {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    PixelKind kind = PixelKind::kGrey8;
+};
 
-// Writes the stereogram of prepared settings and geometry to sink. Settings,
-// geometry and images that prepareStereogram would not have given together
-// (a setting changed after preparing, another image) are refused with
-// kNotPrepared before anything is written.
-Status renderStereogram(const Settings& settings, const RowGeometry& geometry, const Image& heights,
-                        const Image* pattern, const RenderOptions& options, RowSink sink,
-                        Progress progress);
+inline ImageHeader headerOf(const Image& image) { return ImageHeader{image.width, image.height, image.kind}; }
 
-// prepareStereogram, then renderStereogram.
-Status generateStereogram(Settings settings, const Image& heights, const Image* pattern,
-                          const RenderOptions& options, RowSink sink, Progress progress);
+// Where a plan stands, in the order a run meets its refusals.
+enum class PlanStage : std::uint8_t {
+    kAccepted,      // the run can be rendered
+    kSettings,      // refused for a setting alone (kInvalidSetting)
+    kHeightImage,   // refused from the height image's header (kNoStripes)
+    kNeedsPattern,  // PatT 0 without a pattern image header: plan again with one
+    kPatternImage,  // refused from the pattern image's header (kPatternImageEmpty)
+    kSizes,         // refused for the run's sizes (pattern width, memory, output size)
+};
+
+struct PlanDetail;  // what render() carries out; the library's own
+
+// Everything a run needs, decided once. Its fields describe the run; render()
+// works from `detail`, which nothing outside the library reads or changes.
+struct Plan {
+    PlanStage stage = PlanStage::kSettings;
+    Status refusal;               // the first refusal (kOk when accepted). With
+                                  // kNeedsPattern: set when the run is refused
+                                  // whatever the pattern image (for the sizes).
+    unsigned warnings = 0;        // Warning bits a run prints before its refusal or its rows
+    Settings settings;            // completed for the images
+    ImageHeader heights;
+    ImageHeader pattern;          // PatT 0
+    std::int32_t outputWidth = 0;
+    std::int32_t outputHeight = 0;
+    bool outputGrey = false;      // 8-bit grey output (else 24-bit colour)
+    std::int32_t outputRowBytes = 0;
+    std::uint64_t tgaBytes = 0;   // of the TARGA file (18-byte header and rows)
+    std::shared_ptr<const PlanDetail> detail;
+    explicit operator bool() const { return stage == PlanStage::kAccepted; }
+};
+
+// Plans a run of settings over images of these headers; pattern is required
+// when PatT is 0 (else the plan stops at kNeedsPattern) and ignored otherwise.
+Plan plan(const Settings& settings, const ImageHeader& heights, const ImageHeader* pattern = nullptr);
+
+// Writes the stereogram of an accepted plan to sink. The images must be those
+// planned for (same sizes and kind, with their pixels); anything else is
+// refused with kNotPrepared before anything is written.
+Status render(const Plan& plan, const Image& heights, const Image* pattern, const RenderOptions& options,
+              RowSink sink, Progress progress = {});
+
+// plan(), then render(): a refused plan returns its refusal.
+Status generateStereogram(const Settings& settings, const Image& heights, const Image* pattern,
+                          const RenderOptions& options, RowSink sink, Progress progress = {});
 
 }  // namespace rdsgen

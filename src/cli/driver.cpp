@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "engine/engine.h"
+#include "stereo/stereo.h"
 #include "image/image.h"
 
 namespace rdsgen {
@@ -194,36 +194,6 @@ bool loadInput(const std::string& fileName, bool heightImage, Image& image,
     return static_cast<bool>(status);
 }
 
-// Whether an input image's pixels are needed: not when the run's sizes,
-// derived from the image's header as for the run itself, already refuse it
-// (the run then ends with that refusal). A generated pattern's width is
-// known from the settings and the header; a pattern image may still change
-// it, so for the height image of such a run the pattern width is taken at
-// its least, 1 pixel, and only an output too large for any width counts.
-// For the pattern image the run's preparation is tried.
-bool heightPixelsNeeded(const Settings& settings, const Image& header) {
-    Settings trial = settings;
-    if (trial.PatT == 0) {
-        trial.PSiz = 1;
-        trial.psizInStripes = false;
-    } else if (!resolveStripes(trial, header.width)) {
-        return false;
-    }
-    adjustSettings(trial);
-    RowGeometry geometry;
-    const Status status = makeRowGeometry(trial, header, nullptr, geometry);
-    return trial.PatT == 0 ? status.code != StatusCode::kOutputTooLarge : static_cast<bool>(status);
-}
-
-bool patternPixelsNeeded(const Settings& settings, const Image& heights, const Image& header) {
-    Settings trial = settings;
-    if (!checkPatternImage(trial, &header)) return true;  // refused after reading, as before
-    fitPatternImage(trial, heights, &header);
-    adjustSettings(trial);
-    RowGeometry geometry;
-    return static_cast<bool>(makeRowGeometry(trial, heights, &header, geometry));
-}
-
 void printWarnings(unsigned warnings) {
     if (warnings & kWarnStretchXAssumed) {
         std::fprintf(stderr,
@@ -287,43 +257,47 @@ bool hasPngExtension(const std::string& name) {
     return extension == ".png";
 }
 
-// From the loaded height image to the exit status.
-int runWithSettings(Settings& settings, const std::string& inputName, const std::string& outputName,
+// Whether the plan lets the image's pixels be of use: an accepted plan,
+// or one that waits only for the pattern image.
+bool pixelsWanted(const Plan& planned) {
+    return planned || (planned.stage == PlanStage::kNeedsPattern && planned.refusal);
+}
+
+// From the settings and file names to the exit status: each image's header
+// is planned with before its pixels are read, and pixels are read only for
+// a run that its headers do not already refuse.
+int runWithSettings(const Settings& settings, const std::string& inputName, const std::string& outputName,
                     const std::string& patternName, std::uint32_t seed) {
     Image heights;
-    const auto pixelsNeeded = [&settings](const Image& header) { return heightPixelsNeeded(settings, header); };
-    if (!loadInput(inputName, true, heights, pixelsNeeded)) return 1;
-
-    if (Status status = resolveStripes(settings, heights.width); !status) {
-        printError(status);
-        return 1;
-    }
+    const auto heightsWanted = [&settings](const Image& header) {
+        return pixelsWanted(plan(settings, headerOf(header)));
+    };
+    if (!loadInput(inputName, true, heights, heightsWanted)) return 1;
+    Plan planned = plan(settings, headerOf(heights));
 
     Image pattern;
-    if (settings.PatT == 0) {
-        const auto patternNeeded = [&](const Image& header) {
-            return patternPixelsNeeded(settings, heights, header);
+    if (planned.stage == PlanStage::kNeedsPattern) {
+        const auto patternWanted = [&](const Image& header) {
+            const ImageHeader patternHeader = headerOf(header);
+            return pixelsWanted(plan(settings, headerOf(heights), &patternHeader));
         };
-        if (!loadInput(patternName, false, pattern, patternNeeded)) return 1;
-        if (!checkPatternImage(settings, &pattern)) {
+        if (!loadInput(patternName, false, pattern, patternWanted)) return 1;
+        const ImageHeader patternHeader = headerOf(pattern);
+        planned = plan(settings, headerOf(heights), &patternHeader);
+        if (planned.stage == PlanStage::kPatternImage) {
             std::fprintf(stderr, "ERROR: Pattern image '%s' has no pixels.\n", patternName.c_str());
             return 1;
         }
     }
-    printWarnings(fitPatternImage(settings, heights, &pattern));
-
-    const unsigned warnings = adjustSettings(settings);
-    RowGeometry geometry;
-    Status status = makeRowGeometry(settings, heights, &pattern, geometry);
-    if (status || status.code == StatusCode::kOutputTooLarge) printWarnings(warnings);
-    if (!status) {
-        printError(status);
+    printWarnings(planned.warnings);
+    if (!planned) {
+        printError(planned.refusal);
         return 1;
     }
 
     struct stat outputInfo {};
     if (stat(outputName.c_str(), &outputInfo) == 0 &&
-        (sameFile(outputInfo, inputName) || (settings.PatT == 0 && sameFile(outputInfo, patternName)))) {
+        (sameFile(outputInfo, inputName) || (planned.settings.PatT == 0 && sameFile(outputInfo, patternName)))) {
         std::fprintf(stderr, "ERROR: Output file '%s' would overwrite an input image.\n",
                      outputName.c_str());
         return 1;
@@ -331,7 +305,7 @@ int runWithSettings(Settings& settings, const std::string& inputName, const std:
 
     OutputFile output;
     const bool png = hasPngExtension(outputName);
-    if (!openOutputFile(output, outputName.c_str(), png ? 0 : tgaFileBytes(geometry))) {
+    if (!openOutputFile(output, outputName.c_str(), png ? 0 : planned.tgaBytes)) {
         std::fprintf(stderr, "ERROR: Can't write output file '%s'.\n", outputName.c_str());
         return 1;
     }
@@ -342,8 +316,8 @@ int runWithSettings(Settings& settings, const std::string& inputName, const std:
     options.anyThreadWrites = true;  // the file and the progress bar do not mind which thread
     if (png) options.format = OutputFormat::kPng;
     TerminalProgress terminal;
-    status = renderStereogram(settings, geometry, heights, settings.PatT == 0 ? &pattern : nullptr,
-                              options, fileRowSink(output.sink), Progress{reportProgress, &terminal});
+    Status status = render(planned, heights, planned.settings.PatT == 0 ? &pattern : nullptr, options,
+                           fileRowSink(output.sink), Progress{reportProgress, &terminal});
     heights = Image{};
     pattern = Image{};
     bool completed = false;
@@ -453,12 +427,11 @@ int runRdsgen(int argc, const char* const* argv) {
     Settings settings;
     StartValues start;
     convertSlots(slots, settings, start);
-    normalisePatternType(settings);
 
     std::string inputName = addDefaultExtension(slots[kSlotInput], ".TGA", true);
     std::string outputName = addDefaultExtension(slots[kSlotOutput], ".TGA", false);
     std::string patternName;
-    if (settings.PatT == 0) patternName = addDefaultExtension(slots[kSlotPatT], ".TGA", true);
+    if (patternType(settings.PatT) == nullptr) patternName = addDefaultExtension(slots[kSlotPatT], ".TGA", true);
 
     setColours(settings, start.topF, start.botF, start.topB, start.botB);
 

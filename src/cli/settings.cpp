@@ -2,6 +2,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "cli/cli.h"
 
@@ -70,7 +71,10 @@ void parseStretch(char* text, Settings& settings) {
 void printUsage(std::FILE* out, const char* programName) {
     const Settings defaults;
     std::fprintf(out, "USAGE: %s input[.tga] output[.tga] /options [/?]\n", programName);
-    std::fprintf(out, "  /PatT:n [%2i]  pattern type (1,2,3,4,5,6,7 or tga filename)\n", defaults.PatT);
+    std::string types;
+    for (const PatternType& type : kPatternTypes) types += std::to_string(type.number) + ",";
+    std::fprintf(out, "  /PatT:n [%2i]  pattern type (%sor tga filename)\n", defaults.PatT,
+                 types.replace(types.size() - 1, 1, " ").c_str());
     std::fprintf(out, "  /PSiz:n [P%2i] pattern width (/PSiz:P# in pixels, /PSiz:S# in stripes)\n",
                  defaults.PSiz);
     std::fprintf(out, "  /PUse:n [%2i]  usage percentage of pattern\n", defaults.PUse);

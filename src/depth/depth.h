@@ -20,7 +20,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "rdsgen/rdsgen.h"
+#include "run/run.h"
 
 namespace rdsgen {
 
@@ -32,7 +32,7 @@ struct DepthMapping {
 
 // The mapping for the settings (PSiz, PUse, Inv, StretZ) and the image; with
 // StretZ the image is scanned for its range of heights.
-DepthMapping scaleHeights(const Settings& settings, std::int32_t scale, const Image& image);
+DepthMapping scaleHeights(const RunSettings& settings, std::int32_t scale, const Image& image);
 
 // Depths by raw height for one run.
 struct DepthTable {
@@ -57,7 +57,7 @@ struct DepthTable {
     }
 };
 
-DepthTable makeDepthTable(const Settings& settings, std::int32_t patternWidth, const Image& image,
+DepthTable makeDepthTable(const RunSettings& settings, std::int32_t patternWidth, const Image& image,
                           const DepthMapping& mapping);
 
 // Converts stored row `row` of image into image.width SeparationRow entries.

@@ -19,7 +19,7 @@ std::int32_t clampToInt32(std::int64_t value) {
 }
 
 // D = scale factor * PSiz * PUse, saturated at kDivisorLimit; 0 is taken as 1.
-std::int64_t depthDivisor(const Settings& settings, std::int32_t scale) {
+std::int64_t depthDivisor(const RunSettings& settings, std::int32_t scale) {
     std::int64_t scaledWidth = std::int64_t{scale} * settings.PSiz;
     std::int64_t percent = settings.PUse;
     std::int64_t divisor = 0;
@@ -69,7 +69,7 @@ HeightRange scanHeights(const Image& image, bool inverted) {
     return range;
 }
 
-DepthMapping stretchHeights(const Settings& settings, std::int32_t scale, const Image& image) {
+DepthMapping stretchHeights(const RunSettings& settings, std::int32_t scale, const Image& image) {
     HeightRange range = scanHeights(image, settings.Inv != 0);
     if (!range.counted) {
         // Only background: every pixel gets depth 0 whatever the step.
@@ -97,7 +97,7 @@ DepthMapping stretchHeights(const Settings& settings, std::int32_t scale, const 
 
 }  // namespace
 
-DepthMapping scaleHeights(const Settings& settings, std::int32_t scale, const Image& image) {
+DepthMapping scaleHeights(const RunSettings& settings, std::int32_t scale, const Image& image) {
     if (settings.StretZ != 0) return stretchHeights(settings, scale, image);
     const std::int64_t step = fullScale(image.kind) / depthDivisor(settings, scale);
     DepthMapping mapping;

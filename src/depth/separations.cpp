@@ -6,7 +6,7 @@
 
 namespace rdsgen {
 
-DepthTable makeDepthTable(const Settings& settings, std::int32_t patternWidth, const Image& image,
+DepthTable makeDepthTable(const RunSettings& settings, std::int32_t patternWidth, const Image& image,
                           const DepthMapping& mapping) {
     DepthTable table;
     table.inverted = settings.Inv != 0;

@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "rdsgen/rdsgen.h"
+#include "run/run.h"
 
 namespace rdsgen {
 

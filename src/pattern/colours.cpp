@@ -154,7 +154,7 @@ void renewDiscs(Random& random, PatternState& state, std::int32_t w, std::int32_
 
 }  // namespace
 
-RowColours rowColours(const Settings& settings, std::int32_t inputHeight, std::int32_t row) {
+RowColours rowColours(const RunSettings& settings, std::int32_t inputHeight, std::int32_t row) {
     std::int64_t t64 = inputHeight > 0 ? static_cast<std::int64_t>(row) * 100 / inputHeight : 0;
     // t stays within 0 to 100 even for a row index outside the image.
     auto t = static_cast<std::int32_t>(t64 < 0 ? 0 : (t64 > 100 ? 100 : t64));

@@ -18,7 +18,7 @@
 
 #include <cstdint>
 
-#include "rdsgen/rdsgen.h"
+#include "run/run.h"
 
 namespace rdsgen {
 
@@ -57,11 +57,11 @@ struct RowColours {
 };
 
 // The colours of input row `row` of inputHeight rows (no draws).
-RowColours rowColours(const Settings& settings, std::int32_t inputHeight, std::int32_t row);
+RowColours rowColours(const RunSettings& settings, std::int32_t inputHeight, std::int32_t row);
 
 // What the generators read and draw from.
 struct PatternContext {
-    const Settings& settings;
+    const RunSettings& settings;
     Random& random;
     RowColours colours{};  // the current row's, set by makePatternRow
 };
@@ -85,12 +85,12 @@ void drawDashes(PatternContext& context, std::uint8_t* pixels, std::int32_t w, s
 
 // Copies the chosen pattern image row into patternSourceRow and makes the
 // strip from it (the first PSiz pixels, or resampled with StretX).
-void stretchPatternImageRow(const Settings& settings, std::int32_t inputHeight, const Image& image,
+void stretchPatternImageRow(const RunSettings& settings, std::int32_t inputHeight, const Image& image,
                             std::uint8_t* strip, std::uint8_t* patternSourceRow, std::int32_t row);
 
 // The pattern-image decisions: the stretch flags, PNarrow and the pattern
 // width, from the sizes of the two images. Returns kWarnStretchXAssumed when
 // stretching X had to be assumed without the automatic choice, else 0.
-unsigned decidePatternImageStretch(Settings& settings, const Image& heights, const Image& pattern);
+unsigned decidePatternImageStretch(RunSettings& settings, const ImageHeader& heights, const ImageHeader& pattern);
 
 }  // namespace rdsgen

@@ -10,7 +10,7 @@ namespace rdsgen {
 namespace {
 
 // The pattern image row for input row `row`.
-std::int32_t chooseImageRow(const Settings& settings, std::int32_t inputHeight, std::int32_t row,
+std::int32_t chooseImageRow(const RunSettings& settings, std::int32_t inputHeight, std::int32_t row,
                             std::int32_t imageWidth, std::int32_t imageHeight) {
     std::int64_t r = 0;
     if (settings.StretY) {
@@ -41,7 +41,7 @@ std::int32_t sourcePixel(bool stretchX, std::int32_t k, std::int32_t stripWidth,
 
 }  // namespace
 
-void stretchPatternImageRow(const Settings& settings, std::int32_t inputHeight, const Image& image,
+void stretchPatternImageRow(const RunSettings& settings, std::int32_t inputHeight, const Image& image,
                             std::uint8_t* strip, std::uint8_t* patternSourceRow, std::int32_t row) {
     std::uint8_t* source = patternSourceRow;
     if (image.width <= 0 || image.height <= 0 || !image.pixels || source == nullptr) return;
@@ -54,7 +54,7 @@ void stretchPatternImageRow(const Settings& settings, std::int32_t inputHeight, 
     }
 }
 
-unsigned decidePatternImageStretch(Settings& settings, const Image& heights, const Image& pattern) {
+unsigned decidePatternImageStretch(RunSettings& settings, const ImageHeader& heights, const ImageHeader& pattern) {
     const std::int64_t imageWidth = pattern.width;
     const std::int64_t imageHeight = pattern.height;
     const std::int64_t width = heights.width;

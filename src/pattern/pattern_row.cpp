@@ -76,7 +76,7 @@ void callGenerator(PatternContext& context, std::uint8_t* pixels, std::int32_t w
 void makePatternRow(PatternContext& context, const RowGeometry& geometry, const Image* patternImage,
                     std::uint8_t* strip, std::uint8_t* patternSourceRow, PatternState& stripState,
                     PatternState& sourceState, std::int32_t row) {
-    const Settings& settings = context.settings;
+    const RunSettings& settings = context.settings;
     std::int32_t type = settings.PatT;
     if (type == 0) {
         if (patternImage != nullptr) {
@@ -85,7 +85,7 @@ void makePatternRow(PatternContext& context, const RowGeometry& geometry, const 
         }
         return;
     }
-    if (type < 1 || type > 7) return;
+    if (patternType(type) == nullptr) return;
     if (type == 3 || type >= 5) context.colours = rowColours(settings, geometry.inputHeight, row);
     callGenerator(context, strip, settings.PSiz, row, stripState);
     if (settings.NoRD && patternSourceRow != nullptr) {

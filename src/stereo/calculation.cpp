@@ -2,6 +2,8 @@
 // order. The random numbers (pattern strips, then the seeds of the linking
 // passes, row by row) are drawn in that order whatever the number of
 // threads; each thread works the rows it drew in its own RowWork.
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -14,7 +16,6 @@
 #include <vector>
 
 #include "depth/depth.h"
-#include "engine/engine.h"
 #include "image/image.h"
 #include "pattern/pattern.h"
 #include "stereo/stereo.h"
@@ -85,7 +86,7 @@ struct Callbacks final : ByteOutput {
 
 // The run's fixed inputs and its output, shared by the loop and its workers.
 struct Render {
-    const Settings& settings;
+    const RunSettings& settings;
     const RowGeometry& geometry;
     const Image& heights;
     const Image* pattern;
@@ -455,7 +456,7 @@ Bytes allocateRowWork(const RowGeometry& geometry, std::span<RowWork> works, boo
     return block;
 }
 
-void computeRow(const Settings& settings, const RowGeometry& geometry, const Image& heights,
+void computeRow(const RunSettings& settings, const RowGeometry& geometry, const Image& heights,
                 const DepthTable& depths, RowWork& work) {
     // A grey row's strip was drawn at three bytes per pixel; its first
     // bytes go into the row.
@@ -482,19 +483,8 @@ void computeRow(const Settings& settings, const RowGeometry& geometry, const Ima
 
 namespace {
 
-Status renderRows(const Settings& settings, const RowGeometry& prepared, const Image& heights,
+Status renderRows(const RunSettings& settings, const RowGeometry& geometry, const Image& heights,
                   const Image* pattern, const RenderOptions& options, const Callbacks& callbacks) {
-    if (Status status = checkPrepared(settings, prepared, heights, pattern); !status) return status;
-    // An image whose pixels were never read (only its header, for a run
-    // refused from its sizes) cannot be rendered.
-    const bool heightsMissing = !heights.pixels && heights.height > 0 && heights.rowBytes > 0;
-    const bool patternMissing = settings.PatT == 0 && (pattern == nullptr || !pattern->pixels);
-    if (heightsMissing || patternMissing) {
-        return makeStatus(heightsMissing ? StatusCode::kNoMemory : StatusCode::kPatternImageEmpty);
-    }
-    // Grey output is worked at one byte per pixel: all of its pixels are grey.
-    RowGeometry geometry = prepared;
-    geometry.pixelBytes = geometry.outputGrey ? 1 : 3;
     const std::unique_ptr<ImageWriter> writer =
         options.format == OutputFormat::kPng
             ? makePngWriter(geometry, std::clamp(options.pngLevel, 0, 9), settings.Double + 1)
@@ -569,7 +559,13 @@ Status renderRows(const Settings& settings, const RowGeometry& prepared, const I
 
 }  // namespace
 
-Status renderStereogram(const Settings& settings, const RowGeometry& geometry, const Image& heights,
+std::int32_t threadCount(std::int32_t requested) {
+    if (requested > 0) return std::min(requested, kMaxThreads);
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<std::int32_t>(std::min<long>(online, kMaxThreads)) : 1;
+}
+
+Status renderStereogram(const RunSettings& settings, const RowGeometry& geometry, const Image& heights,
                         const Image* pattern, const RenderOptions& options, RowSink sink,
                         Progress progress) {
     const Callbacks callbacks{sink, progress};

@@ -26,7 +26,7 @@ void paintSpan(std::uint8_t* row, std::int32_t from, std::int32_t to, std::int32
 
 }  // namespace
 
-void drawFocusMarks(const Settings& settings, const RowGeometry& geometry, std::uint8_t* row,
+void drawFocusMarks(const RunSettings& settings, const RowGeometry& geometry, std::uint8_t* row,
                     std::int32_t c) {
     const std::int32_t A = geometry.markDistance;
     const std::int32_t B = geometry.bandHeight;

@@ -142,7 +142,7 @@ struct HeightDepths {
 // What a pass needs at every pixel.
 template <int N, typename Depths = SeparationDepths>
 struct Pass {
-    const Settings& settings;
+    const RunSettings& settings;
     const RowGeometry& geometry;
     RowWork& work;
     std::uint8_t* row;
@@ -150,9 +150,9 @@ struct Pass {
     std::int32_t last;  // the row's last pixel, N + P - 1
     Depths sep;
 
-    Pass(const Settings& s, const RowGeometry& g, RowWork& w, std::uint32_t passSeed)
+    Pass(const RunSettings& s, const RowGeometry& g, RowWork& w, std::uint32_t passSeed)
         : Pass(s, g, w, passSeed, Depths{separationRow(w)}) {}
-    Pass(const Settings& s, const RowGeometry& g, RowWork& w, std::uint32_t passSeed, Depths depths)
+    Pass(const RunSettings& s, const RowGeometry& g, RowWork& w, std::uint32_t passSeed, Depths depths)
         : settings(s), geometry(g), work(w), row(w.row), seed(passSeed),
           last(g.scaledInputWidth + g.patternWidth - 1), sep(depths) {}
 
@@ -234,7 +234,7 @@ struct Pass {
 };
 
 template <typename Run>
-void withPass(const Settings& settings, const RowGeometry& geometry, RowWork& work, std::uint32_t seed,
+void withPass(const RunSettings& settings, const RowGeometry& geometry, RowWork& work, std::uint32_t seed,
               Run run) {
     if (geometry.pixelBytes == 1) {
         run(Pass<1>(settings, geometry, work, seed));
@@ -245,7 +245,7 @@ void withPass(const Settings& settings, const RowGeometry& geometry, RowWork& wo
 
 }  // namespace
 
-void copyPatternSourcePixel(const Settings& settings, const RowGeometry& geometry,
+void copyPatternSourcePixel(const RunSettings& settings, const RowGeometry& geometry,
                             const RowWork& work, std::uint8_t* destination, std::int32_t column) {
     const std::int32_t Q = geometry.sourcePeriod;
     const std::uint8_t* source = work.sourceRow;
@@ -256,27 +256,27 @@ void copyPatternSourcePixel(const Settings& settings, const RowGeometry& geometr
     std::memcpy(destination, source + 3 * k, static_cast<std::size_t>(geometry.pixelBytes));
 }
 
-void fillUnlinkedPixel(const Settings& settings, const RowGeometry& geometry, RowWork& work,
+void fillUnlinkedPixel(const RunSettings& settings, const RowGeometry& geometry, RowWork& work,
                        std::int32_t p, std::uint32_t seed, std::int32_t direction) {
     withPass(settings, geometry, work, seed, [&](const auto& pass) { pass.fill(p / geometry.pixelBytes, direction); });
 }
 
-void linkLeftToRight(const Settings& settings, const RowGeometry& geometry, RowWork& work,
+void linkLeftToRight(const RunSettings& settings, const RowGeometry& geometry, RowWork& work,
                      std::uint32_t seed) {
     withPass(settings, geometry, work, seed, [](const auto& pass) { pass.leftToRight(); });
 }
 
-void linkRightToLeft(const Settings& settings, const RowGeometry& geometry, RowWork& work,
+void linkRightToLeft(const RunSettings& settings, const RowGeometry& geometry, RowWork& work,
                      std::uint32_t seed) {
     withPass(settings, geometry, work, seed, [](const auto& pass) { pass.rightToLeft(); });
 }
 
-bool linksFromHeights(const Settings& settings, PixelKind kind, const DepthTable& table) {
+bool linksFromHeights(const RunSettings& settings, PixelKind kind, const DepthTable& table) {
     return kind == PixelKind::kGrey8 && !settings.Hidden && table.depths.size() == 256 &&
            table.sameFrom.size() == 256;
 }
 
-bool linkRowFromHeights(const Settings& settings, const RowGeometry& geometry, RowWork& work,
+bool linkRowFromHeights(const RunSettings& settings, const RowGeometry& geometry, RowWork& work,
                         const std::uint8_t* stored, const DepthTable& table) {
     if (!linksFromHeights(settings, PixelKind::kGrey8, table)) return false;
     const int shift = geometry.scale == 4 ? 2 : geometry.scale == 2 ? 1 : 0;
@@ -297,7 +297,7 @@ bool linkRowFromHeights(const Settings& settings, const RowGeometry& geometry, R
     return true;
 }
 
-void linkRow(const Settings& settings, const RowGeometry& geometry, RowWork& work) {
+void linkRow(const RunSettings& settings, const RowGeometry& geometry, RowWork& work) {
     if (settings.Hidden) removeHiddenLinks(geometry, work);
     if (settings.PPos <= 2) linkLeftToRight(settings, geometry, work, work.seeds[0]);
     if (settings.PPos >= 2) linkRightToLeft(settings, geometry, work, work.seeds[1]);

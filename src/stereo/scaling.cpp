@@ -7,7 +7,7 @@
 
 namespace rdsgen {
 
-void widenPatternStrip(const Settings& settings, const RowGeometry& geometry, RowWork& work) {
+void widenPatternStrip(const RunSettings& settings, const RowGeometry& geometry, RowWork& work) {
     const std::int32_t factor = geometry.scale;
     if (factor != 2 && factor != 4) return;
     const std::int32_t N = geometry.pixelBytes;

@@ -1,7 +1,7 @@
 // Stereogram synthesis: the calculation loop and the work on one row.
 //
 // ABOUT
-//   renderStereogram (public, rdsgen.h) produces every output row: for each
+//   renderStereogram (called by render(), rdsgen.h) produces every output row: for each
 //   input row the pattern strip (makePatternRow) is written into a RowWork,
 //   the seeds of the linking passes are drawn, and then the strip is
 //   widened, the row's depths become a widened SeparationRow, linkRow fills
@@ -27,7 +27,7 @@
 #include <cstdint>
 #include <span>
 
-#include "rdsgen/rdsgen.h"
+#include "run/run.h"
 
 namespace rdsgen {
 
@@ -68,43 +68,52 @@ inline std::int32_t* separationRow(RowWork& work) { return reinterpret_cast<std:
 // --- Row linking (P, N: geometry.patternWidth and scaledInputWidth) ---
 // Hidden-surface removal when on, then the passes PPos asks for, with the
 // seeds in work.seeds.
-void linkRow(const Settings& settings, const RowGeometry& geometry, RowWork& work);
+void linkRow(const RunSettings& settings, const RowGeometry& geometry, RowWork& work);
 // Whether rows of heights of this kind are linked straight from the heights
 // and table (linkRowFromHeights), without a SeparationRow: 8-bit grey
 // heights, no hidden-surface removal, a depth for each of the 256 heights.
-bool linksFromHeights(const Settings& settings, PixelKind kind, const struct DepthTable& table);
+bool linksFromHeights(const RunSettings& settings, PixelKind kind, const struct DepthTable& table);
 // linkRow for a row of 8-bit heights (stored, the image row) whose depths
 // come from table (indexed by the height) as the links are made, without a
 // SeparationRow. False, with nothing done, where linksFromHeights says no.
-bool linkRowFromHeights(const Settings& settings, const RowGeometry& geometry, RowWork& work,
+bool linkRowFromHeights(const RunSettings& settings, const RowGeometry& geometry, RowWork& work,
                         const std::uint8_t* stored, const struct DepthTable& table);
-void linkLeftToRight(const Settings& settings, const RowGeometry& geometry, RowWork& work,
+void linkLeftToRight(const RunSettings& settings, const RowGeometry& geometry, RowWork& work,
                      std::uint32_t seed);
-void linkRightToLeft(const Settings& settings, const RowGeometry& geometry, RowWork& work,
+void linkRightToLeft(const RunSettings& settings, const RowGeometry& geometry, RowWork& work,
                      std::uint32_t seed);
 // p: byte offset of the pixel (geometry.pixelBytes per pixel); direction -1
 // copies from the left, +1 from the right.
-void fillUnlinkedPixel(const Settings& settings, const RowGeometry& geometry, RowWork& work,
+void fillUnlinkedPixel(const RunSettings& settings, const RowGeometry& geometry, RowWork& work,
                        std::int32_t p, std::uint32_t seed, std::int32_t direction);
 // Copies the pattern source row's pixel for working column `column`.
-void copyPatternSourcePixel(const Settings& settings, const RowGeometry& geometry,
+void copyPatternSourcePixel(const RunSettings& settings, const RowGeometry& geometry,
                             const RowWork& work, std::uint8_t* destination, std::int32_t column);
 
 // --- Hidden-surface removal ---
 void removeHiddenLinks(const RowGeometry& geometry, RowWork& work);
 
 // --- Focus points: marks on band or image row c ---
-void drawFocusMarks(const Settings& settings, const RowGeometry& geometry, std::uint8_t* row,
+void drawFocusMarks(const RunSettings& settings, const RowGeometry& geometry, std::uint8_t* row,
                     std::int32_t c);
 
 // --- Row resolution scaling ---
-void widenPatternStrip(const Settings& settings, const RowGeometry& geometry, RowWork& work);
+void widenPatternStrip(const RunSettings& settings, const RowGeometry& geometry, RowWork& work);
 void widenSeparationRow(const RowGeometry& geometry, RowWork& work);
 void reduceRow(const RowGeometry& geometry, RowWork& work);
 
+// Writes the stereogram of planned settings and geometry (images already
+// checked against them) to sink.
+Status renderStereogram(const RunSettings& settings, const RowGeometry& geometry, const Image& heights,
+                        const Image* pattern, const RenderOptions& options, RowSink sink, Progress progress);
+
+// The number of worker threads for a requested count (0: online cores),
+// at most kMaxThreads.
+std::int32_t threadCount(std::int32_t requested);
+
 // Everything of one row after its pattern strip and seeds: separations,
 // linking, scaling, marks and finishing; sets work.output.
-void computeRow(const Settings& settings, const RowGeometry& geometry, const Image& heights,
+void computeRow(const RunSettings& settings, const RowGeometry& geometry, const Image& heights,
                 const struct DepthTable& depths, RowWork& work);
 
 }  // namespace rdsgen

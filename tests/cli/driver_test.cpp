@@ -50,23 +50,23 @@ TEST(OutputSizeTest, DerivedFromInputAndOptions) {
         settings.CutOff = c.cutOff;
         settings.Double = c.doubled;
         settings.FocP = c.focP;
-        RowGeometry geometry;
-        ASSERT_EQ(makeRowGeometry(settings, heights, nullptr, geometry).code, StatusCode::kOk);
-        EXPECT_EQ(geometry.outputWidth, c.width);
-        EXPECT_EQ(geometry.outputHeight, c.height);
+        const Plan planned = plan(settings, headerOf(heights));
+        ASSERT_TRUE(planned);
+        EXPECT_EQ(planned.outputWidth, c.width);
+        EXPECT_EQ(planned.outputHeight, c.height);
     }
 }
 
 struct Decision {
-    Settings flags;
+    RunSettings flags;
     unsigned warnings = 0;
 };
 
-Decision decide(Settings settings, int patternWidth, int patternHeight, bool psizGiven,
+Decision decide(RunSettings settings, int patternWidth, int patternHeight, bool psizGiven,
                 PixelKind heightKind = PixelKind::kGrey8) {
     settings.psizGiven = psizGiven;
-    const Image heights = makeImage(640, 480, heightKind);
-    const Image pattern = makeImage(patternWidth, patternHeight, PixelKind::kColour);
+    const ImageHeader heights{640, 480, heightKind};
+    const ImageHeader pattern{patternWidth, patternHeight, PixelKind::kColour};
     const unsigned warnings = decidePatternImageStretch(settings, heights, pattern);
     return {settings, warnings};
 }
@@ -101,7 +101,7 @@ TEST(PatternImageDecisionTest, AutomaticChoices) {
 }
 
 TEST(PatternImageDecisionTest, NarrowImageWithoutAutomaticModeWarns) {
-    Settings settings;
+    RunSettings settings;
     settings.StretA = 0;
     settings.StretY = 1;
     Decision d = decide(settings, 50, 50, false);

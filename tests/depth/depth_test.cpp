@@ -37,7 +37,7 @@ using Depths = std::vector<std::int32_t>;
 
 class Depth : public testing::Test {
 protected:
-    rdsgen::Settings settings;
+    rdsgen::RunSettings settings;
 
     std::int32_t scaleFactor() const { return (settings.VInc + 1) * (settings.Double + 1); }
 

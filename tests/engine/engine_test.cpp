@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/engine.h"
+#include "stereo/stereo.h"
 #include "rdsgen/rdsgen.h"
 
 namespace {
@@ -175,101 +175,99 @@ TEST(EngineTest, CallbacksThatThrowOrCancelStopTheRender) {
     }
 }
 
-// Whatever a library caller puts into the settings, before preparing or
-// between preparing and rendering, the run either goes as prepared or is
-// refused with a status: never a read or write outside a buffer (this test
-// runs under AddressSanitizer in CI).
-TEST(EngineTest, AnySettingsBeforeOrAfterPreparingAreSafe) {
+// Whatever a library caller puts into the settings or the plan, the run is
+// either the one planned or refused with a status: never a read or write
+// outside a buffer (this test runs under AddressSanitizer in CI).
+TEST(EngineTest, AnySettingsBeforeOrAfterPlanningAreSafe) {
     using Field = std::int32_t Settings::*;
     const Field flags[] = {&Settings::TrueOut, &Settings::VInc,   &Settings::Inv,    &Settings::NoRD,
-                           &Settings::CutOff,  &Settings::Hidden, &Settings::Double, &Settings::PNarrow,
-                           &Settings::StretA,  &Settings::StretX, &Settings::StretY, &Settings::StretR,
-                           &Settings::StretP,  &Settings::StretZ};
+                           &Settings::CutOff,  &Settings::Hidden, &Settings::Double, &Settings::StretA,
+                           &Settings::StretX,  &Settings::StretY, &Settings::StretR, &Settings::StretP,
+                           &Settings::StretZ};
     const Field numbers[] = {&Settings::PatT, &Settings::PSiz, &Settings::PUse, &Settings::FocP,
                              &Settings::Dens, &Settings::PPos};
     const Image heights = domeImage();
-    Image pattern = makeImage(23, 17, PixelKind::kColour);
-    Image otherPattern = makeImage(50, 9, PixelKind::kGrey16);
+    const Image pattern = makeImage(23, 17, PixelKind::kColour);
+    const Image otherPattern = makeImage(50, 9, PixelKind::kGrey16);
+    const Image otherHeights = makeImage(400, 61, PixelKind::kGrey8);
+    const ImageHeader patternHeader = headerOf(pattern);
     const auto tryAll = [&](Field field, std::initializer_list<std::int32_t> values, bool flag) {
         for (std::int32_t patT : {1, 0, 5}) {
+            const Image* image = patT == 0 ? &pattern : nullptr;
+            Settings defaults;
+            defaults.PatT = patT;
+            const Plan reference = plan(defaults, headerOf(heights), &patternHeader);
+            ASSERT_TRUE(reference);
+            MemorySink expected;
+            ASSERT_TRUE(render(reference, heights, image, {}, expected.rowSink()));
             for (std::int32_t value : values) {
                 SCOPED_TRACE("PatT " + std::to_string(patT) + ", value " + std::to_string(value));
-                const Image* image = patT == 0 ? &pattern : nullptr;
-                Settings before;
-                before.PatT = patT;
-                before.*field = value;
-                RowGeometry geometry;
-                unsigned warnings = 0;
+                Settings settings = defaults;
+                settings.*field = value;
                 MemorySink sink;
-                Status status = prepareStereogram(before, heights, image, geometry, warnings);
+                const Plan planned = plan(settings, headerOf(heights), &patternHeader);
                 if (flag && value != 0 && value != 1) {
-                    EXPECT_EQ(status.code, StatusCode::kInvalidSetting);
+                    EXPECT_EQ(planned.stage, PlanStage::kSettings);
+                    EXPECT_EQ(planned.refusal.code, StatusCode::kInvalidSetting);
                 }
-                if (status) {
-                    status = renderStereogram(before, geometry, heights, image, RenderOptions{}, sink.rowSink(), {});
-                    EXPECT_TRUE(status) << statusText(status);
-                }
+                const Image* planImage = planned.settings.PatT == 0 ? &pattern : nullptr;
+                const Status status = render(planned, heights, planImage, {}, sink.rowSink());
+                EXPECT_EQ(status.code, planned ? StatusCode::kOk : StatusCode::kNotPrepared) << statusText(status);
 
-                Settings after;
-                after.PatT = patT;
-                ASSERT_TRUE(prepareStereogram(after, heights, image, geometry, warnings));
-                const std::int32_t prepared = after.*field;
-                after.*field = value;
-                for (const Image* rendered : {image, static_cast<const Image*>(&otherPattern)}) {
-                    status = renderStereogram(after, geometry, heights, rendered, RenderOptions{}, sink.rowSink(), {});
-                    if (flag && value != 0 && value != 1) {
-                        EXPECT_EQ(status.code, StatusCode::kInvalidSetting);
-                    } else if (value == prepared && (rendered == image || patT != 0)) {
-                        EXPECT_TRUE(status) << statusText(status);
-                    } else if (!status) {
-                        EXPECT_EQ(status.code, StatusCode::kNotPrepared);
-                    }
+                // Changing the plan's own fields changes nothing the render does.
+                Plan changed = reference;
+                changed.settings.*field = value;
+                changed.heights = headerOf(otherHeights);
+                changed.outputWidth = value;
+                MemorySink same;
+                EXPECT_TRUE(render(changed, heights, image, {}, same.rowSink()));
+                EXPECT_EQ(same.bytes, expected.bytes);
+                // Other images than those planned for are refused.
+                EXPECT_EQ(render(changed, otherHeights, image, {}, same.rowSink()).code, StatusCode::kNotPrepared);
+                if (patT == 0) {
+                    EXPECT_EQ(render(reference, heights, &otherPattern, {}, same.rowSink()).code,
+                              StatusCode::kNotPrepared);
                 }
             }
         }
     };
     for (Field flag : flags) tryAll(flag, {-1, 0, 1, 2, 255}, true);
     for (Field number : numbers) tryAll(number, {-1, 0, 2, 9, 4000}, false);
-
-    // A wider pattern than prepared, doubled rows: each refused, not run.
-    Settings settings;
-    RowGeometry geometry;
-    unsigned warnings = 0;
-    ASSERT_TRUE(prepareStereogram(settings, heights, nullptr, geometry, warnings));
-    MemorySink sink;
-    settings.PSiz = 4000;
-    EXPECT_EQ(renderStereogram(settings, geometry, heights, nullptr, {}, sink.rowSink(), {}).code,
-              StatusCode::kNotPrepared);
-    settings = Settings{};
-    settings.Double = 1;
-    EXPECT_EQ(renderStereogram(settings, geometry, heights, nullptr, {}, sink.rowSink(), {}).code,
-              StatusCode::kNotPrepared);
-    EXPECT_TRUE(sink.bytes.empty());
 }
 
-TEST(EngineTest, PreparationRefusalsAndRowsOnlyOutput) {
+TEST(EngineTest, PlanRefusalsAndRowsOnlyOutput) {
     const Image heights = domeImage();
     Settings settings;
     settings.PatT = 0;  // a pattern image, but none given
-    RowGeometry geometry;
-    unsigned warnings = 0;
-    EXPECT_EQ(prepareStereogram(settings, heights, nullptr, geometry, warnings).code,
-              StatusCode::kPatternImageEmpty);
+    Plan planned = plan(settings, headerOf(heights));
+    EXPECT_EQ(planned.stage, PlanStage::kNeedsPattern);
+    EXPECT_TRUE(planned.refusal);
+    const ImageHeader empty{0, 5, PixelKind::kColour};
+    EXPECT_EQ(plan(settings, headerOf(heights), &empty).stage, PlanStage::kPatternImage);
+    EXPECT_EQ(generateStereogram(settings, heights, nullptr, {}, {}).code, StatusCode::kPatternImageEmpty);
 
     Settings wide;
     wide.PSiz = 65500;
-    Status status = prepareStereogram(wide, heights, nullptr, geometry, warnings);
-    EXPECT_EQ(status.code, StatusCode::kOutputTooLarge);
-    EXPECT_EQ(statusText(status), "Output image too large (65597 x 63 pixels, at most 65535 x 65535).");
+    planned = plan(wide, headerOf(heights));
+    EXPECT_EQ(planned.stage, PlanStage::kSizes);
+    EXPECT_EQ(statusText(planned.refusal), "Output image too large (65597 x 63 pixels, at most 65535 x 65535).");
+    // Before the pattern image is known: refused only for an output too
+    // large whatever the image (a pattern is at least 1 pixel wide).
+    wide.PatT = 0;
+    EXPECT_TRUE(plan(wide, headerOf(heights)).refusal);
+    EXPECT_EQ(plan(wide, ImageHeader{65535, 10}).refusal.code, StatusCode::kOutputTooLarge);
 
     Settings cut;
     cut.CutOff = 1;
-    ASSERT_TRUE(prepareStereogram(cut, heights, nullptr, geometry, warnings));
-    EXPECT_EQ(warnings, unsigned{kWarnFocPAssumed});
+    planned = plan(cut, headerOf(heights));
+    ASSERT_TRUE(planned);
+    EXPECT_EQ(planned.warnings, unsigned{kWarnFocPAssumed});
+    EXPECT_EQ(planned.settings.FocP, 2);
+    EXPECT_EQ(planned.tgaBytes, 18u + 97u * 61u);
     RenderOptions options;
     options.format = OutputFormat::kRows;
     MemorySink sink;
-    ASSERT_TRUE(renderStereogram(cut, geometry, heights, nullptr, options, sink.rowSink(), {}));
+    ASSERT_TRUE(render(planned, heights, nullptr, options, sink.rowSink()));
     EXPECT_EQ(sink.bytes.size(), std::size_t{97} * 61);
 }
 

@@ -7,8 +7,8 @@
 
 #include <csignal>
 
-#include "engine/engine.h"
 #include "image/image.h"
+#include "support/planned_run.h"
 #include "support/test_support.h"
 
 namespace rdsgen {
@@ -26,10 +26,10 @@ std::vector<std::uint8_t> numberedRow(int pixels) {
 }
 
 // The geometry of a run over a grey height image of the given size.
+// Its rows are held at three bytes per pixel, as colour rows are.
 RowGeometry geometryFor(const Settings& settings, int inputWidth, int inputHeight) {
-    RowGeometry geometry;
-    const Image heights = makeImage(inputWidth, inputHeight, PixelKind::kGrey8);
-    EXPECT_EQ(makeRowGeometry(settings, heights, nullptr, geometry).code, StatusCode::kOk);
+    RowGeometry geometry = planRun(settings, ImageHeader{inputWidth, inputHeight, PixelKind::kGrey8}).geometry;
+    geometry.pixelBytes = 3;
     return geometry;
 }
 
@@ -167,9 +167,8 @@ TEST(TgaWriter, RoomForTheOutputIsItsSizeAndAddsNoBytes) {
         settings.CutOff = variant == 2;
         settings.TrueOut = variant == 3;
         settings.PatT = variant == 3 ? 6 : 1;
-        RowGeometry geometry;
-        unsigned warnings = 0;
-        ASSERT_TRUE(prepareStereogram(settings, heights, nullptr, geometry, warnings));
+        const Plan planned = plan(settings, headerOf(heights));
+        ASSERT_TRUE(planned);
         std::vector<std::uint8_t> bytes;
         const RowSink sink{[](void* context, const std::uint8_t* data, std::size_t count) {
                                auto& out = *static_cast<std::vector<std::uint8_t>*>(context);
@@ -177,8 +176,8 @@ TEST(TgaWriter, RoomForTheOutputIsItsSizeAndAddsNoBytes) {
                                return true;
                            },
                            &bytes};
-        ASSERT_TRUE(renderStereogram(settings, geometry, heights, nullptr, RenderOptions{}, sink, {}));
-        EXPECT_EQ(bytes.size(), tgaFileBytes(geometry)) << "variant " << variant;
+        ASSERT_TRUE(render(planned, heights, nullptr, RenderOptions{}, sink));
+        EXPECT_EQ(bytes.size(), planned.tgaBytes) << "variant " << variant;
     }
 
     const std::string path = temporaryDirectory() + "/room.tga";

@@ -92,7 +92,7 @@ TEST(RowColours, GradientPositionTruncates) {
     const int cases[][5] = {{100, 50, 0, 255, 128}, {100, 99, 0, 255, 252}, {100, 99, 255, -255, 4},
                             {1, 0, 10, 200, 10},    {2, 1, 0, 200, 100},    {100, 1, 0, -149, 0}};
     for (const auto& c : cases) {
-        Settings settings;
+        RunSettings settings;
         auto top = static_cast<std::int16_t>(c[2]), diff = static_cast<std::int16_t>(c[3]);
         settings.TopB = Colour{top, top, top};
         settings.DiffB = Colour{diff, diff, diff};

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/engine.h"
+#include "support/planned_run.h"
 #include "pattern/pattern.h"
 #include "pattern/pattern_test_support.h"
 #include "support/test_support.h"
@@ -38,9 +38,7 @@ TEST(MakePatternRow, StripDrawsFirstThenSourceRowWithItsOwnState) {
             run.settings.NoRD = noRD;
             run.settings.DiffB = Colour{250, 100, 50};
             want.settings = run.settings;
-            Image heights = makeImage(40, 4, PixelKind::kGrey8);
-            RowGeometry geometry;
-            ASSERT_TRUE(makeRowGeometry(run.settings, heights, nullptr, geometry));
+            const RowGeometry geometry = planRun(run.settings, ImageHeader{40, 4}).geometry;
             PatternState made[2] = {}, expected[2] = {}, before{};
             std::memset(&made[1], 0x5a, sizeof before);
             before = made[1];
@@ -103,8 +101,11 @@ TEST(PatternImage, RowAndPixelMappings) {
         run.settings.StretR = c.stretR;
         const Image heights = makeImage(100, c.h, PixelKind::kGrey8);
         const Image image = patternImage(c.wp, c.hp);
-        RowGeometry geometry;
-        ASSERT_TRUE(makeRowGeometry(run.settings, heights, &image, geometry));
+        // The flags above are the case's own: nothing automatic in the plan.
+        Settings planned = run.settings;
+        planned.StretA = 0;
+        const ImageHeader imageHeader = headerOf(image);
+        const RowGeometry geometry = planRun(planned, headerOf(heights), &imageHeader).geometry;
         PatternState unused{};
         Pixels strip(3 * c.p + 3, 0xee), source(3 * (geometry.sourcePeriod + 1));
         auto make = [&] {

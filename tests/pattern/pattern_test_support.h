@@ -19,7 +19,7 @@ inline Rgb rgb(const Pixels& pixels, int x) {
 // Default settings and a generator as a fresh run has them, and the context
 // the generators read and draw from.
 struct PatternRun {
-    rdsgen::Settings settings;
+    rdsgen::RunSettings settings;
     rdsgen::Random random;
     rdsgen::PatternContext context{settings, random};
 };

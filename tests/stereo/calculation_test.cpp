@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "depth/depth.h"
-#include "engine/engine.h"
+#include "support/planned_run.h"
 #include "image/image.h"
 #include "pattern/pattern.h"
 #include "stereo/stereo.h"
@@ -48,7 +48,7 @@ bool appendBytes(void* context, const std::uint8_t* bytes, std::size_t count) {
 }
 
 // Renders heights in process; returns the bytes the sink received.
-std::vector<std::uint8_t> render(const rdsgen::Settings& settings, const rdsgen::RowGeometry& geometry,
+std::vector<std::uint8_t> render(const rdsgen::RunSettings& settings, const rdsgen::RowGeometry& geometry,
                                  const rdsgen::Image& heights, const rdsgen::RenderOptions& options) {
     std::vector<std::uint8_t> out;
     const rdsgen::Status status = rdsgen::renderStereogram(settings, geometry, heights, nullptr, options,
@@ -91,12 +91,11 @@ TEST(Calculation, ZeroAndOneRowPrintTheScaleAndTheWholeBar) {
 TEST(Calculation, FocusBandRowsComeFirst) {
     // Height 150: a band of 5 rows; only band row 1 carries one black pixel
     // per mark, at (120 - 20) / 2 = 50 and 70.
-    rdsgen::Settings settings;
+    rdsgen::RunSettings settings;
     settings.PSiz = 20;
     const rdsgen::Image heights = greyImage(100, 150, domeHeights(100, 150, 8));
-    rdsgen::RowGeometry geometry;
-    ASSERT_TRUE(rdsgen::makeRowGeometry(settings, heights, nullptr, geometry));
-    const std::vector<std::uint8_t> file = render(settings, geometry, heights, {});
+    const PlannedRun run = planRun(settings, rdsgen::headerOf(heights));
+    const std::vector<std::uint8_t> file = render(run.settings, run.geometry, heights, {});
     ASSERT_EQ(file.size(), 18u + 155u * 120u);
     for (int row = 0; row < 5; ++row) {
         for (int x = 0; x < 120; ++x) {
@@ -110,18 +109,18 @@ TEST(Calculation, FocusBandRowsComeFirst) {
 // linking pass that runs.
 TEST(Calculation, OneSeedDrawnPerLinkingPassThatRuns) {
     for (const auto& [pPos, draws] : std::vector<std::pair<int, int>>{{1, 1}, {2, 2}, {3, 1}, {0, 1}, {5, 1}}) {
-        rdsgen::Settings settings;  // PatT 1: one draw per strip pixel
+        rdsgen::RunSettings settings;  // PatT 1: one draw per strip pixel
         settings.PSiz = 40;
         settings.PPos = pPos;
         settings.FocP = 0;
         // Flat: every link copies a pixel within its own period, so the strip stays.
         const rdsgen::Image heights = greyImage(8, 2, {});
-        rdsgen::RowGeometry geometry;
-        ASSERT_TRUE(rdsgen::makeRowGeometry(settings, heights, nullptr, geometry));
+        const PlannedRun run = planRun(settings, rdsgen::headerOf(heights));
+        const rdsgen::RowGeometry& geometry = run.geometry;
         rdsgen::RenderOptions options;
         options.seed = 77;
         options.format = rdsgen::OutputFormat::kRows;
-        const std::vector<std::uint8_t> rows = render(settings, geometry, heights, options);
+        const std::vector<std::uint8_t> rows = render(run.settings, geometry, heights, options);
         ASSERT_EQ(rows.size(), 2u * 48u);
 
         rdsgen::Random random(77);
@@ -149,16 +148,15 @@ TEST(Calculation, DomeLinksAreVisibleInTheWrittenFile) {
         ASSERT_EQ(result.status, 0) << result.err;
 
         // The run's settings, geometry and depths, as the executable makes them.
-        rdsgen::Settings settings;
+        rdsgen::RunSettings settings;
         settings.PPos = 1;
         settings.FocP = 0;
         settings.PatT = 5;
         settings.Double = doubled ? 1 : 0;
         rdsgen::Image heights;
         ASSERT_TRUE(rdsgen::loadImageFile((dir + "/dome.tga").c_str(), heights));
-        rdsgen::RowGeometry geometry;
-        unsigned warnings = 0;
-        ASSERT_TRUE(rdsgen::prepareStereogram(settings, heights, nullptr, geometry, warnings));
+        const PlannedRun run = planRun(settings, rdsgen::headerOf(heights));
+        const rdsgen::RowGeometry& geometry = run.geometry;
         rdsgen::RowWork work;
         const rdsgen::Bytes workMemory = rdsgen::allocateRowWork(geometry, work);
         ASSERT_TRUE(workMemory);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "depth/depth.h"
-#include "engine/engine.h"
+#include "support/planned_run.h"
 #include "pattern/pattern.h"
 #include "stereo/stereo.h"
 #include "support/test_support.h"
@@ -17,7 +17,7 @@ namespace {
 
 // One row of a run: its settings, geometry and work.
 struct Row {
-    rdsgen::Settings settings;
+    rdsgen::RunSettings settings;
     rdsgen::RowGeometry geometry;
     rdsgen::RowWork work;
     rdsgen::Bytes workMemory;
@@ -46,8 +46,11 @@ Row setUpRow(std::int32_t P, std::int32_t N, std::int32_t pPos, std::vector<std:
     r.settings.PPos = pPos;
     r.settings.VInc = r.settings.Double = scale == 4 ? 1 : 0;
     if (pattern != nullptr) r.settings.PatT = 0;
-    const rdsgen::Image heights = rdsgen::makeImage(N / scale, 1, rdsgen::PixelKind::kGrey8);
-    EXPECT_TRUE(rdsgen::makeRowGeometry(r.settings, heights, pattern, r.geometry));
+    rdsgen::Settings planned = r.settings;
+    planned.StretA = 0;  // the pattern width as given
+    const rdsgen::ImageHeader patternHeader = pattern != nullptr ? rdsgen::headerOf(*pattern) : rdsgen::ImageHeader{};
+    r.geometry = planRun(planned, rdsgen::ImageHeader{N / scale, 1}, pattern != nullptr ? &patternHeader : nullptr).geometry;
+    r.geometry.pixelBytes = 3;  // these rows hold three bytes per pixel
     EXPECT_EQ(r.geometry.patternWidth, P);
     EXPECT_EQ(r.geometry.scaledInputWidth, N);
     r.workMemory = rdsgen::allocateRowWork(r.geometry, r.work);
@@ -181,7 +184,7 @@ TEST(LinkRow, RunsOfEqualDepthMatchPixelByPixelLinking) {
     // (NoRD), so no hashing is involved.
     rdsgen::Random random(11);
     for (int trial = 0; trial < 150; ++trial) {
-        rdsgen::Settings settings;
+        rdsgen::RunSettings settings;
         settings.PPos = 1 + trial % 3;
         settings.NoRD = 1;
         settings.PSiz = 4 + random.next() % 80;
@@ -196,8 +199,7 @@ TEST(LinkRow, RunsOfEqualDepthMatchPixelByPixelLinking) {
             }
             heights.pixels[x] = static_cast<std::uint8_t>(value);
         }
-        rdsgen::RowGeometry geometry;
-        ASSERT_TRUE(rdsgen::makeRowGeometry(settings, heights, nullptr, geometry));
+        rdsgen::RowGeometry geometry = planRun(settings, rdsgen::headerOf(heights)).geometry;
         geometry.pixelBytes = trial % 2 == 0 ? 1 : 3;
         const rdsgen::DepthTable table = rdsgen::makeDepthTable(
             settings, geometry.patternWidth, heights, rdsgen::scaleHeights(settings, geometry.scale, heights));

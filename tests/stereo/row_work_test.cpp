@@ -7,17 +7,17 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "engine/engine.h"
+#include "support/planned_run.h"
 #include "stereo/stereo.h"
 #include "support/test_support.h"
 
 namespace {
 
 // The geometry of a run over a grey image of the given size.
-rdsgen::RowGeometry geometryFor(const rdsgen::Settings& settings, std::int32_t width, std::int32_t height) {
-    rdsgen::RowGeometry geometry;
-    const rdsgen::Image heights = rdsgen::makeImage(width, height, rdsgen::PixelKind::kGrey8);
-    EXPECT_TRUE(rdsgen::makeRowGeometry(settings, heights, nullptr, geometry));
+// Its rows hold three bytes per pixel.
+rdsgen::RowGeometry geometryFor(const rdsgen::RunSettings& settings, std::int32_t width, std::int32_t height) {
+    rdsgen::RowGeometry geometry = planRun(settings, rdsgen::ImageHeader{width, height}).geometry;
+    geometry.pixelBytes = 3;
     return geometry;
 }
 
@@ -31,7 +31,7 @@ std::vector<std::int32_t> blackPixels(const std::vector<std::uint8_t>& row, std:
 
 // Draws the marks of row c into a white RowBuffer of the run's size followed
 // by 30 guard bytes of 0x77; returns the buffer.
-std::vector<std::uint8_t> markedRow(const rdsgen::Settings& settings, const rdsgen::RowGeometry& geometry,
+std::vector<std::uint8_t> markedRow(const rdsgen::RunSettings& settings, const rdsgen::RowGeometry& geometry,
                                     std::int32_t c) {
     std::vector<std::uint8_t> row(3 * static_cast<std::size_t>(geometry.rowPixels), 255);
     row.resize(row.size() + 30, 0x77);
@@ -54,7 +54,7 @@ TEST(FocusMarks, DiscGeometry) {
         {150, 68, 0, 0, 0, 0, -1},    {150, 68, 0, 0, 5, 0, -1},    {119, 68, 0, 0, 0, 0, -1},
     };
     for (const Case& c : cases) {
-        rdsgen::Settings settings;
+        rdsgen::RunSettings settings;
         settings.PSiz = c.pSiz;
         settings.Double = c.doubled;
         settings.CutOff = c.cutOff;
@@ -70,7 +70,7 @@ TEST(FocusMarks, DiscGeometry) {
     }
     // 6000 rows over 10 columns (B 200): radius 77 around 5 and 11 covers the
     // whole buffer, and no more.
-    rdsgen::Settings settings;
+    rdsgen::RunSettings settings;
     settings.PSiz = 6;
     const rdsgen::RowGeometry geometry = geometryFor(settings, 10, 6000);
     const std::vector<std::uint8_t> row = markedRow(settings, geometry, 99);
@@ -79,7 +79,7 @@ TEST(FocusMarks, DiscGeometry) {
 }
 
 TEST(RowScaling, WidenStripAndSeparations) {
-    rdsgen::Settings settings;
+    rdsgen::RunSettings settings;
     settings.PSiz = 2;
     settings.PPos = 1;  // the strip at pixel 0
     rdsgen::RowGeometry geometry = geometryFor(settings, 2, 1);
@@ -122,7 +122,7 @@ TEST(RowScaling, ReduceRowAveragesPairsUpToTheWrittenWidth) {
     // CutOff: one pixel more. Width 1 without CutOff is narrower than a run
     // writes: only the written pixels are averaged.
     for (const Case& c : {Case{0, 2, two}, Case{0, 1, one}, Case{1, 1, two}}) {
-        rdsgen::Settings settings;
+        rdsgen::RunSettings settings;
         settings.VInc = 1;
         settings.PSiz = 1;
         settings.CutOff = c.cutOff;
