@@ -1,9 +1,11 @@
 // Files at the edge: input images read once, whole, into memory; the output
 // written to a temporary file that replaces the output name when complete.
+#include <dirent.h>
 #include <fcntl.h>
 #if defined(__linux__)
 #include <linux/falloc.h>
 #endif
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +13,11 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -130,6 +136,53 @@ std::string followLinks(std::string path) {
     return path;
 }
 
+// Temporary output files are named ".rdsgen-HOST-PID-RANDOM": a fixed
+// prefix, a tag of the host (and PID namespace) whose process PID made the
+// file, and a random part, short enough for any directory. A run killed
+// outright leaves its file behind; a later run removes those of its own host
+// whose process no longer exists.
+constexpr char kTemporaryPrefix[] = ".rdsgen-";
+
+std::string hostTag() {
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    char space[64] = {};
+    const ssize_t length = readlink("/proc/self/ns/pid", space, sizeof space - 1);
+    const std::string text = std::string(host) + "/" + (length > 0 ? std::string(space, length) : "");
+    std::uint32_t hash = 2166136261u;  // FNV-1a
+    for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    char tag[9];
+    std::snprintf(tag, sizeof tag, "%08x", hash);
+    return tag;
+}
+
+std::uint64_t randomNumber() {
+    std::uint64_t number = 0;
+    if (getrandom(&number, sizeof number, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof number)) {
+        struct timespec now {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        number = static_cast<std::uint64_t>(now.tv_nsec) * 0x9E3779B97F4A7C15u ^ static_cast<std::uint64_t>(now.tv_sec);
+    }
+    return number;
+}
+
+// Removes the temporary files in `directory` left by runs of this host that
+// were killed: those whose process no longer exists.
+void removeStaleTemporaries(const std::string& directory, const std::string& tag) {
+    DIR* entries = opendir(directory.c_str());
+    if (entries == nullptr) return;
+    const std::string start = kTemporaryPrefix + tag + "-";
+    while (const struct dirent* entry = readdir(entries)) {
+        const char* name = entry->d_name;
+        if (std::strncmp(name, start.c_str(), start.size()) != 0) continue;
+        char* end = nullptr;
+        const long pid = std::strtol(name + start.size(), &end, 10);
+        if (end == name + start.size() || *end != '-' || pid <= 0) continue;
+        if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) unlinkat(dirfd(entries), name, 0);
+    }
+    closedir(entries);
+}
+
 }  // namespace
 
 Status openImageFile(const char* path, int& descriptor) {
@@ -228,26 +281,40 @@ Status loadImageFile(const char* path, Image& image) {
 bool openOutputFile(OutputFile& output, const char* path, std::uint64_t expectedBytes) {
     output = OutputFile{};
     output.path = path;
-    output.target = followLinks(path);
     struct stat info {};
-    const bool exists = stat(output.target.c_str(), &info) == 0;
+    const bool exists = stat(path, &info) == 0;
+    if (!exists && errno == ELOOP) return false;  // a loop of links names no file
     if (exists && !S_ISREG(info.st_mode)) {
         // A device, a FIFO or a terminal: written directly, as it is.
+        output.target = followLinks(path);
         return openFileSink(output.sink, output.target.c_str());
     }
+    output.target = followLinks(path);
+    if (exists) {
+        // The file is replaced only where the name leads and only when the
+        // caller could have written it in place.
+        struct stat target {};
+        if (stat(output.target.c_str(), &target) != 0 || target.st_dev != info.st_dev ||
+            target.st_ino != info.st_ino || faccessat(AT_FDCWD, output.target.c_str(), W_OK, AT_EACCESS) != 0) {
+            return false;
+        }
+    }
     // A new file beside the target, created exclusively (never through a
-    // planted link), with the target's permission bits when it exists.
+    // planted link), with the target's permission bits when it exists, but
+    // never its set-user-ID and set-group-ID bits.
     const std::string directory = directoryOf(output.target);
-    const std::string base = output.target.substr(output.target.rfind('/') + 1);
+    const std::string tag = hostTag();
+    removeStaleTemporaries(directory, tag);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = directory + "/." + base + ".rdsgen-" + std::to_string(getpid()) + "-" +
-                           std::to_string(attempt);
+        char random[17];
+        std::snprintf(random, sizeof random, "%016llx", static_cast<unsigned long long>(randomNumber()));
+        std::string name = directory + "/" + kTemporaryPrefix + tag + "-" + std::to_string(getpid()) + "-" + random;
         const int descriptor = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (descriptor < 0) {
             if (errno == EEXIST) continue;
             break;
         }
-        if (exists) fchmod(descriptor, info.st_mode & 07777);
+        if (exists) fchmod(descriptor, info.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID));
         reserveBlocks(descriptor, expectedBytes);
         output.temporary = name;
         if (adoptFileSink(output.sink, descriptor)) return true;
@@ -255,9 +322,11 @@ bool openOutputFile(OutputFile& output, const char* path, std::uint64_t expected
         output.temporary.clear();
         return false;
     }
-    // No file can be made beside it (a directory without write permission):
-    // the output is written in place.
-    return openFileSink(output.sink, output.target.c_str());
+    // No file can be made beside it. An existing output is then left alone;
+    // a new one (nothing to lose) is created in place.
+    if (exists) return false;
+    const int descriptor = open(output.target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return descriptor >= 0 && adoptFileSink(output.sink, descriptor);
 }
 
 bool commitOutputFile(OutputFile& output) {

@@ -234,8 +234,8 @@ std::size_t barWriteAt(const std::string& text, std::size_t barCharacters) {
 }
 
 // Interrupted runs: the previous output stays as it was, the temporary file
-// goes (SIGKILL may leave it, and the next run does not trip over it), and a
-// link given as the output stays a link.
+// goes (SIGKILL leaves it, and the next run removes it), and a link given as
+// the output stays a link.
 TEST_F(FaultsTest, InterruptedRunsKeepThePreviousOutput) {
     const std::vector<std::uint8_t> heights = largeHeights(400, 300);
     const std::vector<std::string> args = {"in.tga", "out.tga", "/Rand:5"};
@@ -265,6 +265,7 @@ TEST_F(FaultsTest, InterruptedRunsKeepThePreviousOutput) {
             EXPECT_EQ(left.size(), signalNumber == SIGKILL ? 1u : 0u);
             if (signalNumber == SIGKILL) {
                 EXPECT_EQ(runRdsgenProcess(args, dir).status, 0);
+                EXPECT_EQ(otherFiles(dir, {"in.tga", "real.tga", "out.tga"}), std::vector<std::string>{});
                 EXPECT_EQ(readFileBytes(dir + "/real.tga"), readFileBytes(dry + "/out.tga"));
                 EXPECT_TRUE(fs::is_symlink(dir + "/out.tga"));
                 struct stat info {};
