@@ -136,6 +136,44 @@ std::string followLinks(std::string path) {
     return path;
 }
 
+// The number N of a name /dev/fd/N, /proc/self/fd/N or /proc/PID/fd/N (PID
+// this process), else -1.
+int descriptorNumber(const std::string& path) {
+    for (const std::string& directory : {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
+                                         "/proc/" + std::to_string(getpid()) + "/fd/"}) {
+        if (path.compare(0, directory.size(), directory) != 0 || path.size() == directory.size()) continue;
+        int number = 0;
+        for (std::size_t k = directory.size(); k < path.size(); ++k) {
+            if (path[k] < '0' || path[k] > '9' || number > 100000) return -1;
+            number = number * 10 + (path[k] - '0');
+        }
+        return number;
+    }
+    return -1;
+}
+
+// The inherited descriptor that `path` names (through links such as
+// /dev/stdout), when it is the file found at `path` and open for writing;
+// else -1. Such a name cannot always be opened again (a socket cannot), so
+// the descriptor is used.
+int inheritedDescriptor(std::string path, const struct stat& info) {
+    for (int hops = 0; hops < 40; ++hops) {
+        const int number = descriptorNumber(path);
+        if (number >= 0) {
+            struct stat held {};
+            const int flags = fcntl(number, F_GETFL);
+            const bool same = fstat(number, &held) == 0 && held.st_dev == info.st_dev && held.st_ino == info.st_ino;
+            return same && flags >= 0 && (flags & O_ACCMODE) != O_RDONLY ? number : -1;
+        }
+        char target[PATH_MAX];
+        const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
+        if (length < 0) return -1;
+        target[length] = '\0';
+        path = target[0] == '/' ? std::string(target) : directoryOf(path) + "/" + target;
+    }
+    return -1;
+}
+
 // Temporary output files are named ".rdsgen-HOST-PID-RANDOM": a fixed
 // prefix, a tag of the host (and PID namespace) whose process PID made the
 // file, and a random part, short enough for any directory. A run killed
@@ -285,9 +323,13 @@ bool openOutputFile(OutputFile& output, const char* path, std::uint64_t expected
     const bool exists = stat(path, &info) == 0;
     if (!exists && errno == ELOOP) return false;  // a loop of links names no file
     if (exists && !S_ISREG(info.st_mode)) {
-        // A device, a FIFO or a terminal: written directly, as it is.
-        output.target = followLinks(path);
-        return openFileSink(output.sink, output.target.c_str());
+        // A device, a FIFO, a socket or a terminal: written directly, as it
+        // is, through the descriptor when the name is one of ours.
+        output.target = path;
+        const int inherited = inheritedDescriptor(path, info);
+        if (inherited < 0) return openFileSink(output.sink, path);
+        const int descriptor = fcntl(inherited, F_DUPFD_CLOEXEC, 3);
+        return descriptor >= 0 && adoptFileSink(output.sink, descriptor);
     }
     output.target = followLinks(path);
     if (exists) {

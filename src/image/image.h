@@ -165,8 +165,9 @@ void removePartialOutput(const char* fileName);
 // RANDOM), and opening removes those left by killed runs of this host. An
 // existing output is never written in place: when the caller could not write
 // it, or no file can be made beside it, the open fails. An output that
-// exists and is not a regular file (a device, a FIFO, a terminal) is written
-// directly.
+// exists and is not a regular file (a device, a FIFO, a socket, a terminal)
+// is written directly, an inherited one (/dev/fd/N, /dev/stdout) through
+// its descriptor.
 struct OutputFile {
     std::string path;       // the name given
     std::string target;     // where the image goes: the name, or a link's target

@@ -1,9 +1,11 @@
 // The output file as the real executable treats it: what an existing output
-// keeps when the run cannot replace it, and what the new file gets.
+// keeps when the run cannot replace it, what the new file gets, and outputs
+// that are descriptors the run inherited.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -76,7 +78,23 @@ int finish(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::string readAll(int descriptor) {
+    std::string bytes;
+    char buffer[65536];
+    for (ssize_t got; (got = read(descriptor, buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<std::size_t>(got));
+    return bytes;
+}
+
 std::vector<std::uint8_t> heights() { return greyTga(64, 40, std::vector<std::uint8_t>(64 * 40, 100)); }
+
+// The image of a plain run of heights() with /Rand:1.
+std::string expectedImage() {
+    const std::string dir = temporaryDirectory();
+    writeFileBytes(dir + "/in.tga", heights());
+    EXPECT_EQ(runRdsgenProcess({"in.tga", "out.tga", "/Rand:1"}, dir).status, 0);
+    const std::vector<std::uint8_t> bytes = readFileBytes(dir + "/out.tga");
+    return std::string(bytes.begin(), bytes.end());
+}
 
 // A fresh directory with in.tga that user 65534 may enter and read.
 std::string sharedDirectory() {
@@ -190,6 +208,47 @@ TEST(OutputFileTest, LinkLoopIsRefused) {
     ASSERT_TRUE(fs::is_symlink(dir + "/a.tga") && fs::is_symlink(dir + "/b.tga"));
     EXPECT_EQ(fs::read_symlink(dir + "/a.tga"), fs::path("b.tga"));
     EXPECT_EQ(fs::read_symlink(dir + "/b.tga"), fs::path("a.tga"));
+}
+
+// Descriptors named through /dev/fd, /proc/self/fd or /dev/stdout are
+// written as they are; when the image goes to the run's own standard output,
+// every text of the run goes to standard error.
+TEST(OutputFileTest, InheritedDescriptorsTakeTheImageAlone) {
+    const std::string image = expectedImage();
+    const std::string dir = sharedDirectory();
+
+    // A pipe that is also standard output, and a socket.
+    for (const std::string name : {"/dev/fd/3", "/dev/stdout", "/proc/self/fd/3"}) {
+        int ends[2];
+        ASSERT_EQ(name == "/proc/self/fd/3" ? socketpair(AF_UNIX, SOCK_STREAM, 0, ends) : pipe(ends), 0);
+        int errEnds[2];
+        ASSERT_EQ(pipe(errEnds), 0);
+        Child child{{"in.tga", name, "/Rand:1"}, dir};
+        child.extra = ends[1];
+        if (name != "/proc/self/fd/3") child.out = ends[1];
+        child.err = errEnds[1];
+        const pid_t pid = start(child);
+        close(ends[1]);
+        close(errEnds[1]);
+        const std::string got = readAll(ends[0]);
+        const std::string err = readAll(errEnds[0]);
+        close(ends[0]);
+        close(errEnds[0]);
+        EXPECT_EQ(finish(pid), 0) << name << ": " << err;
+        EXPECT_TRUE(got == image) << name << ": " << got.size() << " bytes";
+        if (name != "/proc/self/fd/3") {
+            EXPECT_NE(err.find("\rfinished."), std::string::npos) << name;
+        }
+    }
+
+    // Standard output a regular file: the device name gets no extension.
+    const ProcessResult r = runRdsgenProcess({"in.tga", "/dev/stdout", "/Rand:1"}, dir);
+    const bool wrongName = fileExists("/dev/stdout.TGA");
+    std::remove("/dev/stdout.TGA");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_FALSE(wrongName);
+    EXPECT_TRUE(r.out == image) << r.out.size() << " bytes";
+    EXPECT_EQ(r.err.rfind("RDSGEN V2.0 ", 0), 0u) << r.err;
 }
 
 }  // namespace
