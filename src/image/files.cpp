@@ -123,15 +123,22 @@ std::string directoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Replaces a symbolic link's name by its target; false when `path` is not
+// a link.
+bool followLink(std::string& path) {
+    char target[PATH_MAX];
+    const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
+    if (length < 0) return false;
+    target[length] = '\0';
+    path = target[0] == '/' ? std::string(target) : directoryOf(path) + "/" + target;
+    return true;
+}
+
 // Where writing to `path` ends up: a symbolic link is followed to its
 // target (which need not exist yet), link by link.
 std::string followLinks(std::string path) {
     for (int hops = 0; hops < 40; ++hops) {
-        char target[PATH_MAX];
-        const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
-        if (length < 0) return path;
-        target[length] = '\0';
-        path = target[0] == '/' ? std::string(target) : directoryOf(path) + "/" + target;
+        if (!followLink(path)) break;
     }
     return path;
 }
@@ -165,11 +172,7 @@ int inheritedDescriptor(std::string path, const struct stat& info) {
             const bool same = fstat(number, &held) == 0 && held.st_dev == info.st_dev && held.st_ino == info.st_ino;
             return same && flags >= 0 && (flags & O_ACCMODE) != O_RDONLY ? number : -1;
         }
-        char target[PATH_MAX];
-        const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
-        if (length < 0) return -1;
-        target[length] = '\0';
-        path = target[0] == '/' ? std::string(target) : directoryOf(path) + "/" + target;
+        if (!followLink(path)) return -1;
     }
     return -1;
 }
@@ -215,7 +218,7 @@ void removeStaleTemporaries(const std::string& directory, const std::string& tag
         if (std::strncmp(name, start.c_str(), start.size()) != 0) continue;
         char* end = nullptr;
         const long pid = std::strtol(name + start.size(), &end, 10);
-        if (end == name + start.size() || *end != '-' || pid <= 0) continue;
+        if (end == name + start.size() || *end != '-' || pid <= 0 || pid > INT_MAX) continue;
         if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) unlinkat(dirfd(entries), name, 0);
     }
     closedir(entries);
