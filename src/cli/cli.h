@@ -50,13 +50,13 @@ void upcaseOptionName(char* text);
 // position: "" when the option is absent, ">" for a flag or an empty value,
 // else the value as typed. Arguments of any length are kept whole. Returns 0,
 // or 1 when any argument was refused; every refusal has been printed on
-// standard error, in argument order.
+// `errors` (none when it is null), in argument order.
 // File names: an argument beginning with '/' whose text before its first ':'
 // holds another '/' is a file name (an absolute path), and every argument
 // after a "--" is one. "--help" and "--version" before any "--" fill no slot:
 // findInfoRequest has answered them before parsing.
 int parseOptions(std::vector<std::string>& slots, const char* table, int argc,
-                 const char* const* argv);
+                 const char* const* argv, std::FILE* errors = stderr);
 
 // What "--help" or "--version" asks for: the first of them in argv[1..argc-1]
 // that comes before any "--" (later they are file names).
@@ -84,7 +84,8 @@ std::string programName(const char* path);
 // Appends extension when the name's last path component has no '.'; with
 // existsTest, a readable name that exists and is not a directory stays as it
 // is (tested without opening it). A name
-// of an existing device or pipe (/dev/null) always stays as it is.
+// of an existing device or pipe (/dev/null), or of any existing file directly
+// in /dev or in /proc (/dev/stdout, /dev/fd/3), always stays as it is.
 std::string addDefaultExtension(const std::string& name, const char* extension, bool existsTest);
 
 // Draws the 67-column '#' progress bar up to row of rows; barColumns carries

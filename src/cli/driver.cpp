@@ -69,6 +69,38 @@ void protectProcess() {
     }
 }
 
+// Whether the image named `outputName` goes to this process's standard
+// output (/dev/stdout, /dev/fd/N of the same pipe, file or terminal). The
+// null device takes no texts that could be mixed up.
+bool imageGoesToStandardOutput(const std::string& outputName) {
+    struct stat image {};
+    struct stat out {};
+    if (stat(outputName.c_str(), &image) != 0 || fstat(1, &out) != 0) return false;
+    if (image.st_dev != out.st_dev || image.st_ino != out.st_ino) return false;
+    return !S_ISCHR(out.st_mode) || isatty(1) != 0;
+}
+
+// Every text the run prints on standard output goes to standard error from
+// now on, leaving standard output to the image. (The C library's stdout is
+// an assignable variable in the GNU C library, which the program is built
+// with.)
+void printTextsOnStandardError() {
+    std::fflush(stdout);
+    stdout = stderr;
+}
+
+// Whether a name lies directly in /dev (not in /dev/shm) or anywhere in
+// /proc, its directory resolved: /dev/stdout, /dev/fd/3.
+bool inDeviceDirectory(const std::string& name) {
+    const std::size_t slash = name.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+    char* resolved = realpath(directory.c_str(), nullptr);
+    if (resolved == nullptr) return false;
+    const std::string real = resolved;
+    std::free(resolved);
+    return real == "/dev" || real.rfind("/proc/", 0) == 0;
+}
+
 // Start-up values that live only in the driver.
 struct StartValues {
     std::int32_t seed = 0;
@@ -373,9 +405,11 @@ std::string programName(const char* path) {
 }
 
 std::string addDefaultExtension(const std::string& name, const char* extension, bool existsTest) {
-    // A device or pipe, such as /dev/null, is used under its own name.
+    // A device or pipe, such as /dev/null, is used under its own name; so is
+    // a file named in /dev or /proc, such as /dev/stdout when it is a file.
     struct stat info {};
-    if (stat(name.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+    if (stat(name.c_str(), &info) == 0 && !S_ISDIR(info.st_mode) &&
+        (!S_ISREG(info.st_mode) || inDeviceDirectory(name))) {
         return name;
     }
     // A readable file that exists stays as it is. The test opens nothing, so
@@ -398,6 +432,15 @@ int runRdsgen(int argc, const char* const* argv) {
         std::printf("rdsgen 2.0.0\n");
         return 0;
     }
+    // The image may go to standard output: the output name is then read
+    // from the arguments (quietly; refusals are printed after the banner)
+    // before anything is printed, so that no text mixes into the image.
+    std::vector<std::string> slots;
+    parseOptions(slots, kOptionTable, argc, argv, nullptr);
+    if (!slots[kSlotOutput].empty() &&
+        imageGoesToStandardOutput(addDefaultExtension(slots[kSlotOutput], ".TGA", false))) {
+        printTextsOnStandardError();
+    }
     std::string name = programName(argc > 0 && argv[0] != nullptr ? argv[0] : "rdsgen");
     upcaseString(name.data());
     printBanner(name);
@@ -406,7 +449,6 @@ int runRdsgen(int argc, const char* const* argv) {
         return 0;
     }
 
-    std::vector<std::string> slots;
     int refused = parseOptions(slots, kOptionTable, argc, argv);
     bool help = !slots[kSlotHelp].empty() || !slots[kSlotQuestion].empty();
     if (refused != 0 || slots[kSlotInput].empty() || slots[kSlotOutput].empty() || help) {

@@ -89,7 +89,7 @@ InfoRequest findInfoRequest(int argc, const char* const* argv) {
 }
 
 int parseOptions(std::vector<std::string>& slots, const char* table, int argc,
-                 const char* const* argv) {
+                 const char* const* argv, std::FILE* errors) {
     std::string upperTable = table;
     upcaseString(upperTable.data());
 
@@ -117,7 +117,7 @@ int parseOptions(std::vector<std::string>& slots, const char* table, int argc,
 
         if (!option && !reset) {
             if (nextPositional >= positionalSlots) {
-                std::fprintf(stderr, "ERROR: Too many arguments at: %s\n", argument);
+                if (errors != nullptr) std::fprintf(errors, "ERROR: Too many arguments at: %s\n", argument);
                 refused = 1;
             } else {
                 slots[nextPositional++] = argument;
@@ -139,7 +139,7 @@ int parseOptions(std::vector<std::string>& slots, const char* table, int argc,
             }
         }
         if (!matched) {
-            std::fprintf(stderr, "ERROR: Unknown option: %s\n", argument);
+            if (errors != nullptr) std::fprintf(errors, "ERROR: Unknown option: %s\n", argument);
             refused = 1;
         }
     }

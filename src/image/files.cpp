@@ -1,9 +1,11 @@
 // Files at the edge: input images read once, whole, into memory; the output
 // written to a temporary file that replaces the output name when complete.
+#include <dirent.h>
 #include <fcntl.h>
 #if defined(__linux__)
 #include <linux/falloc.h>
 #endif
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +13,11 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -117,17 +123,105 @@ std::string directoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Replaces a symbolic link's name by its target; false when `path` is not
+// a link.
+bool followLink(std::string& path) {
+    char target[PATH_MAX];
+    const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
+    if (length < 0) return false;
+    target[length] = '\0';
+    path = target[0] == '/' ? std::string(target) : directoryOf(path) + "/" + target;
+    return true;
+}
+
 // Where writing to `path` ends up: a symbolic link is followed to its
 // target (which need not exist yet), link by link.
 std::string followLinks(std::string path) {
     for (int hops = 0; hops < 40; ++hops) {
-        char target[PATH_MAX];
-        const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
-        if (length < 0) return path;
-        target[length] = '\0';
-        path = target[0] == '/' ? std::string(target) : directoryOf(path) + "/" + target;
+        if (!followLink(path)) break;
     }
     return path;
+}
+
+// The number N of a name /dev/fd/N, /proc/self/fd/N or /proc/PID/fd/N (PID
+// this process), else -1.
+int descriptorNumber(const std::string& path) {
+    for (const std::string& directory : {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
+                                         "/proc/" + std::to_string(getpid()) + "/fd/"}) {
+        if (path.compare(0, directory.size(), directory) != 0 || path.size() == directory.size()) continue;
+        int number = 0;
+        for (std::size_t k = directory.size(); k < path.size(); ++k) {
+            if (path[k] < '0' || path[k] > '9' || number > 100000) return -1;
+            number = number * 10 + (path[k] - '0');
+        }
+        return number;
+    }
+    return -1;
+}
+
+// The inherited descriptor that `path` names (through links such as
+// /dev/stdout), when it is the file found at `path` and open for writing;
+// else -1. Such a name cannot always be opened again (a socket cannot), so
+// the descriptor is used.
+int inheritedDescriptor(std::string path, const struct stat& info) {
+    for (int hops = 0; hops < 40; ++hops) {
+        const int number = descriptorNumber(path);
+        if (number >= 0) {
+            struct stat held {};
+            const int flags = fcntl(number, F_GETFL);
+            const bool same = fstat(number, &held) == 0 && held.st_dev == info.st_dev && held.st_ino == info.st_ino;
+            return same && flags >= 0 && (flags & O_ACCMODE) != O_RDONLY ? number : -1;
+        }
+        if (!followLink(path)) return -1;
+    }
+    return -1;
+}
+
+// Temporary output files are named ".rdsgen-HOST-PID-RANDOM": a fixed
+// prefix, a tag of the host (and PID namespace) whose process PID made the
+// file, and a random part, short enough for any directory. A run killed
+// outright leaves its file behind; a later run removes those of its own host
+// whose process no longer exists.
+constexpr char kTemporaryPrefix[] = ".rdsgen-";
+
+std::string hostTag() {
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    char space[64] = {};
+    const ssize_t length = readlink("/proc/self/ns/pid", space, sizeof space - 1);
+    const std::string text = std::string(host) + "/" + (length > 0 ? std::string(space, length) : "");
+    std::uint32_t hash = 2166136261u;  // FNV-1a
+    for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    char tag[9];
+    std::snprintf(tag, sizeof tag, "%08x", hash);
+    return tag;
+}
+
+std::uint64_t randomNumber() {
+    std::uint64_t number = 0;
+    if (getrandom(&number, sizeof number, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof number)) {
+        struct timespec now {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        number = static_cast<std::uint64_t>(now.tv_nsec) * 0x9E3779B97F4A7C15u ^ static_cast<std::uint64_t>(now.tv_sec);
+    }
+    return number;
+}
+
+// Removes the temporary files in `directory` left by runs of this host that
+// were killed: those whose process no longer exists.
+void removeStaleTemporaries(const std::string& directory, const std::string& tag) {
+    DIR* entries = opendir(directory.c_str());
+    if (entries == nullptr) return;
+    const std::string start = kTemporaryPrefix + tag + "-";
+    while (const struct dirent* entry = readdir(entries)) {
+        const char* name = entry->d_name;
+        if (std::strncmp(name, start.c_str(), start.size()) != 0) continue;
+        char* end = nullptr;
+        const long pid = std::strtol(name + start.size(), &end, 10);
+        if (end == name + start.size() || *end != '-' || pid <= 0 || pid > INT_MAX) continue;
+        if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) unlinkat(dirfd(entries), name, 0);
+    }
+    closedir(entries);
 }
 
 }  // namespace
@@ -228,26 +322,44 @@ Status loadImageFile(const char* path, Image& image) {
 bool openOutputFile(OutputFile& output, const char* path, std::uint64_t expectedBytes) {
     output = OutputFile{};
     output.path = path;
-    output.target = followLinks(path);
     struct stat info {};
-    const bool exists = stat(output.target.c_str(), &info) == 0;
+    const bool exists = stat(path, &info) == 0;
+    if (!exists && errno == ELOOP) return false;  // a loop of links names no file
     if (exists && !S_ISREG(info.st_mode)) {
-        // A device, a FIFO or a terminal: written directly, as it is.
-        return openFileSink(output.sink, output.target.c_str());
+        // A device, a FIFO, a socket or a terminal: written directly, as it
+        // is, through the descriptor when the name is one of ours.
+        output.target = path;
+        const int inherited = inheritedDescriptor(path, info);
+        if (inherited < 0) return openFileSink(output.sink, path);
+        const int descriptor = fcntl(inherited, F_DUPFD_CLOEXEC, 3);
+        return descriptor >= 0 && adoptFileSink(output.sink, descriptor);
+    }
+    output.target = followLinks(path);
+    if (exists) {
+        // The file is replaced only where the name leads and only when the
+        // caller could have written it in place.
+        struct stat target {};
+        if (stat(output.target.c_str(), &target) != 0 || target.st_dev != info.st_dev ||
+            target.st_ino != info.st_ino || faccessat(AT_FDCWD, output.target.c_str(), W_OK, AT_EACCESS) != 0) {
+            return false;
+        }
     }
     // A new file beside the target, created exclusively (never through a
-    // planted link), with the target's permission bits when it exists.
+    // planted link), with the target's permission bits when it exists, but
+    // never its set-user-ID and set-group-ID bits.
     const std::string directory = directoryOf(output.target);
-    const std::string base = output.target.substr(output.target.rfind('/') + 1);
+    const std::string tag = hostTag();
+    removeStaleTemporaries(directory, tag);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = directory + "/." + base + ".rdsgen-" + std::to_string(getpid()) + "-" +
-                           std::to_string(attempt);
+        char random[17];
+        std::snprintf(random, sizeof random, "%016llx", static_cast<unsigned long long>(randomNumber()));
+        std::string name = directory + "/" + kTemporaryPrefix + tag + "-" + std::to_string(getpid()) + "-" + random;
         const int descriptor = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (descriptor < 0) {
             if (errno == EEXIST) continue;
             break;
         }
-        if (exists) fchmod(descriptor, info.st_mode & 07777);
+        if (exists) fchmod(descriptor, info.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID));
         reserveBlocks(descriptor, expectedBytes);
         output.temporary = name;
         if (adoptFileSink(output.sink, descriptor)) return true;
@@ -255,9 +367,11 @@ bool openOutputFile(OutputFile& output, const char* path, std::uint64_t expected
         output.temporary.clear();
         return false;
     }
-    // No file can be made beside it (a directory without write permission):
-    // the output is written in place.
-    return openFileSink(output.sink, output.target.c_str());
+    // No file can be made beside it. An existing output is then left alone;
+    // a new one (nothing to lose) is created in place.
+    if (exists) return false;
+    const int descriptor = open(output.target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return descriptor >= 0 && adoptFileSink(output.sink, descriptor);
 }
 
 bool commitOutputFile(OutputFile& output) {

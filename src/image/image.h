@@ -217,8 +217,13 @@ void removePartialOutput(const char* fileName);
 // The output file of a run. The image is written to a new temporary file
 // beside the output (at a symbolic link's target), which replaces the
 // output only once it is complete: a failed or interrupted run leaves the
-// previous output as it was. An output that exists and is not a regular file
-// (a device, a FIFO, a terminal) is written directly.
+// previous output as it was. The temporary name is short (.rdsgen-HOST-PID-
+// RANDOM), and opening removes those left by killed runs of this host. An
+// existing output is never written in place: when the caller could not write
+// it, or no file can be made beside it, the open fails. An output that
+// exists and is not a regular file (a device, a FIFO, a socket, a terminal)
+// is written directly, an inherited one (/dev/fd/N, /dev/stdout) through
+// its descriptor.
 struct OutputFile {
     std::string path;       // the name given
     std::string target;     // where the image goes: the name, or a link's target
@@ -226,8 +231,9 @@ struct OutputFile {
     FileSink sink;
 };
 
-// False when no file can be created for the output. A new file gets room
-// for expectedBytes (0: not known) before it is written.
+// False when the output cannot be written as above (also for a loop of
+// symbolic links). A new file gets room for expectedBytes (0: not known)
+// before it is written.
 bool openOutputFile(OutputFile& output, const char* path, std::uint64_t expectedBytes = 0);
 // Closes the file and moves it into place; false (and nothing left behind)
 // when closing or renaming fails.

@@ -175,26 +175,38 @@ TEST_F(FaultsTest, FileSizeLimitIsAReportedWriteFailure) {
 }
 
 // A run held in the middle: its standard output is a pipe of one page,
-// filled so that the run blocks at bar character `barCharacters` of its
-// progress bar (beforeBar: what it prints before the bar), with the
-// temporary output open and rows written.
+// filled so that exactly `heldAt` bytes of the run's output fit. Standard
+// output is unbuffered and every print is one write, which a pipe takes
+// whole or not at all; heldAt is where one of the run's writes begins, so
+// the pipe fills to the last byte and the run then waits in that write,
+// with the temporary output open and rows written.
 struct HeldRun {
     pid_t pid = -1;
     int reader = -1;
+    bool held = false;  // the pipe filled up: the run waits
 
-    HeldRun(const Launch& launch, std::size_t beforeBar, std::size_t barCharacters) {
+    HeldRun(const Launch& launch, std::size_t heldAt) {
         int ends[2];
-        if (pipe(ends) != 0 || fcntl(ends[1], F_SETPIPE_SZ, 4096) != 4096) return;
-        const std::vector<char> filler(4096 - beforeBar - barCharacters, 'x');
+        if (pipe(ends) != 0 || fcntl(ends[1], F_SETPIPE_SZ, 4096) != 4096 || heldAt > 4096) return;
+        const std::vector<char> filler(4096 - heldAt, 'x');
         if (write(ends[1], filler.data(), filler.size()) != static_cast<ssize_t>(filler.size())) return;
-        Launch held = launch;
-        held.stdoutDescriptor = ends[1];
-        pid = start(held);
+        Launch child = launch;
+        child.stdoutDescriptor = ends[1];
+        pid = start(child);
         close(ends[1]);
         reader = ends[0];
-        for (int waited = 0, queued = 0; waited < 2000 && queued < 4096; ++waited) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        // Until the pipe is full or the run has ended (a fault the test then
+        // shows); the child is not reaped here.
+        siginfo_t ended {};
+        for (int queued = 0; queued < 4096;) {
+            ended.si_pid = 0;
+            if (waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+                ended.si_pid == pid) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
             ioctl(reader, FIONREAD, &queued);
+            held = queued == 4096;
         }
     }
     // Lets the run go on to its end; the raw wait status.
@@ -211,26 +223,31 @@ struct HeldRun {
     }
 };
 
-// What a run prints before its first progress bar character.
-std::size_t textBeforeBar(const std::vector<std::string>& args, const std::string& dir) {
-    const std::string text = runRdsgenProcess(args, dir).out;
-    return text.find_first_of("#|", text.find("[ 100%"));
+// Where a run writes its progress bar: the offset in its standard output
+// `text` of the write that draws bar character `barCharacters` or the first
+// one after it (npos when the bar is shorter). The bar's first write begins
+// with its first character, each later one with a backspace.
+std::size_t barWriteAt(const std::string& text, std::size_t barCharacters) {
+    const std::size_t bar = text.find_first_of("#|", text.find("[ 100%"));
+    if (bar == std::string::npos || barCharacters == 0) return bar;
+    return text.find('\b', bar + barCharacters);
 }
 
 // Interrupted runs: the previous output stays as it was, the temporary file
-// goes (SIGKILL may leave it, and the next run does not trip over it), and a
-// link given as the output stays a link.
+// goes (SIGKILL leaves it, and the next run removes it), and a link given as
+// the output stays a link.
 TEST_F(FaultsTest, InterruptedRunsKeepThePreviousOutput) {
     const std::vector<std::uint8_t> heights = largeHeights(400, 300);
     const std::vector<std::string> args = {"in.tga", "out.tga", "/Rand:5"};
     const std::vector<std::uint8_t> old = {'o', 'l', 'd'};
     const std::string dry = temporaryDirectory();
     writeFileBytes(dry + "/in.tga", heights);
-    const std::size_t beforeBar = textBeforeBar(args, dry);
-    ASSERT_NE(beforeBar, std::string::npos);
+    const std::string progress = runRdsgenProcess(args, dry).out;
 
     for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
         for (std::size_t barCharacters : {0, 9, 40}) {
+            const std::size_t heldAt = barWriteAt(progress, barCharacters);
+            ASSERT_NE(heldAt, std::string::npos);
             SCOPED_TRACE("signal " + std::to_string(signalNumber) + " at bar character " +
                          std::to_string(barCharacters));
             const std::string dir = temporaryDirectory();
@@ -238,7 +255,8 @@ TEST_F(FaultsTest, InterruptedRunsKeepThePreviousOutput) {
             writeFileBytes(dir + "/real.tga", old);
             ASSERT_EQ(chmod((dir + "/real.tga").c_str(), 0640), 0);
             fs::create_symlink("real.tga", dir + "/out.tga");
-            HeldRun run({args, dir}, beforeBar, barCharacters);
+            HeldRun run({args, dir}, heldAt);
+            ASSERT_TRUE(run.held);
             const int status = run.interrupt(signalNumber);
             ASSERT_TRUE(WIFSIGNALED(status));
             EXPECT_TRUE(fs::is_symlink(dir + "/out.tga"));
@@ -247,6 +265,7 @@ TEST_F(FaultsTest, InterruptedRunsKeepThePreviousOutput) {
             EXPECT_EQ(left.size(), signalNumber == SIGKILL ? 1u : 0u);
             if (signalNumber == SIGKILL) {
                 EXPECT_EQ(runRdsgenProcess(args, dir).status, 0);
+                EXPECT_EQ(otherFiles(dir, {"in.tga", "real.tga", "out.tga"}), std::vector<std::string>{});
                 EXPECT_EQ(readFileBytes(dir + "/real.tga"), readFileBytes(dry + "/out.tga"));
                 EXPECT_TRUE(fs::is_symlink(dir + "/out.tga"));
                 struct stat info {};
@@ -264,10 +283,12 @@ TEST_F(FaultsTest, TwoRunsOnOneOutputLeaveOneCompleteImage) {
     const std::vector<std::string> first = {"in.tga", "out.tga", "/PatT:6", "/Rand:1"};
     const std::string dir = temporaryDirectory();
     writeFileBytes(dir + "/in.tga", heights);
-    const std::size_t beforeBar = textBeforeBar(first, dir);
+    const std::size_t heldAt = barWriteAt(runRdsgenProcess(first, dir).out, 20);
+    ASSERT_NE(heldAt, std::string::npos);
     const std::vector<std::uint8_t> expected = readFileBytes(dir + "/out.tga");
     fs::remove(dir + "/out.tga");
-    HeldRun held({first, dir}, beforeBar, 20);
+    HeldRun held({first, dir}, heldAt);
+    ASSERT_TRUE(held.held);
     EXPECT_EQ(runRdsgenProcess({"in.tga", "out.tga", "/PatT:6", "/Double", "/Rand:2"}, dir).status, 0);
     EXPECT_TRUE(exitedWith(held.release(), 0));
     EXPECT_EQ(readFileBytes(dir + "/out.tga"), expected);
