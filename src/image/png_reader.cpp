@@ -100,16 +100,17 @@ Status layoutFor(spng_ctx* context, const spng_ihdr& header, Layout& layout) {
     // Reading the chunks before the image data can fail on a broken file.
     if (found != 0 && found != SPNG_ECHUNKAVAIL) return pngError(found);
     if (found == 0) {
+        // A key counts by as many low bits as a sample has; grey below 8 bits
+        // arrives scaled, and so is its key.
+        const unsigned max = (1u << header.bit_depth) - 1;
         layout.key = true;
-        layout.keyGrey = trns.gray;
-        // Grey below 8 bits arrives scaled; so is its key.
+        layout.keyGrey = static_cast<std::uint16_t>(trns.gray & max);
         if (header.color_type == SPNG_COLOR_TYPE_GRAYSCALE && header.bit_depth < 8) {
-            const unsigned max = (1u << header.bit_depth) - 1;
-            layout.keyGrey = static_cast<std::uint16_t>(std::min<unsigned>(trns.gray, max) * 255 / max);
+            layout.keyGrey = static_cast<std::uint16_t>(layout.keyGrey * 255 / max);
         }
-        layout.keyRed = trns.red;
-        layout.keyGreen = trns.green;
-        layout.keyBlue = trns.blue;
+        layout.keyRed = static_cast<std::uint16_t>(trns.red & max);
+        layout.keyGreen = static_cast<std::uint16_t>(trns.green & max);
+        layout.keyBlue = static_cast<std::uint16_t>(trns.blue & max);
     }
     return {};
 }

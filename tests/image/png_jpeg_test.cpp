@@ -199,6 +199,19 @@ std::vector<Conversion> conversions() {
         add("grey 2 key", p, PixelKind::kGrey8, {0, 85, 0, 255});
     }
     {
+        // Keys wider than the bit depth count by their low bits: 5 at two
+        // bits is 1, 0x0132 at eight bits is 0x32.
+        PngLayout p = png(4, 1, kPngGrey, 2, {0, 1, 2, 3});
+        p.trns = pngGreyKey(5);
+        add("grey 2 key masked", p, PixelKind::kGrey8, {0, 0, 170, 255});
+        p = png(3, 1, kPngGrey, 8, {0x32, 0x01, 0xFF});
+        p.trns = pngGreyKey(0x0132);
+        add("grey 8 key masked", p, PixelKind::kGrey8, {0, 1, 255});
+        p = png(2, 1, kPngRgb, 8, {10, 20, 30, 11, 20, 30});
+        p.trns = pngRgbKey(0x100A, 0xFF14, 0x011E);
+        add("rgb 8 key masked", p, PixelKind::kColour, {0, 0, 0, 30, 20, 11});
+    }
+    {
         PngLayout p = png(3, 1, kPngRgb, 8, {10, 20, 30, 10, 20, 31, 30, 20, 10});
         p.trns = pngRgbKey(10, 20, 30);
         add("rgb 8 key", p, PixelKind::kColour, {0, 0, 0, 31, 20, 10, 10, 20, 30});
