@@ -316,6 +316,38 @@ TEST(PngRead, ColourChunksAreIgnored) {
     }
 }
 
+// Chunks the reader does not use are skipped whatever their number, size or
+// contents: only the image's own data can refuse a file.
+TEST(PngRead, UnusedChunksNeverRefuseAFile) {
+    const PngLayout plain = png(3, 2, kPngGrey, 8, {0, 1, 127, 128, 254, 255});
+    const Decoded reference = decodePng(buildPng(plain));
+    ASSERT_TRUE(reference.status);
+    auto text = [](std::size_t bytes) {
+        PngChunk chunk{"tEXt", ByteVector(bytes, 'x')};
+        chunk.data[7] = 0;  // after the keyword "xxxxxxx"
+        return chunk;
+    };
+    std::vector<std::pair<std::string, std::vector<PngChunk>>> cases;
+    cases.push_back({"empty eXIf", {{"eXIf", {}}}});
+    cases.push_back({"5000 tEXt", std::vector<PngChunk>(5000, text(20))});
+    cases.push_back({"tEXt over 64 MiB", {text((std::size_t{64} << 20) + 1)}});
+    {
+        // A colour profile that inflates to 65 MiB.
+        ByteVector data = {'i', 'c', 'c', 0, 0};
+        const ByteVector profile = zlibCompress(ByteVector(std::size_t{65} << 20, 0));
+        data.insert(data.end(), profile.begin(), profile.end());
+        cases.push_back({"iCCP bomb", {{"iCCP", data}}});
+    }
+    for (const auto& [name, chunks] : cases) {
+        SCOPED_TRACE(name);
+        PngLayout layout = plain;
+        layout.extraChunks = chunks;
+        const Decoded d = decodePng(buildPng(layout));
+        EXPECT_TRUE(d.status) << d.status.reason;
+        EXPECT_EQ(pixelsOf(d.image), pixelsOf(reference.image));
+    }
+}
+
 // turbojpeg's own decoding of a file, as blue, green, red or grey bytes.
 ByteVector turbojpegPixels(const ByteVector& file, int width, int height, bool grey) {
     tjhandle handle = tjInitDecompress();
