@@ -283,7 +283,9 @@ Status readPngHeader(std::span<const std::uint8_t> file, Image& image, bool head
     spng_ihdr header{};
     if (int error = spng_get_ihdr(ctx, &header); error != 0) return pngError(error);
     if (header.width > kMaxSide || header.height > kMaxSide) {
-        return makeStatus(StatusCode::kImageTooLarge, header.width, header.height);
+        Status status = makeStatus(StatusCode::kImageTooLarge, header.width, header.height);
+        status.detail[2] = kMaxSide;
+        return status;
     }
 
     Layout layout;

@@ -435,6 +435,56 @@ TEST(JpegRead, ArithmeticCodedFlatPictureDecodes) {
     EXPECT_TRUE(pixelsOf(d.image) == expected);
 }
 
+// Any sampling of the colour components decodes, also those no preset
+// names (luma 3 x 1; luma 2 x 2 with the second chroma 2 x 1), exactly as
+// turbojpeg decodes the file.
+TEST(JpegRead, EverySamplingDecodes) {
+    const std::vector<std::pair<int, int>> samplings[] = {
+        {{3, 1}, {1, 1}, {1, 1}}, {{2, 2}, {1, 1}, {2, 1}}, {{1, 2}, {1, 1}, {1, 1}}, {{4, 1}, {1, 1}, {1, 1}}};
+    for (const auto& sampling : samplings) {
+        SCOPED_TRACE(std::to_string(sampling[0].first) + "x" + std::to_string(sampling[0].second) + "," +
+                     std::to_string(sampling[2].first) + "x" + std::to_string(sampling[2].second));
+        JpegLayout layout = jpeg(37, 21, JpegSource::kColour);
+        layout.sampling = sampling;
+        const ByteVector file = buildJpeg(layout);
+        ASSERT_FALSE(file.empty());
+        const Decoded d = decodeJpeg(file);
+        ASSERT_TRUE(d.status) << d.status.reason;
+        EXPECT_EQ(d.image.kind, PixelKind::kColour);
+        const ByteVector expected = turbojpegPixels(file, 37, 21, false);
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(pixelsOf(d.image), expected);
+    }
+}
+
+// The library decodes at most 65500 pixels a side: a larger header is
+// refused as too large, with that limit, whether or not the pixels are
+// asked for.
+TEST(JpegRead, SidesOver65500AreTooLarge) {
+    const ByteVector good = buildJpeg(jpeg(16, 8, JpegSource::kGrey));
+    ASSERT_FALSE(good.empty());
+    std::size_t sof = 0;
+    while (sof + 1 < good.size() && !(good[sof] == 0xFF && good[sof + 1] == 0xC0)) ++sof;
+    ASSERT_LT(sof + 9, good.size());
+    const std::pair<unsigned, unsigned> sizes[] = {{65501, 8}, {16, 65535}};
+    for (const auto& [width, height] : sizes) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        ByteVector file = good;
+        file[sof + 5] = static_cast<std::uint8_t>(height >> 8), file[sof + 6] = static_cast<std::uint8_t>(height);
+        file[sof + 7] = static_cast<std::uint8_t>(width >> 8), file[sof + 8] = static_cast<std::uint8_t>(width);
+        for (bool headerOnly : {false, true}) {
+            Image image;
+            const Status status = readJpegHeader(file, image, headerOnly);
+            EXPECT_EQ(status.code, StatusCode::kImageTooLarge);
+            EXPECT_EQ(status.detail[0], width);
+            EXPECT_EQ(status.detail[1], height);
+            EXPECT_EQ(statusText(status), "Image is too large (" + std::to_string(width) + " x " +
+                                              std::to_string(height) + " pixels, at most 65500 x 65500).");
+            EXPECT_EQ(image.pixels, nullptr);
+        }
+    }
+}
+
 TEST(JpegRead, CmykAndYcckAreRefused) {
     for (JpegSource source : {JpegSource::kYcck, JpegSource::kCmyk}) {
         const ByteVector file = buildJpeg(jpeg(8, 8, source));
@@ -583,8 +633,9 @@ TEST(JpegRead, BrokenFilesAreRefused) {
     for (std::size_t i = dht + 5; i < dht + 21; ++i) file[i] = 0xFF;  // code counts far over 256
     cases.push_back({"bogus Huffman table", file});
     file = good;
-    file[sof + 5] = file[sof + 6] = file[sof + 7] = file[sof + 8] = 0xFF;  // 65535 x 65535 in a small file
-    cases.push_back({"65535 x 65535", file});
+    file[sof + 5] = file[sof + 7] = 0xFF;  // 65500 x 65500 (the largest the library takes) in a small file
+    file[sof + 6] = file[sof + 8] = 0xDC;
+    cases.push_back({"65500 x 65500", file});
     file = good;
     for (std::size_t i = sos + 20; i < sos + 60; i += 2) file[i] = 0xFF, file[i + 1] = 0xD0 + (i % 7);
     cases.push_back({"restart markers in the scan", file});
