@@ -13,6 +13,7 @@
 #include <jpeglib.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "image/image.h"
 
@@ -23,11 +24,30 @@ namespace {
 // libjpeg's own limit on a side.
 constexpr std::int64_t kMaxSide = JPEG_MAX_DIMENSION;
 
+// Every scan of a file of several scans is a pass over all the blocks of the
+// components it holds, however little data it has: a small file of many
+// tiny scans would take seconds. So a file may have at most kMaxScans scans,
+// and its scans together may cover at most kScanPasses times the blocks of
+// the whole image, or kScanBlocks blocks (about 0.2 s of work here) when
+// that is more. Progressive files as encoders write them have up to a dozen
+// scans, which cover the image's blocks about 6 times.
+constexpr int kMaxScans = 500;
+constexpr std::uint64_t kScanPasses = 16;
+constexpr std::uint64_t kScanBlocks = std::uint64_t{16} << 20;
+
 // libjpeg's error manager, with where to jump on a failure and its text.
 struct Errors {
     jpeg_error_mgr manager;  // first: libjpeg hands back a pointer to it
     std::jmp_buf jump;
     char text[JMSG_LENGTH_MAX];
+};
+
+// Counts the scans of the file and the blocks they cover as libjpeg starts each.
+struct ScanWatch {
+    jpeg_progress_mgr manager;  // first, as above
+    int scan = 0;
+    std::uint64_t blocks = 0;
+    std::uint64_t budget = 0;
 };
 
 [[noreturn]] void fail(j_common_ptr info) {
@@ -40,6 +60,25 @@ struct Errors {
 // be partly invented. Trace messages are dropped: nothing here prints.
 void message(j_common_ptr info, int level) {
     if (level < 0) fail(info);
+}
+
+[[noreturn]] void refuse(j_common_ptr info, const char* reason) {
+    Errors& errors = *reinterpret_cast<Errors*>(info->err);
+    std::snprintf(errors.text, sizeof errors.text, "%s", reason);
+    std::longjmp(errors.jump, 1);
+}
+
+void watchScans(j_common_ptr common) {
+    const j_decompress_ptr info = reinterpret_cast<j_decompress_ptr>(common);
+    ScanWatch& watch = *reinterpret_cast<ScanWatch*>(common->progress);
+    if (info->input_scan_number == watch.scan) return;
+    watch.scan = info->input_scan_number;
+    if (watch.scan > kMaxScans) refuse(common, "more than 500 scans");
+    for (int c = 0; c < info->comps_in_scan; ++c) {
+        const jpeg_component_info* component = info->cur_comp_info[c];
+        watch.blocks += std::uint64_t{component->width_in_blocks} * component->height_in_blocks;
+    }
+    if (watch.blocks > watch.budget) refuse(common, "too many scans for its size");
 }
 
 // Starts the decoder on the file and reads its header. False when libjpeg
@@ -74,6 +113,7 @@ Status jpegError(const std::string& reason) { return makeStatus(StatusCode::kJpe
 struct Decoder {
     jpeg_decompress_struct info{};
     Errors errors{};
+    ScanWatch watch{};
     Decoder() {
         info.err = jpeg_std_error(&errors.manager);
         errors.manager.error_exit = fail;
@@ -139,6 +179,14 @@ Status readJpegHeader(std::span<const std::uint8_t> file, Image& image, bool hea
     info.out_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
     info.dct_method = JDCT_ISLOW;
     info.do_fancy_upsampling = TRUE;
+    std::uint64_t blocks = 0;
+    for (int c = 0; c < info.num_components; ++c) {
+        blocks += std::uint64_t{info.comp_info[c].width_in_blocks} * info.comp_info[c].height_in_blocks;
+    }
+    ScanWatch& watch = decoder.watch;
+    watch.manager.progress_monitor = watchScans;
+    watch.budget = std::max(kScanPasses * blocks, kScanBlocks);
+    info.progress = &watch.manager;
     if (!readPixels(info, decoder.errors, image.pixels.get(), static_cast<std::size_t>(image.rowBytes))) {
         image = Image{};
         return jpegError(decoder.errors.text);

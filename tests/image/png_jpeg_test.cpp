@@ -457,6 +457,38 @@ TEST(JpegRead, EverySamplingDecodes) {
     }
 }
 
+// A file of many scans is decoded up to 500 scans, and refused beyond them,
+// or once its scans together cover the blocks of the image too many times
+// (every scan costs time for each block it covers, however little data it
+// holds). A progressive file as encoders write it, of the same size, decodes.
+TEST(JpegRead, ScansAreBounded) {
+    JpegLayout small = jpeg(16, 16, JpegSource::kGrey);
+    small.scans = 500;
+    ByteVector file = buildJpeg(small);
+    ASSERT_FALSE(file.empty());
+    Decoded d = decodeJpeg(file);
+    ASSERT_TRUE(d.status) << d.status.reason;
+    EXPECT_EQ(pixelsOf(d.image), turbojpegPixels(file, 16, 16, true));
+    small.scans = 501;
+    d = decodeJpeg(buildJpeg(small));
+    EXPECT_EQ(d.status.code, StatusCode::kJpegError);
+    EXPECT_EQ(d.status.reason, "more than 500 scans");
+    EXPECT_EQ(d.image.pixels, nullptr);
+
+    JpegLayout large = jpeg(2048, 2048, JpegSource::kGrey, JpegSubsampling::k444, true);
+    file = buildJpeg(large);
+    ASSERT_FALSE(file.empty());
+    d = decodeJpeg(file);
+    ASSERT_TRUE(d.status) << d.status.reason;
+    EXPECT_TRUE(pixelsOf(d.image) == turbojpegPixels(file, 2048, 2048, true));
+    large.progressive = false;
+    large.scans = 300;
+    d = decodeJpeg(buildJpeg(large));
+    EXPECT_EQ(d.status.code, StatusCode::kJpegError);
+    EXPECT_EQ(d.status.reason, "too many scans for its size");
+    EXPECT_EQ(d.image.pixels, nullptr);
+}
+
 // The library decodes at most 65500 pixels a side: a larger header is
 // refused as too large, with that limit, whether or not the pixels are
 // asked for.
