@@ -53,8 +53,8 @@ inline void readBack(const rdsgen::Image& image) {
 }
 
 // The promises of the PNG and JPEG readers: a refusal keeps no pixels and
-// says why (libraryError with a reason, a too-large image only over 65535,
-// or no memory); an accepted file has an accepted header that promised its
+// says why (libraryError with a reason, a too-large image only over the
+// largest side its format allows, or no memory); an accepted file has an accepted header that promised its
 // sizes and kind, and is read back whole.
 inline void checkDecoded(const rdsgen::Status& status, const rdsgen::Image& image,
                          const rdsgen::Status& headerStatus, const rdsgen::Image& header,
@@ -67,7 +67,9 @@ inline void checkDecoded(const rdsgen::Status& status, const rdsgen::Image& imag
                 "a reader's refusal");
         require(status.code != libraryError || !status.reason.empty(), "a reason");
         if (status.code == rdsgen::StatusCode::kImageTooLarge) {
-            require(status.detail[0] > 65535 || status.detail[1] > 65535, "too large only over 65535");
+            require(status.detail[2] > 0 && status.detail[2] <= 65535, "the format's largest side");
+            require(status.detail[0] > status.detail[2] || status.detail[1] > status.detail[2],
+                    "too large only over the largest side");
         }
         return;
     }

@@ -116,6 +116,8 @@ bool jpegSeeds() {
         int width, height;
         JpegSubsampling subsampling;
         bool progressive;
+        std::vector<std::pair<int, int>> sampling = {};
+        int scans = 0;
     };
     const Case cases[] = {
         {"grey", JpegSource::kGrey, 13, 7, JpegSubsampling::k444, false},
@@ -127,6 +129,8 @@ bool jpegSeeds() {
         {"colour-420-progressive", JpegSource::kColour, 33, 18, JpegSubsampling::k420, true},
         {"ycck", JpegSource::kYcck, 8, 8, JpegSubsampling::k444, false},
         {"cmyk", JpegSource::kCmyk, 8, 8, JpegSubsampling::k444, false},
+        {"colour-3x1", JpegSource::kColour, 37, 21, JpegSubsampling::k444, false, {{3, 1}, {1, 1}, {1, 1}}},
+        {"grey-40-scans", JpegSource::kGrey, 16, 16, JpegSubsampling::k444, false, {}, 40},
     };
     bool ok = true;
     for (const Case& c : cases) {
@@ -136,6 +140,8 @@ bool jpegSeeds() {
         layout.source = c.source;
         layout.subsampling = c.subsampling;
         layout.progressive = c.progressive;
+        layout.sampling = c.sampling;
+        layout.scans = c.scans;
         const std::size_t channels = c.source == JpegSource::kGrey ? 1 : c.source == JpegSource::kColour ? 3 : 4;
         for (std::uint16_t v : noiseSamples(std::size_t(c.width) * c.height * channels, 8, 3)) {
             layout.pixels.push_back(static_cast<std::uint8_t>(v));

@@ -165,7 +165,7 @@ enum class StatusCode {
     kImageNoMemory,
     kCantOpenFile,
     kIsDirectory,
-    kImageTooLarge,          // detail: the image's width and height
+    kImageTooLarge,          // detail: the image's width and height, and the largest side its format allows
     kPngError,               // reason: the PNG library's
     kJpegError,              // reason: the JPEG library's
     // Preparing a run.
@@ -188,7 +188,7 @@ enum class StatusCode {
 
 struct Status {
     StatusCode code = StatusCode::kOk;
-    std::int64_t detail[2] = {0, 0};
+    std::int64_t detail[3] = {0, 0, 0};
     std::string reason;
     explicit operator bool() const { return code == StatusCode::kOk; }
 };

@@ -169,12 +169,14 @@ void printError(const Status& status, const std::string& fileName = "") {
                          status.code == StatusCode::kPngError ? "PNG" : "JPEG", fileName.c_str(),
                          status.reason.c_str());
             return;
-        case StatusCode::kImageTooLarge:
+        case StatusCode::kImageTooLarge: {
+            const unsigned side = status.detail[2] > 0 ? static_cast<unsigned>(status.detail[2]) : 65535;
             std::fputs("\n", stdout);
-            std::fprintf(stderr, "ERROR: Image '%s' is too large (%u x %u pixels, at most 65535 x 65535).\n",
+            std::fprintf(stderr, "ERROR: Image '%s' is too large (%u x %u pixels, at most %u x %u).\n",
                          fileName.c_str(), static_cast<unsigned>(status.detail[0]),
-                         static_cast<unsigned>(status.detail[1]));
+                         static_cast<unsigned>(status.detail[1]), side, side);
             return;
+        }
         case StatusCode::kImageNoMemory:
             std::printf("ERROR: %s\n", text.c_str());
             return;

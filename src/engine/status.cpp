@@ -24,10 +24,13 @@ std::string statusText(const Status& status) {
         case StatusCode::kImageNoMemory: return "not enough memory to read image.";
         case StatusCode::kCantOpenFile: return "Can't open input file.";
         case StatusCode::kIsDirectory: return "The image is a directory.";
-        case StatusCode::kImageTooLarge:
-            std::snprintf(text, sizeof text, "Image is too large (%u x %u pixels, at most 65535 x 65535).",
-                          static_cast<unsigned>(status.detail[0]), static_cast<unsigned>(status.detail[1]));
+        case StatusCode::kImageTooLarge: {
+            const unsigned side = status.detail[2] > 0 ? static_cast<unsigned>(status.detail[2]) : 65535;
+            std::snprintf(text, sizeof text, "Image is too large (%u x %u pixels, at most %u x %u).",
+                          static_cast<unsigned>(status.detail[0]), static_cast<unsigned>(status.detail[1]), side,
+                          side);
             return text;
+        }
         case StatusCode::kPngError: return "Can't read PNG image: " + status.reason + ".";
         case StatusCode::kJpegError: return "Can't read JPEG image: " + status.reason + ".";
         case StatusCode::kNoStripes: return "Number of stripes must be at least 1.";

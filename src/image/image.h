@@ -83,7 +83,7 @@ inline const std::uint8_t* imageRow(const Image& image, std::int32_t row) {
 }
 
 // Copies stored row `row` as colour pixels into destination (width * 3
-// bytes): a grey pixel becomes three copies of its first stored byte.
+// bytes): a grey pixel becomes three copies of its most significant byte.
 void copyPatternRow(const Image& image, std::int32_t row, std::uint8_t* destination);
 
 // The 18-byte header of the output file: type 3 (8-bit grey) or 2 (24-bit),

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "image/image.h"
@@ -100,16 +101,17 @@ Status layoutFor(spng_ctx* context, const spng_ihdr& header, Layout& layout) {
     // Reading the chunks before the image data can fail on a broken file.
     if (found != 0 && found != SPNG_ECHUNKAVAIL) return pngError(found);
     if (found == 0) {
+        // A key counts by as many low bits as a sample has; grey below 8 bits
+        // arrives scaled, and so is its key.
+        const unsigned max = (1u << header.bit_depth) - 1;
         layout.key = true;
-        layout.keyGrey = trns.gray;
-        // Grey below 8 bits arrives scaled; so is its key.
+        layout.keyGrey = static_cast<std::uint16_t>(trns.gray & max);
         if (header.color_type == SPNG_COLOR_TYPE_GRAYSCALE && header.bit_depth < 8) {
-            const unsigned max = (1u << header.bit_depth) - 1;
-            layout.keyGrey = static_cast<std::uint16_t>(std::min<unsigned>(trns.gray, max) * 255 / max);
+            layout.keyGrey = static_cast<std::uint16_t>(layout.keyGrey * 255 / max);
         }
-        layout.keyRed = trns.red;
-        layout.keyGreen = trns.green;
-        layout.keyBlue = trns.blue;
+        layout.keyRed = static_cast<std::uint16_t>(trns.red & max);
+        layout.keyGreen = static_cast<std::uint16_t>(trns.green & max);
+        layout.keyBlue = static_cast<std::uint16_t>(trns.blue & max);
     }
     return {};
 }
@@ -214,6 +216,53 @@ std::size_t passExtent(std::size_t size, std::size_t first, std::size_t step) {
 
 Status noMemory() { return makeStatus(StatusCode::kImageNoMemory); }
 
+// The file as libspng is given it: the signature and the chunks the image
+// needs (the critical ones and tRNS). Every other chunk is passed over
+// unread, so that text, time, EXIF, colour and private chunks never refuse
+// a file, whatever their number, size or contents. A chunk whose length is
+// not a valid one, or that the file cuts short, still reaches libspng.
+struct ChunkFilter {
+    std::span<const std::uint8_t> file;
+    std::size_t at = 0;       // the next byte of the file
+    std::size_t passing = 8;  // bytes to hand on before the next chunk starts
+};
+
+bool chunkNeeded(const std::uint8_t* type) {
+    const bool critical = (type[0] & 0x20) == 0;
+    return critical || std::memcmp(type, "tRNS", 4) == 0;
+}
+
+int readNeededChunks(spng_ctx*, void* user, void* destination, std::size_t length) {
+    ChunkFilter& filter = *static_cast<ChunkFilter*>(user);
+    std::uint8_t* out = static_cast<std::uint8_t*>(destination);
+    while (length > 0) {
+        const std::size_t left = filter.file.size() - filter.at;
+        if (filter.passing == 0) {
+            if (left < 8) {
+                filter.passing = left;
+            } else {
+                const std::uint8_t* header = filter.file.data() + filter.at;
+                const std::uint32_t size = std::uint32_t{header[0]} << 24 | std::uint32_t{header[1]} << 16 |
+                                           std::uint32_t{header[2]} << 8 | header[3];
+                const bool valid = size <= 0x7FFFFFFF;
+                if (valid && !chunkNeeded(header + 4) && left >= std::size_t{12} + size) {
+                    filter.at += std::size_t{12} + size;
+                    continue;
+                }
+                filter.passing = valid ? std::size_t{12} + size : left;
+            }
+        }
+        const std::size_t count = std::min({length, filter.passing, left});
+        if (count == 0) return SPNG_IO_EOF;
+        std::memcpy(out, filter.file.data() + filter.at, count);
+        out += count;
+        length -= count;
+        filter.at += count;
+        filter.passing -= count;
+    }
+    return 0;
+}
+
 }  // namespace
 
 Status readPng(std::span<const std::uint8_t> file, Image& image) {
@@ -229,11 +278,14 @@ Status readPngHeader(std::span<const std::uint8_t> file, Image& image, bool head
     spng_set_chunk_limits(ctx, kChunkLimit, kChunkLimit);
     // Corrupt data is refused, never guessed at.
     spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_ERROR);
-    if (int error = spng_set_png_buffer(ctx, file.data(), file.size()); error != 0) return pngError(error);
+    ChunkFilter filter{file};
+    if (int error = spng_set_png_stream(ctx, readNeededChunks, &filter); error != 0) return pngError(error);
     spng_ihdr header{};
     if (int error = spng_get_ihdr(ctx, &header); error != 0) return pngError(error);
     if (header.width > kMaxSide || header.height > kMaxSide) {
-        return makeStatus(StatusCode::kImageTooLarge, header.width, header.height);
+        Status status = makeStatus(StatusCode::kImageTooLarge, header.width, header.height);
+        status.detail[2] = kMaxSide;
+        return status;
     }
 
     Layout layout;

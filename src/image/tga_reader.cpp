@@ -188,9 +188,11 @@ void copyPatternRow(const Image& image, std::int32_t row, std::uint8_t* destinat
         std::memcpy(destination, stored, 3 * width);
         return;
     }
+    // Grey of 16 or 24 bits is stored least significant byte first: the last
+    // byte is the one that keeps the picture.
     const std::size_t bytesPerPixel = static_cast<std::size_t>(pixelBytes(image.kind));
     for (std::size_t k = 0; k < width; ++k) {
-        const std::uint8_t grey = stored[k * bytesPerPixel];
+        const std::uint8_t grey = stored[k * bytesPerPixel + bytesPerPixel - 1];
         destination[3 * k] = grey;
         destination[3 * k + 1] = grey;
         destination[3 * k + 2] = grey;

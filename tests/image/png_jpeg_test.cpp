@@ -199,6 +199,19 @@ std::vector<Conversion> conversions() {
         add("grey 2 key", p, PixelKind::kGrey8, {0, 85, 0, 255});
     }
     {
+        // Keys wider than the bit depth count by their low bits: 5 at two
+        // bits is 1, 0x0132 at eight bits is 0x32.
+        PngLayout p = png(4, 1, kPngGrey, 2, {0, 1, 2, 3});
+        p.trns = pngGreyKey(5);
+        add("grey 2 key masked", p, PixelKind::kGrey8, {0, 0, 170, 255});
+        p = png(3, 1, kPngGrey, 8, {0x32, 0x01, 0xFF});
+        p.trns = pngGreyKey(0x0132);
+        add("grey 8 key masked", p, PixelKind::kGrey8, {0, 1, 255});
+        p = png(2, 1, kPngRgb, 8, {10, 20, 30, 11, 20, 30});
+        p.trns = pngRgbKey(0x100A, 0xFF14, 0x011E);
+        add("rgb 8 key masked", p, PixelKind::kColour, {0, 0, 0, 30, 20, 11});
+    }
+    {
         PngLayout p = png(3, 1, kPngRgb, 8, {10, 20, 30, 10, 20, 31, 30, 20, 10});
         p.trns = pngRgbKey(10, 20, 30);
         add("rgb 8 key", p, PixelKind::kColour, {0, 0, 0, 31, 20, 10, 10, 20, 30});
@@ -303,6 +316,38 @@ TEST(PngRead, ColourChunksAreIgnored) {
     }
 }
 
+// Chunks the reader does not use are skipped whatever their number, size or
+// contents: only the image's own data can refuse a file.
+TEST(PngRead, UnusedChunksNeverRefuseAFile) {
+    const PngLayout plain = png(3, 2, kPngGrey, 8, {0, 1, 127, 128, 254, 255});
+    const Decoded reference = decodePng(buildPng(plain));
+    ASSERT_TRUE(reference.status);
+    auto text = [](std::size_t bytes) {
+        PngChunk chunk{"tEXt", ByteVector(bytes, 'x')};
+        chunk.data[7] = 0;  // after the keyword "xxxxxxx"
+        return chunk;
+    };
+    std::vector<std::pair<std::string, std::vector<PngChunk>>> cases;
+    cases.push_back({"empty eXIf", {{"eXIf", {}}}});
+    cases.push_back({"5000 tEXt", std::vector<PngChunk>(5000, text(20))});
+    cases.push_back({"tEXt over 64 MiB", {text((std::size_t{64} << 20) + 1)}});
+    {
+        // A colour profile that inflates to 65 MiB.
+        ByteVector data = {'i', 'c', 'c', 0, 0};
+        const ByteVector profile = zlibCompress(ByteVector(std::size_t{65} << 20, 0));
+        data.insert(data.end(), profile.begin(), profile.end());
+        cases.push_back({"iCCP bomb", {{"iCCP", data}}});
+    }
+    for (const auto& [name, chunks] : cases) {
+        SCOPED_TRACE(name);
+        PngLayout layout = plain;
+        layout.extraChunks = chunks;
+        const Decoded d = decodePng(buildPng(layout));
+        EXPECT_TRUE(d.status) << d.status.reason;
+        EXPECT_EQ(pixelsOf(d.image), pixelsOf(reference.image));
+    }
+}
+
 // turbojpeg's own decoding of a file, as blue, green, red or grey bytes.
 ByteVector turbojpegPixels(const ByteVector& file, int width, int height, bool grey) {
     tjhandle handle = tjInitDecompress();
@@ -388,6 +433,88 @@ TEST(JpegRead, ArithmeticCodedFlatPictureDecodes) {
     const ByteVector expected = turbojpegPixels(file, 1024, 1024, true);
     ASSERT_FALSE(expected.empty());
     EXPECT_TRUE(pixelsOf(d.image) == expected);
+}
+
+// Any sampling of the colour components decodes, also those no preset
+// names (luma 3 x 1; luma 2 x 2 with the second chroma 2 x 1), exactly as
+// turbojpeg decodes the file.
+TEST(JpegRead, EverySamplingDecodes) {
+    const std::vector<std::pair<int, int>> samplings[] = {
+        {{3, 1}, {1, 1}, {1, 1}}, {{2, 2}, {1, 1}, {2, 1}}, {{1, 2}, {1, 1}, {1, 1}}, {{4, 1}, {1, 1}, {1, 1}}};
+    for (const auto& sampling : samplings) {
+        SCOPED_TRACE(std::to_string(sampling[0].first) + "x" + std::to_string(sampling[0].second) + "," +
+                     std::to_string(sampling[2].first) + "x" + std::to_string(sampling[2].second));
+        JpegLayout layout = jpeg(37, 21, JpegSource::kColour);
+        layout.sampling = sampling;
+        const ByteVector file = buildJpeg(layout);
+        ASSERT_FALSE(file.empty());
+        const Decoded d = decodeJpeg(file);
+        ASSERT_TRUE(d.status) << d.status.reason;
+        EXPECT_EQ(d.image.kind, PixelKind::kColour);
+        const ByteVector expected = turbojpegPixels(file, 37, 21, false);
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(pixelsOf(d.image), expected);
+    }
+}
+
+// A file of many scans is decoded up to 500 scans, and refused beyond them,
+// or once its scans together cover the blocks of the image too many times
+// (every scan costs time for each block it covers, however little data it
+// holds). A progressive file as encoders write it, of the same size, decodes.
+TEST(JpegRead, ScansAreBounded) {
+    JpegLayout small = jpeg(16, 16, JpegSource::kGrey);
+    small.scans = 500;
+    ByteVector file = buildJpeg(small);
+    ASSERT_FALSE(file.empty());
+    Decoded d = decodeJpeg(file);
+    ASSERT_TRUE(d.status) << d.status.reason;
+    EXPECT_EQ(pixelsOf(d.image), turbojpegPixels(file, 16, 16, true));
+    small.scans = 501;
+    d = decodeJpeg(buildJpeg(small));
+    EXPECT_EQ(d.status.code, StatusCode::kJpegError);
+    EXPECT_EQ(d.status.reason, "more than 500 scans");
+    EXPECT_EQ(d.image.pixels, nullptr);
+
+    JpegLayout large = jpeg(2048, 2048, JpegSource::kGrey, JpegSubsampling::k444, true);
+    file = buildJpeg(large);
+    ASSERT_FALSE(file.empty());
+    d = decodeJpeg(file);
+    ASSERT_TRUE(d.status) << d.status.reason;
+    EXPECT_TRUE(pixelsOf(d.image) == turbojpegPixels(file, 2048, 2048, true));
+    large.progressive = false;
+    large.scans = 300;
+    d = decodeJpeg(buildJpeg(large));
+    EXPECT_EQ(d.status.code, StatusCode::kJpegError);
+    EXPECT_EQ(d.status.reason, "too many scans for its size");
+    EXPECT_EQ(d.image.pixels, nullptr);
+}
+
+// The library decodes at most 65500 pixels a side: a larger header is
+// refused as too large, with that limit, whether or not the pixels are
+// asked for.
+TEST(JpegRead, SidesOver65500AreTooLarge) {
+    const ByteVector good = buildJpeg(jpeg(16, 8, JpegSource::kGrey));
+    ASSERT_FALSE(good.empty());
+    std::size_t sof = 0;
+    while (sof + 1 < good.size() && !(good[sof] == 0xFF && good[sof + 1] == 0xC0)) ++sof;
+    ASSERT_LT(sof + 9, good.size());
+    const std::pair<unsigned, unsigned> sizes[] = {{65501, 8}, {16, 65535}};
+    for (const auto& [width, height] : sizes) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        ByteVector file = good;
+        file[sof + 5] = static_cast<std::uint8_t>(height >> 8), file[sof + 6] = static_cast<std::uint8_t>(height);
+        file[sof + 7] = static_cast<std::uint8_t>(width >> 8), file[sof + 8] = static_cast<std::uint8_t>(width);
+        for (bool headerOnly : {false, true}) {
+            Image image;
+            const Status status = readJpegHeader(file, image, headerOnly);
+            EXPECT_EQ(status.code, StatusCode::kImageTooLarge);
+            EXPECT_EQ(status.detail[0], width);
+            EXPECT_EQ(status.detail[1], height);
+            EXPECT_EQ(statusText(status), "Image is too large (" + std::to_string(width) + " x " +
+                                              std::to_string(height) + " pixels, at most 65500 x 65500).");
+            EXPECT_EQ(image.pixels, nullptr);
+        }
+    }
 }
 
 TEST(JpegRead, CmykAndYcckAreRefused) {
@@ -538,8 +665,9 @@ TEST(JpegRead, BrokenFilesAreRefused) {
     for (std::size_t i = dht + 5; i < dht + 21; ++i) file[i] = 0xFF;  // code counts far over 256
     cases.push_back({"bogus Huffman table", file});
     file = good;
-    file[sof + 5] = file[sof + 6] = file[sof + 7] = file[sof + 8] = 0xFF;  // 65535 x 65535 in a small file
-    cases.push_back({"65535 x 65535", file});
+    file[sof + 5] = file[sof + 7] = 0xFF;  // 65500 x 65500 (the largest the library takes) in a small file
+    file[sof + 6] = file[sof + 8] = 0xDC;
+    cases.push_back({"65500 x 65500", file});
     file = good;
     for (std::size_t i = sos + 20; i < sos + 60; i += 2) file[i] = 0xFF, file[i + 1] = 0xD0 + (i % 7);
     cases.push_back({"restart markers in the scan", file});

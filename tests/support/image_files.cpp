@@ -4,8 +4,13 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <csetjmp>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+// After <cstdio>: jpeglib.h needs FILE and size_t.
+#include <jpeglib.h>
 
 namespace {
 
@@ -184,7 +189,79 @@ std::vector<std::uint8_t> pngRgbKey(std::uint16_t red, std::uint16_t green, std:
     return data;
 }
 
+namespace {
+
+struct CompressErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void abandonCompression(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<CompressErrors*>(info->err)->jump, 1);
+}
+
+// Compresses with the libjpeg API into *compressed (freed by the caller);
+// false on failure. Nothing here has a destructor: libjpeg leaves by longjmp.
+bool compressWithLibjpeg(const JpegLayout& layout, jpeg_compress_struct& info, CompressErrors& errors,
+                         jpeg_scan_info* script, unsigned char** compressed, unsigned long* size) {
+    info.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = abandonCompression;
+    if (setjmp(errors.jump)) return false;
+    jpeg_create_compress(&info);
+    jpeg_mem_dest(&info, compressed, size);
+    const bool grey = layout.source == JpegSource::kGrey;
+    info.image_width = static_cast<JDIMENSION>(layout.width);
+    info.image_height = static_cast<JDIMENSION>(layout.height);
+    info.input_components = grey ? 1 : 3;
+    info.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, layout.quality, TRUE);
+    info.dct_method = JDCT_ISLOW;
+    for (std::size_t c = 0; c < layout.sampling.size() && c < static_cast<std::size_t>(info.num_components); ++c) {
+        info.comp_info[c].h_samp_factor = layout.sampling[c].first;
+        info.comp_info[c].v_samp_factor = layout.sampling[c].second;
+    }
+    if (layout.scans > 0) {
+        // The DC coefficients of every component, then coefficient k of the
+        // first component sent at bit 9 and refined down to bit 0, k by k.
+        int count = 0;
+        script[count++] = {info.num_components, {0, 1, 2, 3}, 0, 0, 0, 0};
+        for (int k = 1; k < 64 && count < layout.scans; ++k) {
+            for (int bit = 9; bit >= 0 && count < layout.scans; --bit) {
+                script[count++] = {1, {0, 0, 0, 0}, k, k, bit == 9 ? 0 : bit + 1, bit};
+            }
+        }
+        info.scan_info = script;
+        info.num_scans = count;
+    }
+    jpeg_start_compress(&info, TRUE);
+    const std::size_t rowBytes = std::size_t(layout.width) * std::size_t(info.input_components);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(layout.pixels.data() + info.next_scanline * rowBytes);
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    return true;
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> buildJpeg(const JpegLayout& layout) {
+    if (!layout.sampling.empty() || layout.scans > 0) {
+        if (layout.scans > 1 + 63 * 10) return {};
+        jpeg_compress_struct info{};
+        CompressErrors errors{};
+        std::vector<jpeg_scan_info> script(static_cast<std::size_t>(std::max(layout.scans, 1)));
+        unsigned char* compressed = nullptr;
+        unsigned long size = 0;
+        std::vector<std::uint8_t> out;
+        if (compressWithLibjpeg(layout, info, errors, script.data(), &compressed, &size)) {
+            out.assign(compressed, compressed + size);
+        }
+        jpeg_destroy_compress(&info);
+        std::free(compressed);
+        return out;
+    }
     tjhandle handle = tjInitCompress();
     if (handle == nullptr) return {};
     int format = TJPF_GRAY, subsampling = TJSAMP_GRAY;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // PNG colour types.
@@ -74,7 +75,15 @@ struct JpegLayout {
     int quality = 90;
     JpegSubsampling subsampling = JpegSubsampling::k444;  // colour only
     bool progressive = false;
+    // Either of these makes the file with the libjpeg API instead: colour
+    // components sampled by these factors (horizontal, vertical; luma
+    // first), and a progressive script of this many scans (the DC
+    // coefficients, then single AC coefficients of the first component
+    // refined bit by bit: many scans with almost no data).
+    std::vector<std::pair<int, int>> sampling;
+    int scans = 0;
 };
 
-// Compressed with libturbojpeg (accurate DCT); empty when compression fails.
+// Compressed with libturbojpeg, or the libjpeg API (accurate DCT); empty
+// when compression fails.
 std::vector<std::uint8_t> buildJpeg(const JpegLayout& layout);
