@@ -15,6 +15,8 @@
 //   Nothing here prints: failures are returned as a Status.
 #pragma once
 
+#include <sys/types.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -73,6 +75,22 @@ using PixelsNeeded = std::function<bool(const Image& header)>;
 // has no pixels. A read error counts as the end of the file. A large regular
 // file is read on up to `threads` threads at the same time.
 Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNeeded, std::int32_t threads = 1);
+
+// Reads up to count bytes of a file at offset into `into`: the bytes read, 0
+// at the end, or -1 with errno set (pread on a descriptor).
+using ReadAt = std::function<ssize_t(std::uint8_t* into, std::size_t count, std::size_t offset)>;
+
+// A large file is read on several threads in pieces of kPieceBytes.
+constexpr std::size_t kPieceBytes = std::size_t{2} << 20;
+
+// Reads bytes [from, to) of a file into block + from on up to `threads`
+// threads (the calling one among them), each taking the next piece; from
+// lies in the first piece. The result is the run of bytes from `from` read
+// without a gap: a piece that comes back short (the file was cut while
+// read) ends the data there, as it would end a single read, whatever the
+// pieces after it hold.
+std::size_t readShared(const ReadAt& readAt, std::uint8_t* block, std::size_t from, std::size_t to,
+                       std::size_t threads);
 
 // openImageFile and readImageFile, closing the file again.
 Status loadImageFile(const char* path, Image& image);
