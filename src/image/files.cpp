@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -40,6 +41,27 @@ bool readRest(int descriptor, Bytes& block, std::size_t& capacity, std::size_t& 
         if (got <= 0) return true;
         size += static_cast<std::size_t>(got);
     }
+}
+
+constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+constexpr std::uint8_t kJpegSignature[3] = {0xFF, 0xD8, 0xFF};
+
+// A file that ends before a whole PNG or JPEG signature is refused as the
+// format its bytes begin (or, empty or not, its name gives), saying that it
+// is short: as a TARGA file it would only show a meaningless image type.
+// Any other file is left to the readers.
+Status checkShortSignature(std::span<const std::uint8_t> start, FileFormat named) {
+    const std::size_t size = start.size();
+    const auto startsLike = [&](const std::uint8_t* signature, std::size_t length) {
+        return size > 0 && size < length && std::memcmp(start.data(), signature, size) == 0;
+    };
+    FileFormat format = named;
+    if (startsLike(kPngSignature, sizeof kPngSignature)) format = FileFormat::kPng;
+    if (startsLike(kJpegSignature, sizeof kJpegSignature)) format = FileFormat::kJpeg;
+    const std::size_t length = format == FileFormat::kPng ? sizeof kPngSignature : sizeof kJpegSignature;
+    if (format == FileFormat::kTga || size >= length) return {};
+    return makeStatus(format == FileFormat::kPng ? StatusCode::kPngError : StatusCode::kJpegError, 0, 0,
+                      size == 0 ? "file is empty" : "file ends inside the signature");
 }
 
 // Allocates a new file's blocks for the bytes it is to get, without changing
@@ -138,7 +160,8 @@ Status openImageFile(const char* path, int& descriptor) {
     return {};
 }
 
-Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNeeded, std::int32_t threads) {
+Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNeeded, std::int32_t threads,
+                     FileFormat named) {
     image = Image{};
     struct stat info {};
     const bool regular = fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode);
@@ -155,6 +178,9 @@ Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNee
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         size += static_cast<std::size_t>(got);
+    }
+    if (Status status = checkShortSignature(std::span<const std::uint8_t>(file.get(), size), named); !status) {
+        return status;
     }
     const FileFormat format = sniffFormat(std::span<const std::uint8_t>(file.get(), size));
     if (format == FileFormat::kTga && regular && size == kHeaderBytes && pixelsNeeded) {
@@ -199,9 +225,23 @@ Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNee
 }
 
 FileFormat sniffFormat(std::span<const std::uint8_t> start) {
-    static constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     if (start.size() >= 8 && std::memcmp(start.data(), kPngSignature, 8) == 0) return FileFormat::kPng;
-    if (start.size() >= 3 && start[0] == 0xFF && start[1] == 0xD8 && start[2] == 0xFF) return FileFormat::kJpeg;
+    if (start.size() >= 3 && std::memcmp(start.data(), kJpegSignature, 3) == 0) return FileFormat::kJpeg;
+    return FileFormat::kTga;
+}
+
+FileFormat nameFormat(const std::string& name) {
+    const auto endsWith = [&name](const char* extension) {
+        const std::size_t length = std::strlen(extension);
+        if (name.size() < length) return false;
+        for (std::size_t i = 0; i < length; ++i) {
+            const char c = name[name.size() - length + i];
+            if (std::tolower(static_cast<unsigned char>(c)) != extension[i]) return false;
+        }
+        return true;
+    };
+    if (endsWith(".png")) return FileFormat::kPng;
+    if (endsWith(".jpg") || endsWith(".jpeg")) return FileFormat::kJpeg;
     return FileFormat::kTga;
 }
 
@@ -217,7 +257,7 @@ Status loadImageFile(const char* path, Image& image) {
     image = Image{};
     int descriptor = -1;
     if (Status status = openImageFile(path, descriptor); !status) return status;
-    const Status status = readImageFile(descriptor, image, {});
+    const Status status = readImageFile(descriptor, image, {}, 1, nameFormat(path));
     close(descriptor);
     return status;
 }

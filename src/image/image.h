@@ -56,6 +56,9 @@ Status readJpegHeader(std::span<const std::uint8_t> file, Image& image, bool hea
 // The format of a file by its first bytes.
 enum class FileFormat { kTga, kPng, kJpeg };
 FileFormat sniffFormat(std::span<const std::uint8_t> start);
+// The format a file's name gives: kPng for ".png", kJpeg for ".jpg" and
+// ".jpeg" (in any case), kTga for any other name.
+FileFormat nameFormat(const std::string& name);
 
 // Checks the header of a TARGA file whose first bytes are `start`, and the
 // file's size against it; the image gets its sizes and kind but no pixels.
@@ -73,8 +76,12 @@ using PixelsNeeded = std::function<bool(const Image& header)>;
 // the file do not reach the run) and decodes it. When pixelsNeeded says no
 // for a regular file, only the header is read and checked, and the image
 // has no pixels. A read error counts as the end of the file. A large regular
-// file is read on up to `threads` threads at the same time.
-Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNeeded, std::int32_t threads = 1);
+// file is read on up to `threads` threads at the same time. A file that ends
+// before a whole PNG or JPEG signature is refused as PNG or JPEG (saying so)
+// when its bytes begin that signature or `named`, the format of its name,
+// is that format.
+Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNeeded, std::int32_t threads = 1,
+                     FileFormat named = FileFormat::kTga);
 
 // Reads up to count bytes of a file at offset into `into`: the bytes read, 0
 // at the end, or -1 with errno set (pread on a descriptor).
