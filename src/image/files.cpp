@@ -25,21 +25,36 @@ namespace {
 
 constexpr std::size_t kHeaderBytes = 18;
 
-// Reads into block from `size` on until the end of the data, growing the
-// block as needed. A read error ends the data there.
-bool readRest(int descriptor, Bytes& block, std::size_t& capacity, std::size_t& size) {
-    for (;;) {
-        if (size == capacity) {
-            Bytes larger = allocateBytes(2 * capacity);
-            if (!larger) return false;
-            std::memcpy(larger.get(), block.get(), size);
-            block = std::move(larger);
-            capacity *= 2;
+// A block being read into grows by a quarter of what it holds, and by at
+// least kGrowBytes: with the pages of a mapped block moved, not copied, and
+// made resident only as they are read into, an input of any size costs its
+// own bytes and at most a quarter more.
+constexpr std::size_t kGrowBytes = std::size_t{1} << 20;
+
+// Reads into block from `size` on until the data ends, or `input` finds the
+// end of the file in it (the bytes after it are dropped), growing the block
+// as needed. A read error ends the data there.
+Status readRest(int descriptor, Bytes& block, std::size_t& capacity, std::size_t& size, InputEnd& input) {
+    for (bool ended = false;;) {
+        findInputEnd(input, std::span<const std::uint8_t>(block.get(), size));
+        if (size >= input.end) {
+            size = input.end;
+            return {};
         }
-        const ssize_t got = read(descriptor, block.get() + size, capacity - size);
+        if (ended) return {};
+        if (size >= input.limit) return missingInputEnd(input);
+        if (size == capacity) {
+            const std::size_t larger = std::min({input.end, input.limit, size + std::max(size / 4, kGrowBytes)});
+            if (!growBytes(block, size, larger)) return makeStatus(StatusCode::kImageNoMemory);
+            capacity = larger;
+        }
+        const ssize_t got = read(descriptor, block.get() + size, std::min(capacity, input.end) - size);
         if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return true;
-        size += static_cast<std::size_t>(got);
+        if (got <= 0) {
+            ended = true;
+        } else {
+            size += static_cast<std::size_t>(got);
+        }
     }
 }
 
@@ -165,8 +180,7 @@ Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNee
     image = Image{};
     struct stat info {};
     const bool regular = fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode);
-    const std::size_t expected = regular ? static_cast<std::size_t>(info.st_size) : 0;
-    std::size_t capacity = std::max<std::size_t>(expected + 1, std::size_t{1} << 16);
+    std::size_t expected = regular ? static_cast<std::size_t>(info.st_size) : 0;
     Bytes file = allocateBytes(kHeaderBytes);
     std::size_t size = 0;
     if (!file) return makeStatus(StatusCode::kImageNoMemory);
@@ -183,6 +197,18 @@ Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNee
         return status;
     }
     const FileFormat format = sniffFormat(std::span<const std::uint8_t>(file.get(), size));
+    // Nothing after a TARGA file's last pixel is read, and a PNG or JPEG
+    // input of unknown size is read to its end: an endless device or pipe
+    // costs no more than its image.
+    InputEnd input;
+    if (format == FileFormat::kTga && size == kHeaderBytes) {
+        if (Status status = tgaStoredBytes(std::span<const std::uint8_t>(file.get(), size), input.end); !status) {
+            return status;
+        }
+        expected = std::min(expected, input.end);
+    } else if (!regular) {
+        input.format = format;
+    }
     if (format == FileFormat::kTga && regular && size == kHeaderBytes && pixelsNeeded) {
         Image header;
         const Status status = readTgaHeader(std::span<const std::uint8_t>(file.get(), size), expected, header);
@@ -194,6 +220,8 @@ Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNee
     }
 
     // The read itself makes the pages resident, once each.
+    std::size_t capacity = std::max<std::size_t>(expected + 1, std::size_t{1} << 16);
+    if (!regular) capacity = std::min(capacity, input.end);
     Bytes whole = allocateZeroed(capacity, false);
     if (!whole) return makeStatus(StatusCode::kImageNoMemory);
     std::memcpy(whole.get(), file.get(), size);
@@ -207,7 +235,9 @@ Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNee
         // A file cut short while being read ends there; one that grew is read on.
         more = size == expected && lseek(descriptor, static_cast<off_t>(size), SEEK_SET) >= 0;
     }
-    if (more && !readRest(descriptor, whole, capacity, size)) return makeStatus(StatusCode::kImageNoMemory);
+    if (more) {
+        if (Status status = readRest(descriptor, whole, capacity, size, input); !status) return status;
+    }
     if (format == FileFormat::kTga) return readTgaOwned(std::move(whole), size, image);
 
     const std::span<const std::uint8_t> bytes(whole.get(), size);

@@ -36,6 +36,13 @@ namespace rdsgen {
 // (faster to fill by reading a file into it).
 Bytes allocateZeroed(std::size_t count, bool populate);
 
+// Makes a block of allocateZeroed(…, false) hold count bytes, keeping its
+// first `keep`: a mapped block is remapped by the kernel without copying
+// (its pages stay where they are, and new ones become resident only when
+// written), a smaller one is copied. False, and the block unchanged, when
+// the memory is not there.
+bool growBytes(Bytes& block, std::size_t keep, std::size_t count);
+
 // Buffers carved from one block leave guardBytes() after each: under
 // AddressSanitizer poisonBytes marks those bytes, so that running past a
 // buffer is caught as at the end of a block of its own. Without the
@@ -63,6 +70,31 @@ FileFormat nameFormat(const std::string& name);
 // Checks the header of a TARGA file whose first bytes are `start`, and the
 // file's size against it; the image gets its sizes and kind but no pixels.
 Status readTgaHeader(std::span<const std::uint8_t> start, std::size_t fileSize, Image& image);
+
+// Checks the header of a TARGA file whose first 18 bytes are `start`, and
+// gives the bytes of a file with that header up to its last pixel.
+Status tgaStoredBytes(std::span<const std::uint8_t> start, std::size_t& bytes);
+
+// Where an input whose size is not known in advance (a pipe, a device)
+// ends, found in its bytes as they arrive: a PNG file at the end of its IEND
+// chunk, a JPEG file at its EOI marker. A stream whose end has not come
+// within `limit` bytes is refused: 64 MiB (the metadata a decoder may hold)
+// plus, once the PNG IHDR or JPEG SOF is seen, four times the bytes of the
+// image's samples, more than any compressed form of them needs.
+struct InputEnd {
+    FileFormat format = FileFormat::kTga;  // kTga: `end` as given, nothing scanned
+    std::size_t end = SIZE_MAX;            // the bytes of the file, once known
+    std::size_t limit = SIZE_MAX;
+    std::size_t next = 0;                  // where scanning goes on
+    bool sized = false;                    // the limit counts the image's samples
+};
+
+// Scans bytes (the input read so far, from its first byte) on from where
+// the last call stopped.
+void findInputEnd(InputEnd& input, std::span<const std::uint8_t> bytes);
+
+// The refusal of a stream whose end did not come within its limit.
+Status missingInputEnd(const InputEnd& input);
 
 // Opens an input image once, for reading; kCantOpenFile, or kIsDirectory
 // (nothing left open).
