@@ -25,6 +25,27 @@ namespace {
 
 constexpr std::size_t kHeaderBytes = 18;
 
+constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+constexpr std::uint8_t kJpegSignature[3] = {0xFF, 0xD8, 0xFF};
+
+// A file that ends before a whole PNG or JPEG signature is refused as the
+// format its bytes begin (or, empty or not, its name gives), saying that it
+// is short: as a TARGA file it would only show a meaningless image type.
+// Any other file is left to the readers.
+Status checkShortSignature(std::span<const std::uint8_t> start, FileFormat named) {
+    const std::size_t size = start.size();
+    const auto startsLike = [&](const std::uint8_t* signature, std::size_t length) {
+        return size > 0 && size < length && std::memcmp(start.data(), signature, size) == 0;
+    };
+    FileFormat format = named;
+    if (startsLike(kPngSignature, sizeof kPngSignature)) format = FileFormat::kPng;
+    if (startsLike(kJpegSignature, sizeof kJpegSignature)) format = FileFormat::kJpeg;
+    const std::size_t length = format == FileFormat::kPng ? sizeof kPngSignature : sizeof kJpegSignature;
+    if (format == FileFormat::kTga || size >= length) return {};
+    return makeStatus(format == FileFormat::kPng ? StatusCode::kPngError : StatusCode::kJpegError, 0, 0,
+                      size == 0 ? "file is empty" : "file ends inside the signature");
+}
+
 // A block being read into grows by a quarter of what it holds, and by at
 // least kGrowBytes: with the pages of a mapped block moved, not copied, and
 // made resident only as they are read into, an input of any size costs its
@@ -56,60 +77,6 @@ Status readRest(int descriptor, Bytes& block, std::size_t& capacity, std::size_t
             size += static_cast<std::size_t>(got);
         }
     }
-}
-
-constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-constexpr std::uint8_t kJpegSignature[3] = {0xFF, 0xD8, 0xFF};
-
-// A file that ends before a whole PNG or JPEG signature is refused as the
-// format its bytes begin (or, empty or not, its name gives), saying that it
-// is short: as a TARGA file it would only show a meaningless image type.
-// Any other file is left to the readers.
-Status checkShortSignature(std::span<const std::uint8_t> start, FileFormat named) {
-    const std::size_t size = start.size();
-    const auto startsLike = [&](const std::uint8_t* signature, std::size_t length) {
-        return size > 0 && size < length && std::memcmp(start.data(), signature, size) == 0;
-    };
-    FileFormat format = named;
-    if (startsLike(kPngSignature, sizeof kPngSignature)) format = FileFormat::kPng;
-    if (startsLike(kJpegSignature, sizeof kJpegSignature)) format = FileFormat::kJpeg;
-    const std::size_t length = format == FileFormat::kPng ? sizeof kPngSignature : sizeof kJpegSignature;
-    if (format == FileFormat::kTga || size >= length) return {};
-    return makeStatus(format == FileFormat::kPng ? StatusCode::kPngError : StatusCode::kJpegError, 0, 0,
-                      size == 0 ? "file is empty" : "file ends inside the signature");
-}
-
-// Allocates a new file's blocks for the bytes it is to get, without changing
-// its size: writing then only fills them, and on ext4 renaming the finished
-// file over an old one no longer has to allocate them at once. Where this
-// cannot be done (another file system, no space left), the writes find out
-// as they would have anyway.
-void reserveBlocks(int descriptor, std::uint64_t bytes) {
-#if defined(__linux__) && defined(FALLOC_FL_KEEP_SIZE)
-    if (bytes > 0) fallocate(descriptor, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
-#else
-    (void)descriptor;
-    (void)bytes;
-#endif
-}
-
-std::string directoryOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Where writing to `path` ends up: a symbolic link is followed to its
-// target (which need not exist yet), link by link.
-std::string followLinks(std::string path) {
-    for (int hops = 0; hops < 40; ++hops) {
-        char target[PATH_MAX];
-        const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
-        if (length < 0) return path;
-        target[length] = '\0';
-        path = target[0] == '/' ? std::string(target) : directoryOf(path) + "/" + target;
-    }
-    return path;
 }
 
 }  // namespace
@@ -162,6 +129,43 @@ std::size_t readShared(const ReadAt& readAt, std::uint8_t* block, std::size_t fr
     }
     return total;
 }
+
+namespace {
+
+// Allocates a new file's blocks for the bytes it is to get, without changing
+// its size: writing then only fills them, and on ext4 renaming the finished
+// file over an old one no longer has to allocate them at once. Where this
+// cannot be done (another file system, no space left), the writes find out
+// as they would have anyway.
+void reserveBlocks(int descriptor, std::uint64_t bytes) {
+#if defined(__linux__) && defined(FALLOC_FL_KEEP_SIZE)
+    if (bytes > 0) fallocate(descriptor, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
+#else
+    (void)descriptor;
+    (void)bytes;
+#endif
+}
+
+std::string directoryOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Where writing to `path` ends up: a symbolic link is followed to its
+// target (which need not exist yet), link by link.
+std::string followLinks(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        char target[PATH_MAX];
+        const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
+        if (length < 0) return path;
+        target[length] = '\0';
+        path = target[0] == '/' ? std::string(target) : directoryOf(path) + "/" + target;
+    }
+    return path;
+}
+
+}  // namespace
 
 Status openImageFile(const char* path, int& descriptor) {
     descriptor = open(path, O_RDONLY | O_CLOEXEC);

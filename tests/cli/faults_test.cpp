@@ -394,8 +394,10 @@ TEST_F(FaultsTest, EndlessInputsAreReadToTheEndOfTheirImage) {
     jpeg.height = 150;
     jpeg.pixels.assign(tga.begin() + 18, tga.end());
     const std::vector<std::uint8_t> zeros(65536, 0);
-    for (const std::vector<std::uint8_t>& file : {tga, buildPng(png), buildJpeg(jpeg)}) {
-        SCOPED_TRACE(file[1]);
+    const std::pair<const char*, std::vector<std::uint8_t>> images[] = {
+        {"TARGA", tga}, {"PNG", buildPng(png)}, {"JPEG", buildJpeg(jpeg)}};
+    for (const auto& [kind, file] : images) {
+        SCOPED_TRACE(kind);
         const std::string fifo = dir + "/in";
         fs::remove(fifo);
         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
