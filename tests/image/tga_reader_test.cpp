@@ -306,7 +306,7 @@ TEST(TgaReader, LargeImagesReadAlikeWhateverTheRowOrder) {
 // A file read in pieces on several threads that is cut while one piece is
 // read and grows again before the next: the data ends at the cut, not with a
 // gap of zeros before the later pieces.
-TEST(SharedRead, APieceReadShortEndsTheData) {
+TEST(TgaReader, SharedReadEndsWhereAPieceComesBackShort) {
     const std::size_t fileBytes = 4 * kPieceBytes;
     const std::size_t cut = kPieceBytes + kPieceBytes / 2;  // inside the second piece
     const auto byteAt = [](std::size_t offset) { return static_cast<std::uint8_t>(offset * 7 + offset / 4099); };
