@@ -221,7 +221,7 @@ bool loadInput(const std::string& fileName, bool heightImage, Image& image,
         return false;
     }
     std::fputs(heightImage ? "Reading height (elevation) image..." : "Reading pattern image...", stdout);
-    status = readImageFile(descriptor, image, pixelsNeeded, threadCount(requestedThreads()));
+    status = readImageFile(descriptor, image, pixelsNeeded, threadCount(requestedThreads()), nameFormat(fileName));
     close(descriptor);
     if (!status) printError(status, fileName);
     blankProgressText();

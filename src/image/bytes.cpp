@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <utility>
 
 #include "image/image.h"
 
@@ -74,6 +76,24 @@ Bytes allocateZeroed(std::size_t count, bool populate) {
     }
     // calloc gives zeroed memory, so no uninitialised byte reaches the output.
     return Bytes(static_cast<std::uint8_t*>(std::calloc(count == 0 ? 1 : count, 1)));
+}
+
+bool growBytes(Bytes& block, std::size_t keep, std::size_t count) {
+    const FreeBytes owner = block.get_deleter();
+#if defined(__linux__) && defined(MREMAP_MAYMOVE)
+    if (owner.mappedSize != 0) {
+        void* moved = mremap(block.get() - owner.offset, owner.mappedSize, owner.offset + count, MREMAP_MAYMOVE);
+        if (moved == MAP_FAILED) return false;
+        block.release();
+        block = Bytes(static_cast<std::uint8_t*>(moved) + owner.offset, FreeBytes{owner.offset + count, owner.offset});
+        return true;
+    }
+#endif
+    Bytes larger = allocateZeroed(count, false);
+    if (!larger) return false;
+    std::memcpy(larger.get(), block.get(), keep);
+    block = std::move(larger);
+    return true;
 }
 
 Image makeImage(std::int32_t width, std::int32_t height, PixelKind kind) {

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -30,23 +31,61 @@ namespace {
 
 constexpr std::size_t kHeaderBytes = 18;
 
-// Reads into block from `size` on until the end of the data, growing the
-// block as needed. A read error ends the data there.
-bool readRest(int descriptor, Bytes& block, std::size_t& capacity, std::size_t& size) {
-    for (;;) {
-        if (size == capacity) {
-            Bytes larger = allocateBytes(2 * capacity);
-            if (!larger) return false;
-            std::memcpy(larger.get(), block.get(), size);
-            block = std::move(larger);
-            capacity *= 2;
+constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+constexpr std::uint8_t kJpegSignature[3] = {0xFF, 0xD8, 0xFF};
+
+// A file that ends before a whole PNG or JPEG signature is refused as the
+// format its bytes begin (or, empty or not, its name gives), saying that it
+// is short: as a TARGA file it would only show a meaningless image type.
+// Any other file is left to the readers.
+Status checkShortSignature(std::span<const std::uint8_t> start, FileFormat named) {
+    const std::size_t size = start.size();
+    const auto startsLike = [&](const std::uint8_t* signature, std::size_t length) {
+        return size > 0 && size < length && std::memcmp(start.data(), signature, size) == 0;
+    };
+    FileFormat format = named;
+    if (startsLike(kPngSignature, sizeof kPngSignature)) format = FileFormat::kPng;
+    if (startsLike(kJpegSignature, sizeof kJpegSignature)) format = FileFormat::kJpeg;
+    const std::size_t length = format == FileFormat::kPng ? sizeof kPngSignature : sizeof kJpegSignature;
+    if (format == FileFormat::kTga || size >= length) return {};
+    return makeStatus(format == FileFormat::kPng ? StatusCode::kPngError : StatusCode::kJpegError, 0, 0,
+                      size == 0 ? "file is empty" : "file ends inside the signature");
+}
+
+// A block being read into grows by a quarter of what it holds, and by at
+// least kGrowBytes: with the pages of a mapped block moved, not copied, and
+// made resident only as they are read into, an input of any size costs its
+// own bytes and at most a quarter more.
+constexpr std::size_t kGrowBytes = std::size_t{1} << 20;
+
+// Reads into block from `size` on until the data ends, or `input` finds the
+// end of the file in it (the bytes after it are dropped), growing the block
+// as needed. A read error ends the data there.
+Status readRest(int descriptor, Bytes& block, std::size_t& capacity, std::size_t& size, InputEnd& input) {
+    for (bool ended = false;;) {
+        findInputEnd(input, std::span<const std::uint8_t>(block.get(), size));
+        if (size >= input.end) {
+            size = input.end;
+            return {};
         }
-        const ssize_t got = read(descriptor, block.get() + size, capacity - size);
+        if (ended) return {};
+        if (size >= input.limit) return missingInputEnd(input);
+        if (size == capacity) {
+            const std::size_t larger = std::min({input.end, input.limit, size + std::max(size / 4, kGrowBytes)});
+            if (!growBytes(block, size, larger)) return makeStatus(StatusCode::kImageNoMemory);
+            capacity = larger;
+        }
+        const ssize_t got = read(descriptor, block.get() + size, std::min(capacity, input.end) - size);
         if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return true;
-        size += static_cast<std::size_t>(got);
+        if (got <= 0) {
+            ended = true;
+        } else {
+            size += static_cast<std::size_t>(got);
+        }
     }
 }
+
+}  // namespace
 
 // Large files are read on more than one thread: copying a file into fresh
 // memory costs CPU time (the kernel also clears every new page), which cores
@@ -56,15 +95,10 @@ bool readRest(int descriptor, Bytes& block, std::size_t& capacity, std::size_t& 
 // read 0.5 ms sooner than on one thread, 48 MiB 2 ms sooner than in two
 // fixed halves). Below kSharedReadBytes starting a thread costs more than
 // it saves.
-constexpr std::size_t kPieceBytes = std::size_t{2} << 20;
 constexpr std::size_t kSharedReadBytes = std::size_t{8} << 20;
 
-// Reads bytes [from, to) of a regular file into block + from on up to
-// `threads` threads (the calling one among them); from lies in the first
-// piece. The result is the run of
-// bytes from `from` read without a gap: a piece that comes back short ends
-// the data, as it would end a single read.
-std::size_t readShared(int descriptor, std::uint8_t* block, std::size_t from, std::size_t to, std::size_t threads) {
+std::size_t readShared(const ReadAt& readAt, std::uint8_t* block, std::size_t from, std::size_t to,
+                       std::size_t threads) {
     const auto pieceStart = [from](std::size_t k) { return k == 0 ? from : k * kPieceBytes; };
     const auto pieceEnd = [to](std::size_t k) { return std::min(to, (k + 1) * kPieceBytes); };
     const std::size_t pieces = (to + kPieceBytes - 1) / kPieceBytes;
@@ -76,8 +110,7 @@ std::size_t readShared(int descriptor, std::uint8_t* block, std::size_t from, st
             const std::size_t end = pieceEnd(k);
             std::size_t done = 0;
             while (start + done < end) {
-                const ssize_t count = pread(descriptor, block + start + done, end - start - done,
-                                            static_cast<off_t>(start + done));
+                const ssize_t count = readAt(block + start + done, end - start - done, start + done);
                 if (count < 0 && errno == EINTR) continue;
                 if (count <= 0) break;
                 done += static_cast<std::size_t>(count);
@@ -102,6 +135,8 @@ std::size_t readShared(int descriptor, std::uint8_t* block, std::size_t from, st
     }
     return total;
 }
+
+namespace {
 
 // Allocates a new file's blocks for the bytes it is to get, without changing
 // its size: writing then only fills them, and on ext4 renaming the finished
@@ -238,12 +273,12 @@ Status openImageFile(const char* path, int& descriptor) {
     return {};
 }
 
-Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNeeded, std::int32_t threads) {
+Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNeeded, std::int32_t threads,
+                     FileFormat named) {
     image = Image{};
     struct stat info {};
     const bool regular = fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode);
-    const std::size_t expected = regular ? static_cast<std::size_t>(info.st_size) : 0;
-    std::size_t capacity = std::max<std::size_t>(expected + 1, std::size_t{1} << 16);
+    std::size_t expected = regular ? static_cast<std::size_t>(info.st_size) : 0;
     Bytes file = allocateBytes(kHeaderBytes);
     std::size_t size = 0;
     if (!file) return makeStatus(StatusCode::kImageNoMemory);
@@ -256,7 +291,22 @@ Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNee
         if (got <= 0) break;
         size += static_cast<std::size_t>(got);
     }
+    if (Status status = checkShortSignature(std::span<const std::uint8_t>(file.get(), size), named); !status) {
+        return status;
+    }
     const FileFormat format = sniffFormat(std::span<const std::uint8_t>(file.get(), size));
+    // Nothing after a TARGA file's last pixel is read, and a PNG or JPEG
+    // input of unknown size is read to its end: an endless device or pipe
+    // costs no more than its image.
+    InputEnd input;
+    if (format == FileFormat::kTga && size == kHeaderBytes) {
+        if (Status status = tgaStoredBytes(std::span<const std::uint8_t>(file.get(), size), input.end); !status) {
+            return status;
+        }
+        expected = std::min(expected, input.end);
+    } else if (!regular) {
+        input.format = format;
+    }
     if (format == FileFormat::kTga && regular && size == kHeaderBytes && pixelsNeeded) {
         Image header;
         const Status status = readTgaHeader(std::span<const std::uint8_t>(file.get(), size), expected, header);
@@ -268,17 +318,24 @@ Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNee
     }
 
     // The read itself makes the pages resident, once each.
+    std::size_t capacity = std::max<std::size_t>(expected + 1, std::size_t{1} << 16);
+    if (!regular) capacity = std::min(capacity, input.end);
     Bytes whole = allocateZeroed(capacity, false);
     if (!whole) return makeStatus(StatusCode::kImageNoMemory);
     std::memcpy(whole.get(), file.get(), size);
     // After a whole header the file may go on.
     bool more = size == kHeaderBytes;
     if (more && threads > 1 && expected >= kSharedReadBytes) {
-        size += readShared(descriptor, whole.get(), size, expected, static_cast<std::size_t>(threads));
+        const ReadAt readAt = [descriptor](std::uint8_t* into, std::size_t count, std::size_t offset) {
+            return pread(descriptor, into, count, static_cast<off_t>(offset));
+        };
+        size += readShared(readAt, whole.get(), size, expected, static_cast<std::size_t>(threads));
         // A file cut short while being read ends there; one that grew is read on.
         more = size == expected && lseek(descriptor, static_cast<off_t>(size), SEEK_SET) >= 0;
     }
-    if (more && !readRest(descriptor, whole, capacity, size)) return makeStatus(StatusCode::kImageNoMemory);
+    if (more) {
+        if (Status status = readRest(descriptor, whole, capacity, size, input); !status) return status;
+    }
     if (format == FileFormat::kTga) return readTgaOwned(std::move(whole), size, image);
 
     const std::span<const std::uint8_t> bytes(whole.get(), size);
@@ -296,9 +353,23 @@ Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNee
 }
 
 FileFormat sniffFormat(std::span<const std::uint8_t> start) {
-    static constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     if (start.size() >= 8 && std::memcmp(start.data(), kPngSignature, 8) == 0) return FileFormat::kPng;
-    if (start.size() >= 3 && start[0] == 0xFF && start[1] == 0xD8 && start[2] == 0xFF) return FileFormat::kJpeg;
+    if (start.size() >= 3 && std::memcmp(start.data(), kJpegSignature, 3) == 0) return FileFormat::kJpeg;
+    return FileFormat::kTga;
+}
+
+FileFormat nameFormat(const std::string& name) {
+    const auto endsWith = [&name](const char* extension) {
+        const std::size_t length = std::strlen(extension);
+        if (name.size() < length) return false;
+        for (std::size_t i = 0; i < length; ++i) {
+            const char c = name[name.size() - length + i];
+            if (std::tolower(static_cast<unsigned char>(c)) != extension[i]) return false;
+        }
+        return true;
+    };
+    if (endsWith(".png")) return FileFormat::kPng;
+    if (endsWith(".jpg") || endsWith(".jpeg")) return FileFormat::kJpeg;
     return FileFormat::kTga;
 }
 
@@ -314,7 +385,7 @@ Status loadImageFile(const char* path, Image& image) {
     image = Image{};
     int descriptor = -1;
     if (Status status = openImageFile(path, descriptor); !status) return status;
-    const Status status = readImageFile(descriptor, image, {});
+    const Status status = readImageFile(descriptor, image, {}, 1, nameFormat(path));
     close(descriptor);
     return status;
 }

@@ -15,6 +15,8 @@
 //   Nothing here prints: failures are returned as a Status.
 #pragma once
 
+#include <sys/types.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +35,13 @@ namespace rdsgen {
 // once (faster to fill with computed bytes) or as they are first written
 // (faster to fill by reading a file into it).
 Bytes allocateZeroed(std::size_t count, bool populate);
+
+// Makes a block of allocateZeroed(…, false) hold count bytes, keeping its
+// first `keep`: a mapped block is remapped by the kernel without copying
+// (its pages stay where they are, and new ones become resident only when
+// written), a smaller one is copied. False, and the block unchanged, when
+// the memory is not there.
+bool growBytes(Bytes& block, std::size_t keep, std::size_t count);
 
 // Buffers carved from one block leave guardBytes() after each: under
 // AddressSanitizer poisonBytes marks those bytes, so that running past a
@@ -54,10 +63,38 @@ Status readJpegHeader(std::span<const std::uint8_t> file, Image& image, bool hea
 // The format of a file by its first bytes.
 enum class FileFormat { kTga, kPng, kJpeg };
 FileFormat sniffFormat(std::span<const std::uint8_t> start);
+// The format a file's name gives: kPng for ".png", kJpeg for ".jpg" and
+// ".jpeg" (in any case), kTga for any other name.
+FileFormat nameFormat(const std::string& name);
 
 // Checks the header of a TARGA file whose first bytes are `start`, and the
 // file's size against it; the image gets its sizes and kind but no pixels.
 Status readTgaHeader(std::span<const std::uint8_t> start, std::size_t fileSize, Image& image);
+
+// Checks the header of a TARGA file whose first 18 bytes are `start`, and
+// gives the bytes of a file with that header up to its last pixel.
+Status tgaStoredBytes(std::span<const std::uint8_t> start, std::size_t& bytes);
+
+// Where an input whose size is not known in advance (a pipe, a device)
+// ends, found in its bytes as they arrive: a PNG file at the end of its IEND
+// chunk, a JPEG file at its EOI marker. A stream whose end has not come
+// within `limit` bytes is refused: 64 MiB (the metadata a decoder may hold)
+// plus, once the PNG IHDR or JPEG SOF is seen, four times the bytes of the
+// image's samples, more than any compressed form of them needs.
+struct InputEnd {
+    FileFormat format = FileFormat::kTga;  // kTga: `end` as given, nothing scanned
+    std::size_t end = SIZE_MAX;            // the bytes of the file, once known
+    std::size_t limit = SIZE_MAX;
+    std::size_t next = 0;                  // where scanning goes on
+    bool sized = false;                    // the limit counts the image's samples
+};
+
+// Scans bytes (the input read so far, from its first byte) on from where
+// the last call stopped.
+void findInputEnd(InputEnd& input, std::span<const std::uint8_t> bytes);
+
+// The refusal of a stream whose end did not come within its limit.
+Status missingInputEnd(const InputEnd& input);
 
 // Opens an input image once, for reading; kCantOpenFile, or kIsDirectory
 // (nothing left open).
@@ -71,8 +108,28 @@ using PixelsNeeded = std::function<bool(const Image& header)>;
 // the file do not reach the run) and decodes it. When pixelsNeeded says no
 // for a regular file, only the header is read and checked, and the image
 // has no pixels. A read error counts as the end of the file. A large regular
-// file is read on up to `threads` threads at the same time.
-Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNeeded, std::int32_t threads = 1);
+// file is read on up to `threads` threads at the same time. A file that ends
+// before a whole PNG or JPEG signature is refused as PNG or JPEG (saying so)
+// when its bytes begin that signature or `named`, the format of its name,
+// is that format.
+Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNeeded, std::int32_t threads = 1,
+                     FileFormat named = FileFormat::kTga);
+
+// Reads up to count bytes of a file at offset into `into`: the bytes read, 0
+// at the end, or -1 with errno set (pread on a descriptor).
+using ReadAt = std::function<ssize_t(std::uint8_t* into, std::size_t count, std::size_t offset)>;
+
+// A large file is read on several threads in pieces of kPieceBytes.
+constexpr std::size_t kPieceBytes = std::size_t{2} << 20;
+
+// Reads bytes [from, to) of a file into block + from on up to `threads`
+// threads (the calling one among them), each taking the next piece; from
+// lies in the first piece. The result is the run of bytes from `from` read
+// without a gap: a piece that comes back short (the file was cut while
+// read) ends the data there, as it would end a single read, whatever the
+// pieces after it hold.
+std::size_t readShared(const ReadAt& readAt, std::uint8_t* block, std::size_t from, std::size_t to,
+                       std::size_t threads);
 
 // openImageFile and readImageFile, closing the file again.
 Status loadImageFile(const char* path, Image& image);

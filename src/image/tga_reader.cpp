@@ -85,6 +85,15 @@ Status readHeader(Cursor& in, TgaHeader& header) {
     return checkPixelLayout(header);
 }
 
+// The bytes of a file with this header up to its last pixel: header, ID,
+// colour map and pixels.
+std::size_t storedBytes(const TgaHeader& header) {
+    const std::size_t mapBytes = header.colourMapType != 0 ? 3 * static_cast<std::size_t>(header.mapLength) : 0;
+    const std::size_t fileRow = static_cast<std::size_t>(header.width) * static_cast<std::size_t>(header.pixelDepth / 8);
+    const std::size_t pixels = fileRow * static_cast<std::size_t>(header.height);
+    return 18 + static_cast<std::size_t>(header.idLength) + mapBytes + pixels;
+}
+
 // Replaces stored indices by their colour-map entries. An index outside the
 // map (or no map at all) gives black.
 void mapColourRow(std::uint8_t* row, const std::uint8_t* stored, std::size_t width,
@@ -129,7 +138,7 @@ Status decode(std::span<const std::uint8_t> file, Bytes* owner, Image& image,
     const std::size_t mapAt = 18 + static_cast<std::size_t>(header.idLength);
     const std::size_t pixelsAt = mapAt + mapBytes;
     // Refuse a file too short for what its header claims before allocating.
-    if (fileSize < pixelsAt + fileRow * height) return makeStatus(StatusCode::kTgaEndOfFile);
+    if (fileSize < storedBytes(header)) return makeStatus(StatusCode::kTgaEndOfFile);
 
     image.width = header.width;
     image.height = header.height;
@@ -174,6 +183,14 @@ Status readTga(std::span<const std::uint8_t> file, Image& image) {
 
 Status readTgaHeader(std::span<const std::uint8_t> start, std::size_t fileSize, Image& image) {
     return decode(start, nullptr, image, &fileSize);
+}
+
+Status tgaStoredBytes(std::span<const std::uint8_t> start, std::size_t& bytes) {
+    Cursor in{start};
+    TgaHeader header;
+    if (Status status = readHeader(in, header); !status) return status;
+    bytes = storedBytes(header);
+    return {};
 }
 
 Status readTgaOwned(Bytes file, std::size_t size, Image& image) {

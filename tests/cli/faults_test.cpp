@@ -1,6 +1,7 @@
 // Faults of the machine around a run, tried on the real executable: inputs
 // changed during the run, closed or vanishing standard output, file-size
-// limits, interruptions, concurrent runs, FIFOs and directories.
+// limits, interruptions, concurrent runs, FIFOs, endless inputs and
+// directories.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -18,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/image_files.h"
 #include "support/test_support.h"
 
 namespace {
@@ -113,6 +115,45 @@ std::vector<std::uint8_t> readAll(int descriptor) {
     for (ssize_t got; (got = read(descriptor, buffer, sizeof buffer)) > 0;) bytes.insert(bytes.end(), buffer, buffer + got);
     return bytes;
 }
+
+// Feeds a FIFO on a thread of its own: `file`, then `tail` over and over,
+// until the reader closes the FIFO or 96 MiB are written in all.
+class FifoFeeder {
+public:
+    FifoFeeder(const std::string& path, std::vector<std::uint8_t> file, std::vector<std::uint8_t> tail)
+        : thread_([this, path, file = std::move(file), tail = std::move(tail)] {
+              const int fifo = open(path.c_str(), O_WRONLY);
+              if (fifo < 0) return;
+              std::size_t fed = 0;
+              for (const std::vector<std::uint8_t>* part = &file; fed < (std::size_t{96} << 20); part = &tail) {
+                  if (part->empty()) break;
+                  for (std::size_t at = 0; at < part->size();) {
+                      const ssize_t put = write(fifo, part->data() + at, part->size() - at);
+                      if (put < 0 && errno == EINTR) continue;
+                      if (put <= 0) {
+                          readerLeft_ = true;
+                          close(fifo);
+                          return;
+                      }
+                      at += static_cast<std::size_t>(put);
+                  }
+                  fed += part->size();
+              }
+              close(fifo);
+          }) {}
+    ~FifoFeeder() {
+        if (thread_.joinable()) thread_.join();
+    }
+    // Waits for the feeder: whether the reader closed the FIFO before all was written.
+    bool readerLeftEarly() {
+        thread_.join();
+        return readerLeft_;
+    }
+
+private:
+    bool readerLeft_ = false;
+    std::thread thread_;
+};
 
 class FaultsTest : public ::testing::Test {
 protected:
@@ -351,6 +392,91 @@ TEST_F(FaultsTest, OutputRefusedBySizeReadsNoPixels) {
     EXPECT_LT(patternPeakKiB, 100 * 1024) << "peak resident KiB";
     EXPECT_EQ(runRdsgenProcess({"small.tga", "out.tga", "/PatT:wide.tga", "/Stret:P"}, dir).err,
               "ERROR: Output image too large (65599 x 49 pixels, at most 65535 x 65535).\n");
+}
+
+// Inputs whose size is not known are read to the end of their image only:
+// /dev/zero is refused at once by its header (image type 0); a TARGA, PNG or
+// JPEG image followed by endless bytes gives the image's stereogram, the
+// bytes after it unread; a PNG or JPEG stream whose end does not come is
+// refused once it is longer than its image can need.
+TEST_F(FaultsTest, EndlessInputsAreReadToTheEndOfTheirImage) {
+    const std::string dir = temporaryDirectory();
+    const ProcessResult zero = runRdsgenProcess({"/dev/zero", "out.tga"}, dir);
+    EXPECT_EQ(zero.status, 1);
+    EXPECT_EQ(zero.err, "ERROR: Unknown targa type.\n");
+
+    const std::vector<std::uint8_t> tga = largeHeights(200, 150);
+    PngLayout png;
+    png.width = 200;
+    png.height = 150;
+    png.samples.assign(tga.begin() + 18, tga.end());
+    JpegLayout jpeg;
+    jpeg.width = 200;
+    jpeg.height = 150;
+    jpeg.pixels.assign(tga.begin() + 18, tga.end());
+    const std::vector<std::uint8_t> zeros(65536, 0);
+    const std::pair<const char*, std::vector<std::uint8_t>> images[] = {
+        {"TARGA", tga}, {"PNG", buildPng(png)}, {"JPEG", buildJpeg(jpeg)}};
+    for (const auto& [kind, file] : images) {
+        SCOPED_TRACE(kind);
+        const std::string fifo = dir + "/in";
+        fs::remove(fifo);
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        FifoFeeder feeder(fifo, file, zeros);
+        EXPECT_EQ(runRdsgenProcess({"in", "out.tga", "/Rand:1"}, dir).status, 0);
+        EXPECT_TRUE(feeder.readerLeftEarly());
+        EXPECT_EQ(readFileBytes(dir + "/out.tga"), expectedOutput(file, {"/Rand:1"}));
+    }
+
+    // A PNG signature and header, then chunks without end; a JPEG start and
+    // frame header, then segments without end.
+    png.width = png.height = 8;
+    png.samples.assign(64, 0);
+    const std::vector<std::uint8_t> pngFile = buildPng(png);
+    std::vector<std::uint8_t> chunk(65536, 0);
+    chunk[1] = 0xFF;
+    chunk[2] = 0xF4;  // data length 65524
+    std::copy_n("zzZz", 4, chunk.begin() + 4);
+    std::vector<std::uint8_t> segment(65537, 0);
+    std::copy_n("\xFF\xE1\xFF\xFF", 4, segment.begin());  // APP1 of 65533 bytes after the marker
+    const std::vector<std::uint8_t> jpegStart = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x08,
+                                                 0x00, 0x08, 0x01, 0x01, 0x11, 0x00};
+    const std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> streams[] = {
+        {std::vector<std::uint8_t>(pngFile.begin(), pngFile.begin() + 33), chunk},
+        {jpegStart, segment},
+    };
+    for (const auto& [start, tail] : streams) {
+        const bool isPng = &start == &streams[0].first;
+        SCOPED_TRACE(isPng ? "PNG" : "JPEG");
+        const std::string fifo = dir + "/in";
+        fs::remove(fifo);
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        FifoFeeder feeder(fifo, start, tail);
+        const ProcessResult r = runRdsgenProcess({"in", "out.tga"}, dir);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err.rfind(isPng ? "ERROR: Can't read PNG image 'in': no IEND chunk in the first "
+                                    : "ERROR: Can't read JPEG image 'in': no EOI marker in the first ",
+                              0),
+                  0u)
+            << r.err;
+        EXPECT_TRUE(feeder.readerLeftEarly());
+    }
+}
+
+// A piped input costs its own bytes and little more: the block it is read
+// into grows by a quarter at a time, without a copy, and its pages become
+// resident only as they are read into. The run ends on the missing pattern
+// image, once the height image is read.
+TEST_F(FaultsTest, PipedInputCostsLittleMoreThanItsBytes) {
+    const std::string dir = temporaryDirectory();
+    const std::vector<std::uint8_t> heights = largeHeights(5800, 5800);  // just over 32 MiB
+    ASSERT_EQ(mkfifo((dir + "/in").c_str(), 0600), 0);
+    FifoFeeder feeder(dir + "/in", heights, {});
+    const auto [status, peakKiB] = memoryProbe().run(dir, {"in", "out.tga", "/PatT:missing.tga"});
+    EXPECT_EQ(status, 1);
+    const long inputKiB = static_cast<long>(heights.size() / 1024);
+    EXPECT_LT(peakKiB, inputKiB + inputKiB / 4 + 16 * 1024) << "peak resident KiB";
+    EXPECT_FALSE(feeder.readerLeftEarly());
 }
 
 }  // namespace

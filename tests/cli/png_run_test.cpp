@@ -84,6 +84,45 @@ TEST(PngRunTest, BadImagesEndWithTheirErrorLine) {
     }
 }
 
+// A file that ends before a whole PNG or JPEG signature is refused as that
+// format, saying why, when its bytes begin the signature or its name ends
+// in .png, .jpg or .jpeg; any other file keeps the TARGA reader's message.
+TEST(PngRunTest, FilesEndingBeforeTheSignatureSaySo) {
+    const std::string dir = temporaryDirectory();
+    writeFileBytes(dir + "/heights.tga", heightsTga());
+    const std::pair<std::string, ByteVector> files[] = {
+        {"empty.png", {}},
+        {"empty.JPEG", {}},
+        {"two.jpg", {'h', 'i'}},
+        {"part", {0x89, 'P', 'N', 'G'}},
+        {"ff", {0xFF, 0xD8}},
+        {"empty", {}},
+        {"short.png", {'S', 'O', 'M', 'E', 'T', 'H', 'I', 'N', 'G'}},
+    };
+    for (const auto& [name, bytes] : files) writeFileBytes(dir + "/" + name, bytes);
+    const auto png = [](const std::string& name, const std::string& reason) {
+        return "ERROR: Can't read PNG image '" + name + "': " + reason + ".\n";
+    };
+    const auto jpeg = [](const std::string& name, const std::string& reason) {
+        return "ERROR: Can't read JPEG image '" + name + "': " + reason + ".\n";
+    };
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"empty.png", "out.tga"}, png("empty.png", "file is empty")},
+        {{"empty.JPEG", "out.tga"}, jpeg("empty.JPEG", "file is empty")},
+        {{"two.jpg", "out.tga"}, jpeg("two.jpg", "file ends inside the signature")},
+        {{"part", "out.tga"}, png("part", "file ends inside the signature")},
+        {{"heights.tga", "out.tga", "/PatT:ff"}, jpeg("ff", "file ends inside the signature")},
+        {{"empty", "out.tga"}, "ERROR: Can't read TARGA image type -1 (compressed image)\n"},
+        {{"short.png", "out.tga"}, "ERROR: Can't read TARGA image type 77 (compressed image)\n"},
+    };
+    for (const auto& [args, line] : cases) {
+        SCOPED_TRACE(args[0] + " " + args.back());
+        const ProcessResult r = run(dir, args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, line);
+    }
+}
+
 // A TARGA file of 24-bit pixels (blue, green, red) or 8-bit grey, top row first.
 ByteVector plainTga(int width, int height, bool grey, const ByteVector& pixels) {
     TgaLayout layout;

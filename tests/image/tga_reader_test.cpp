@@ -339,5 +339,32 @@ TEST(TgaReader, LargeImagesReadAlikeWhateverTheRowOrder) {
     }
 }
 
+
+// A file read in pieces on several threads that is cut while one piece is
+// read and grows again before the next: the data ends at the cut, not with a
+// gap of zeros before the later pieces.
+TEST(TgaReader, SharedReadEndsWhereAPieceComesBackShort) {
+    const std::size_t fileBytes = 4 * kPieceBytes;
+    const std::size_t cut = kPieceBytes + kPieceBytes / 2;  // inside the second piece
+    const auto byteAt = [](std::size_t offset) { return static_cast<std::uint8_t>(offset * 7 + offset / 4099); };
+    const ReadAt readAt = [&](std::uint8_t* into, std::size_t count, std::size_t offset) -> ssize_t {
+        // The second piece finds the file ending at the cut; the others see it whole.
+        const bool secondPiece = offset >= kPieceBytes && offset < 2 * kPieceBytes;
+        const std::size_t end = secondPiece ? cut : fileBytes;
+        if (offset >= end) return 0;
+        count = std::min(count, end - offset);
+        for (std::size_t i = 0; i < count; ++i) into[i] = byteAt(offset + i);
+        return static_cast<ssize_t>(count);
+    };
+    for (std::size_t threads : {std::size_t{1}, std::size_t{3}}) {
+        SCOPED_TRACE(threads);
+        std::vector<std::uint8_t> block(fileBytes, 0);
+        EXPECT_EQ(readShared(readAt, block.data(), 18, fileBytes, threads), cut - 18);
+        bool same = true;
+        for (std::size_t i = 18; i < cut; ++i) same = same && block[i] == byteAt(i);
+        EXPECT_TRUE(same);
+    }
+}
+
 }  // namespace
 }  // namespace rdsgen
