@@ -37,13 +37,16 @@ constexpr std::uint8_t kJpegSignature[3] = {0xFF, 0xD8, 0xFF};
 // A file that ends before a whole PNG or JPEG signature is refused as the
 // format its bytes begin (or, empty or not, its name gives), saying that it
 // is short: as a TARGA file it would only show a meaningless image type.
-// Any other file is left to the readers.
+// An empty file begins every signature: without a name that says JPEG it
+// is refused as PNG, the first format looked for. Any other file is left
+// to the readers.
 Status checkShortSignature(std::span<const std::uint8_t> start, FileFormat named) {
     const std::size_t size = start.size();
     const auto startsLike = [&](const std::uint8_t* signature, std::size_t length) {
         return size > 0 && size < length && std::memcmp(start.data(), signature, size) == 0;
     };
     FileFormat format = named;
+    if (size == 0 && format == FileFormat::kTga) format = FileFormat::kPng;
     if (startsLike(kPngSignature, sizeof kPngSignature)) format = FileFormat::kPng;
     if (startsLike(kJpegSignature, sizeof kJpegSignature)) format = FileFormat::kJpeg;
     const std::size_t length = format == FileFormat::kPng ? sizeof kPngSignature : sizeof kJpegSignature;
