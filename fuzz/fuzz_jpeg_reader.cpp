@@ -16,7 +16,7 @@ constexpr std::int64_t kMaxDecodedPixels = std::int64_t{1} << 24;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> file(data, size);
     rdsgen::Image header;
-    const rdsgen::Status headerStatus = rdsgen::readJpegHeader(file, header, true);
+    const rdsgen::Status headerStatus = rdsgen::decodeJpeg(file, header, true);
     if (headerStatus && std::int64_t{header.width} * header.height > kMaxDecodedPixels) return 0;
     rdsgen::Image image;
     const rdsgen::Status status = rdsgen::readJpeg(file, image);

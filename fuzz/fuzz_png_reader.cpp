@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rdsgen::Image image;
     const rdsgen::Status status = rdsgen::readPng(file, image);
     rdsgen::Image header;
-    const rdsgen::Status headerStatus = rdsgen::readPngHeader(file, header, true);
+    const rdsgen::Status headerStatus = rdsgen::decodePng(file, header, true);
     fuzz::checkDecoded(status, image, headerStatus, header, rdsgen::StatusCode::kPngError);
     return 0;
 }

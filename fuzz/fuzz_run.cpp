@@ -53,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const rdsgen::FileFormat format = rdsgen::sniffFormat(file);
     if (format != rdsgen::FileFormat::kTga) {
         rdsgen::Image header;
-        const rdsgen::Status status = format == rdsgen::FileFormat::kPng ? rdsgen::readPngHeader(file, header, true)
-                                                                         : rdsgen::readJpegHeader(file, header, true);
+        const rdsgen::Status status = format == rdsgen::FileFormat::kPng ? rdsgen::decodePng(file, header, true)
+                                                                         : rdsgen::decodeJpeg(file, header, true);
         if (status && std::int64_t{header.width} * header.height > (std::int64_t{1} << 22)) return 0;
     }
     rdsgen::Image image;

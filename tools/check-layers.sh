@@ -4,10 +4,11 @@
 # that uses it:
 #
 #   cli      the command line: files, messages, the exit status
-#   engine   plan() and render(): the library's entry points
+#   engine   files      plan() and render(), the library's entry points |
+#                       input files read, output files written (side by side)
 #   stereo   the calculation loop and the work on one row
 #   depth    pattern      height scaling; pattern sources (side by side)
-#   image    image codecs, files and memory, output writers
+#   image    images in memory, their codecs, output writers
 #   run      the run's records (RunSettings, RowGeometry)
 #   rdsgen   the public header
 #
@@ -19,7 +20,7 @@ cd "$(dirname "$0")/.."
 rank() {
     case $1 in
         rdsgen) echo 0 ;; run) echo 1 ;; image) echo 2 ;; depth | pattern) echo 3 ;;
-        stereo) echo 4 ;; engine) echo 5 ;; cli) echo 6 ;; *) echo -1 ;;
+        stereo) echo 4 ;; engine | files) echo 5 ;; cli) echo 6 ;; *) echo -1 ;;
     esac
 }
 

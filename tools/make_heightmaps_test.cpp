@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "image/image.h"
+#include "support/load_image.h"
 
 namespace fs = std::filesystem;
 

@@ -19,14 +19,14 @@ Status readPng(std::span<const std::uint8_t>, Image& image) {
     return notBuilt(StatusCode::kPngError, "PNG");
 }
 
-Status readPngHeader(std::span<const std::uint8_t> file, Image& image, bool) { return readPng(file, image); }
+Status decodePng(std::span<const std::uint8_t> file, Image& image, bool) { return readPng(file, image); }
 
 Status readJpeg(std::span<const std::uint8_t>, Image& image) {
     image = Image{};
     return notBuilt(StatusCode::kJpegError, "JPEG");
 }
 
-Status readJpegHeader(std::span<const std::uint8_t> file, Image& image, bool) { return readJpeg(file, image); }
+Status decodeJpeg(std::span<const std::uint8_t> file, Image& image, bool) { return readJpeg(file, image); }
 
 // No PNG output: a PNG render stops with kWriteFailed before any byte.
 std::unique_ptr<ImageWriter> makePngWriter(const RowGeometry&, std::int32_t, std::int32_t) { return nullptr; }

@@ -16,7 +16,7 @@
 
 #include "cli/cli.h"
 #include "stereo/stereo.h"
-#include "image/image.h"
+#include "files/files.h"
 
 namespace rdsgen {
 

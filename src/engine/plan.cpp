@@ -54,14 +54,20 @@ RunSettings runSettings(const Settings& settings) {
 }
 
 Status checkFlags(const Settings& settings) {
-    static constexpr std::pair<const char*, std::int32_t Settings::*> kFlags[] = {
+    // Names held in the table itself: no pointers, so no data to relocate.
+    struct Flag {
+        char name[8];
+        std::int32_t Settings::*field;
+    };
+    static constexpr Flag kFlags[] = {
         {"TrueOut", &Settings::TrueOut}, {"VInc", &Settings::VInc},     {"Inv", &Settings::Inv},
         {"NoRD", &Settings::NoRD},       {"CutOff", &Settings::CutOff}, {"Hidden", &Settings::Hidden},
-        {"Double", &Settings::Double},   {"StretA", &Settings::StretA},
-        {"StretX", &Settings::StretX},   {"StretY", &Settings::StretY}, {"StretR", &Settings::StretR},
-        {"StretP", &Settings::StretP},   {"StretZ", &Settings::StretZ}};
-    for (const auto& [name, flag] : kFlags) {
-        if (settings.*flag != 0 && settings.*flag != 1) return makeStatus(StatusCode::kInvalidSetting, 0, 0, name);
+        {"Double", &Settings::Double},   {"StretA", &Settings::StretA}, {"StretX", &Settings::StretX},
+        {"StretY", &Settings::StretY},   {"StretR", &Settings::StretR}, {"StretP", &Settings::StretP},
+        {"StretZ", &Settings::StretZ}};
+    for (const Flag& flag : kFlags) {
+        const std::int32_t value = settings.*flag.field;
+        if (value != 0 && value != 1) return makeStatus(StatusCode::kInvalidSetting, 0, 0, flag.name);
     }
     return {};
 }

@@ -1,13 +1,14 @@
-// Image files: TARGA images in and out, and image rows.
+// Images in memory: their blocks of bytes, the codecs between them and the
+// file formats, and their rows.
 //
 // ABOUT
-//   readTga (public, rdsgen.h) decodes a TARGA file held in memory into an
-//   Image; readTgaOwned does the same for a block it may keep as the pixels,
-//   so that a file read whole costs no second copy. loadImageFile reads a
-//   file once, into memory, and decodes it. imageRow and copyPatternRow read
-//   rows back out. tgaHeader and finishRow make the output: the 18-byte
-//   header, and each finished row (CutOff and grey compaction) in place.
-//   FileSink is the RowSink that writes an output file.
+//   readTga, readPng and readJpeg (public, rdsgen.h) decode files held in
+//   memory into Images; readTgaOwned decodes a block it may keep as the
+//   pixels, so that a file read whole costs no second copy. imageRow and
+//   copyPatternRow read rows back out. tgaHeader and finishRow make the
+//   output: the 18-byte header, and each finished row (CutOff and grey
+//   compaction) in place; the ImageWriters turn finished rows into a file
+//   format. Files themselves are read and written in src/files/.
 //
 // PIXELS
 //   Colour pixels are three bytes in TARGA order: blue, green, red. Grey
@@ -57,16 +58,12 @@ Status readTgaOwned(Bytes file, std::size_t size, Image& image);
 
 // readPng and readJpeg; with headerOnly the image gets its sizes and kind
 // from the header but no pixels.
-Status readPngHeader(std::span<const std::uint8_t> file, Image& image, bool headerOnly);
-Status readJpegHeader(std::span<const std::uint8_t> file, Image& image, bool headerOnly);
+Status decodePng(std::span<const std::uint8_t> file, Image& image, bool headerOnly);
+Status decodeJpeg(std::span<const std::uint8_t> file, Image& image, bool headerOnly);
 
 // The format of a file by its first bytes.
 enum class FileFormat { kTga, kPng, kJpeg };
 FileFormat sniffFormat(std::span<const std::uint8_t> start);
-// The format a file's name gives: kPng for ".png", kJpeg for ".jpg" and
-// ".jpeg" (in any case), kTga for any other name.
-FileFormat nameFormat(const std::string& name);
-
 // Checks the header of a TARGA file whose first bytes are `start`, and the
 // file's size against it; the image gets its sizes and kind but no pixels.
 Status readTgaHeader(std::span<const std::uint8_t> start, std::size_t fileSize, Image& image);
@@ -74,65 +71,6 @@ Status readTgaHeader(std::span<const std::uint8_t> start, std::size_t fileSize, 
 // Checks the header of a TARGA file whose first 18 bytes are `start`, and
 // gives the bytes of a file with that header up to its last pixel.
 Status tgaStoredBytes(std::span<const std::uint8_t> start, std::size_t& bytes);
-
-// Where an input whose size is not known in advance (a pipe, a device)
-// ends, found in its bytes as they arrive: a PNG file at the end of its IEND
-// chunk, a JPEG file at its EOI marker. A stream whose end has not come
-// within `limit` bytes is refused: 64 MiB (the metadata a decoder may hold)
-// plus, once the PNG IHDR or JPEG SOF is seen, four times the bytes of the
-// image's samples, more than any compressed form of them needs.
-struct InputEnd {
-    FileFormat format = FileFormat::kTga;  // kTga: `end` as given, nothing scanned
-    std::size_t end = SIZE_MAX;            // the bytes of the file, once known
-    std::size_t limit = SIZE_MAX;
-    std::size_t next = 0;                  // where scanning goes on
-    bool sized = false;                    // the limit counts the image's samples
-};
-
-// Scans bytes (the input read so far, from its first byte) on from where
-// the last call stopped.
-void findInputEnd(InputEnd& input, std::span<const std::uint8_t> bytes);
-
-// The refusal of a stream whose end did not come within its limit.
-Status missingInputEnd(const InputEnd& input);
-
-// Opens an input image once, for reading; kCantOpenFile, or kIsDirectory
-// (nothing left open).
-Status openImageFile(const char* path, int& descriptor);
-
-// Decides from an image's header (sizes and kind, no pixels) whether its
-// pixels are needed at all.
-using PixelsNeeded = std::function<bool(const Image& header)>;
-
-// Reads an open image file whole into memory (a snapshot: later changes to
-// the file do not reach the run) and decodes it. When pixelsNeeded says no
-// for a regular file, only the header is read and checked, and the image
-// has no pixels. A read error counts as the end of the file. A large regular
-// file is read on up to `threads` threads at the same time. A file that ends
-// before a whole PNG or JPEG signature is refused as PNG or JPEG (saying so)
-// when its bytes begin that signature or `named`, the format of its name,
-// is that format.
-Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNeeded, std::int32_t threads = 1,
-                     FileFormat named = FileFormat::kTga);
-
-// Reads up to count bytes of a file at offset into `into`: the bytes read, 0
-// at the end, or -1 with errno set (pread on a descriptor).
-using ReadAt = std::function<ssize_t(std::uint8_t* into, std::size_t count, std::size_t offset)>;
-
-// A large file is read on several threads in pieces of kPieceBytes.
-constexpr std::size_t kPieceBytes = std::size_t{2} << 20;
-
-// Reads bytes [from, to) of a file into block + from on up to `threads`
-// threads (the calling one among them), each taking the next piece; from
-// lies in the first piece. The result is the run of bytes from `from` read
-// without a gap: a piece that comes back short (the file was cut while
-// read) ends the data there, as it would end a single read, whatever the
-// pieces after it hold.
-std::size_t readShared(const ReadAt& readAt, std::uint8_t* block, std::size_t from, std::size_t to,
-                       std::size_t threads);
-
-// openImageFile and readImageFile, closing the file again.
-Status loadImageFile(const char* path, Image& image);
 
 // Stored row `row` (0 = top) of an image.
 inline const std::uint8_t* imageRow(const Image& image, std::int32_t row) {
@@ -248,54 +186,5 @@ std::unique_ptr<ImageWriter> makeTgaWriter(const RowGeometry& geometry, bool wit
 // each row counted `copies` times (2 with Double). Null where this build has
 // no PNG support.
 std::unique_ptr<ImageWriter> makePngWriter(const RowGeometry& geometry, std::int32_t level, std::int32_t copies);
-
-// The output file as a RowSink: bytes are buffered and every write checked;
-// the first write (the header) is flushed at once, so a full disk or a size
-// limit is reported before any row is computed.
-struct FileSink {
-    std::FILE* stream = nullptr;
-    Bytes buffer;
-    bool failed = false;
-    bool flushedOnce = false;
-};
-
-// Creates (or truncates) the file; false when it cannot be opened.
-bool openFileSink(FileSink& sink, const char* path);
-// Writes to an open descriptor, which the sink then owns.
-bool adoptFileSink(FileSink& sink, int descriptor);
-RowSink fileRowSink(FileSink& sink);
-// Flushes and closes; false when any write, the flush or the close failed.
-bool closeFileSink(FileSink& sink);
-
-// Removes a partially written output file; a device or other special file
-// (such as /dev/full) is left alone.
-void removePartialOutput(const char* fileName);
-
-// The output file of a run. The image is written to a new temporary file
-// beside the output (at a symbolic link's target), which replaces the
-// output only once it is complete: a failed or interrupted run leaves the
-// previous output as it was. The temporary name is short (.rdsgen-HOST-PID-
-// RANDOM), and opening removes those left by killed runs of this host. An
-// existing output is never written in place: when the caller could not write
-// it, or no file can be made beside it, the open fails. An output that
-// exists and is not a regular file (a device, a FIFO, a socket, a terminal)
-// is written directly, an inherited one (/dev/fd/N, /dev/stdout) through
-// its descriptor.
-struct OutputFile {
-    std::string path;       // the name given
-    std::string target;     // where the image goes: the name, or a link's target
-    std::string temporary;  // the temporary file while it exists, else empty
-    FileSink sink;
-};
-
-// False when the output cannot be written as above (also for a loop of
-// symbolic links). A new file gets room for expectedBytes (0: not known)
-// before it is written.
-bool openOutputFile(OutputFile& output, const char* path, std::uint64_t expectedBytes = 0);
-// Closes the file and moves it into place; false (and nothing left behind)
-// when closing or renaming fails.
-bool commitOutputFile(OutputFile& output);
-// Closes the file and removes what was written.
-void abandonOutputFile(OutputFile& output);
 
 }  // namespace rdsgen

@@ -127,10 +127,10 @@ struct Decoder {
 }  // namespace
 
 Status readJpeg(std::span<const std::uint8_t> file, Image& image) {
-    return readJpegHeader(file, image, false);
+    return decodeJpeg(file, image, false);
 }
 
-Status readJpegHeader(std::span<const std::uint8_t> file, Image& image, bool headerOnly) {
+Status decodeJpeg(std::span<const std::uint8_t> file, Image& image, bool headerOnly) {
     image = Image{};
     Decoder decoder;
     jpeg_decompress_struct& info = decoder.info;

@@ -266,10 +266,10 @@ int readNeededChunks(spng_ctx*, void* user, void* destination, std::size_t lengt
 }  // namespace
 
 Status readPng(std::span<const std::uint8_t> file, Image& image) {
-    return readPngHeader(file, image, false);
+    return decodePng(file, image, false);
 }
 
-Status readPngHeader(std::span<const std::uint8_t> file, Image& image, bool headerOnly) {
+Status decodePng(std::span<const std::uint8_t> file, Image& image, bool headerOnly) {
     image = Image{};
     std::unique_ptr<spng_ctx, FreeContext> context(spng_ctx_new(0));
     if (!context) return noMemory();

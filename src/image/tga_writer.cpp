@@ -1,31 +1,9 @@
-// The output: the TARGA header, finished rows, and the output file.
-#include <sys/stat.h>
-#include <unistd.h>
-
+// TARGA output: the header, finished rows, and the writer of both.
 #include <algorithm>
-#include <cstdio>
 
 #include "image/image.h"
 
 namespace rdsgen {
-
-namespace {
-
-constexpr std::size_t kOutputBufferSize = 1 << 18;
-
-bool writeToFile(void* context, const std::uint8_t* bytes, std::size_t count) {
-    FileSink& sink = *static_cast<FileSink*>(context);
-    if (sink.failed || sink.stream == nullptr) return false;
-    bool written = std::fwrite(bytes, 1, count, sink.stream) == count;
-    if (written && !sink.flushedOnce) {
-        sink.flushedOnce = true;
-        written = std::fflush(sink.stream) == 0;
-    }
-    if (!written) sink.failed = true;
-    return written;
-}
-
-}  // namespace
 
 std::array<std::uint8_t, 18> tgaHeader(const RowGeometry& geometry) {
     const std::int32_t width = geometry.outputWidth;
@@ -83,45 +61,6 @@ private:
 
 std::unique_ptr<ImageWriter> makeTgaWriter(const RowGeometry& geometry, bool withHeader) {
     return std::make_unique<TgaWriter>(geometry, withHeader);
-}
-
-bool openFileSink(FileSink& sink, const char* path) {
-    sink.stream = std::fopen(path, "wb");
-    if (sink.stream == nullptr) return false;
-    sink.buffer = allocateBytes(kOutputBufferSize);
-    std::setvbuf(sink.stream, reinterpret_cast<char*>(sink.buffer.get()), _IOFBF, kOutputBufferSize);
-    sink.failed = false;
-    sink.flushedOnce = false;
-    return true;
-}
-
-bool adoptFileSink(FileSink& sink, int descriptor) {
-    sink.stream = fdopen(descriptor, "wb");
-    if (sink.stream == nullptr) {
-        close(descriptor);
-        return false;
-    }
-    sink.buffer = allocateBytes(kOutputBufferSize);
-    std::setvbuf(sink.stream, reinterpret_cast<char*>(sink.buffer.get()), _IOFBF, kOutputBufferSize);
-    sink.failed = false;
-    sink.flushedOnce = false;
-    return true;
-}
-
-RowSink fileRowSink(FileSink& sink) { return RowSink{writeToFile, &sink}; }
-
-bool closeFileSink(FileSink& sink) {
-    if (sink.stream == nullptr) return false;
-    bool written = !sink.failed && std::fflush(sink.stream) == 0 && std::ferror(sink.stream) == 0;
-    bool closed = std::fclose(sink.stream) == 0;
-    sink.stream = nullptr;
-    sink.buffer.reset();
-    return written && closed;
-}
-
-void removePartialOutput(const char* fileName) {
-    struct stat status {};
-    if (stat(fileName, &status) == 0 && S_ISREG(status.st_mode)) std::remove(fileName);
 }
 
 }  // namespace rdsgen

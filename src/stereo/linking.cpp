@@ -14,22 +14,22 @@ namespace rdsgen {
 
 namespace {
 
-template <int N>
+template <int PixelBytes>
 inline void copyPixel(std::uint8_t* row, std::int32_t target, std::int32_t source) {
-    std::uint8_t* to = row + N * static_cast<std::ptrdiff_t>(target);
-    const std::uint8_t* from = row + N * static_cast<std::ptrdiff_t>(source);
-    for (int k = 0; k < N; ++k) to[k] = from[k];
+    std::uint8_t* to = row + PixelBytes * static_cast<std::ptrdiff_t>(target);
+    const std::uint8_t* from = row + PixelBytes * static_cast<std::ptrdiff_t>(source);
+    for (int k = 0; k < PixelBytes; ++k) to[k] = from[k];
 }
 
 // Pixels [target, target + count) each copy the pixel `distance` to their
 // left, in order, so a copy may be copied again: the bytes repeat with that
 // period. Each piece comes from the period before the run, doubling in
 // length as the repeated part grows.
-template <int N>
+template <int PixelBytes>
 void copyRun(std::uint8_t* row, std::int32_t target, std::int32_t distance, std::int32_t count) {
-    std::uint8_t* to = row + N * static_cast<std::ptrdiff_t>(target);
-    const std::uint8_t* from = to - N * static_cast<std::ptrdiff_t>(distance);
-    const std::size_t length = N * static_cast<std::size_t>(count);
+    std::uint8_t* to = row + PixelBytes * static_cast<std::ptrdiff_t>(target);
+    const std::uint8_t* from = to - PixelBytes * static_cast<std::ptrdiff_t>(distance);
+    const std::size_t length = PixelBytes * static_cast<std::size_t>(count);
     for (std::size_t done = 0; done < length;) {
         const std::size_t piece = std::min(length - done, static_cast<std::size_t>(to + done - from));
         std::memcpy(to + done, from, piece);
@@ -39,11 +39,11 @@ void copyRun(std::uint8_t* row, std::int32_t target, std::int32_t distance, std:
 
 // The mirror of copyRun: pixels [first, first + count) each copy the pixel
 // `distance` to their right, from right to left.
-template <int N>
+template <int PixelBytes>
 void copyRunLeftwards(std::uint8_t* row, std::int32_t first, std::int32_t distance, std::int32_t count) {
-    std::uint8_t* end = row + N * static_cast<std::ptrdiff_t>(first + count);
-    const std::uint8_t* fromEnd = end + N * static_cast<std::ptrdiff_t>(distance);
-    const std::size_t length = N * static_cast<std::size_t>(count);
+    std::uint8_t* end = row + PixelBytes * static_cast<std::ptrdiff_t>(first + count);
+    const std::uint8_t* fromEnd = end + PixelBytes * static_cast<std::ptrdiff_t>(distance);
+    const std::size_t length = PixelBytes * static_cast<std::size_t>(count);
     for (std::size_t done = 0; done < length;) {
         const std::size_t piece = std::min(length - done, static_cast<std::size_t>(fromEnd - (end - done)));
         std::memcpy(end - done - piece, fromEnd - piece, piece);
@@ -140,7 +140,7 @@ struct HeightDepths {
 };
 
 // What a pass needs at every pixel.
-template <int N, typename Depths = SeparationDepths>
+template <int PixelBytes, typename Depths = SeparationDepths>
 struct Pass {
     const RunSettings& settings;
     const RowGeometry& geometry;
@@ -162,7 +162,7 @@ struct Pass {
     // first or last pixel. With NoRD, the pattern source row's pixel.
     void fill(std::int32_t i, std::int32_t direction) const {
         if (settings.NoRD) {
-            copyPatternSourcePixel(settings, geometry, work, row + N * static_cast<std::ptrdiff_t>(i),
+            copyPatternSourcePixel(settings, geometry, work, row + PixelBytes * static_cast<std::ptrdiff_t>(i),
                                    i / geometry.scale);
             return;
         }
@@ -176,7 +176,7 @@ struct Pass {
         std::int32_t source = i + direction * static_cast<std::int32_t>(a + b + 1);
         if (source < 0) source = 0;
         if (source > last) source = last;
-        copyPixel<N>(row, i, source);
+        copyPixel<PixelBytes>(row, i, source);
     }
 
     // The loops keep what they read in locals: a byte written to the row
@@ -197,7 +197,7 @@ struct Pass {
             // Along a run of equal depths every source lies right of the
             // last one, so the whole run is copied.
             const std::int32_t runEnd = depths.runEnd(i, end);
-            copyRun<N>(pixels, i + P, P - s, runEnd - i);
+            copyRun<PixelBytes>(pixels, i + P, P - s, runEnd - i);
             lastSource = runEnd - 1 + s;
             i = runEnd;
         }
@@ -215,12 +215,12 @@ struct Pass {
             if (t < frontier) {
                 // A gap no link reaches: its right end repeats its neighbour,
                 // the rest is filled from the right.
-                copyPixel<N>(pixels, frontier, frontier + 1);
+                copyPixel<PixelBytes>(pixels, frontier, frontier + 1);
                 for (std::int32_t q = frontier - 1; q > t; --q) fill(q, +1);
             }
             // A run of equal depths, leftwards, has targets without gaps.
             const std::int32_t runStart = depths.runStart(i);
-            copyRunLeftwards<N>(pixels, runStart + s, P - s, i - runStart + 1);
+            copyRunLeftwards<PixelBytes>(pixels, runStart + s, P - s, i - runStart + 1);
             frontier = runStart + s - 1;
             i = runStart - 1;
         }
@@ -228,8 +228,8 @@ struct Pass {
         // right; running leftwards lets a repeated pixel repeat again. Sources
         // past the row's end (only for rows narrower than a period) use its last pixel.
         std::int32_t x = frontier;
-        for (; x >= 0 && x + P > lastPixel; --x) copyPixel<N>(pixels, x, lastPixel);
-        if (x >= 0) copyRunLeftwards<N>(pixels, 0, P, x + 1);
+        for (; x >= 0 && x + P > lastPixel; --x) copyPixel<PixelBytes>(pixels, x, lastPixel);
+        if (x >= 0) copyRunLeftwards<PixelBytes>(pixels, 0, P, x + 1);
     }
 };
 

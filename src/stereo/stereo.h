@@ -65,7 +65,7 @@ RowWorkSizes rowWorkSizes(const RowGeometry& geometry, bool separations = true);
 
 inline std::int32_t* separationRow(RowWork& work) { return reinterpret_cast<std::int32_t*>(work.separations); }
 
-// --- Row linking (P, N: geometry.patternWidth and scaledInputWidth) ---
+// --- Row linking (P: geometry.patternWidth, N: geometry.scaledInputWidth) ---
 // Hidden-surface removal when on, then the passes PPos asks for, with the
 // seeds in work.seeds.
 void linkRow(const RunSettings& settings, const RowGeometry& geometry, RowWork& work);

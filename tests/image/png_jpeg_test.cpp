@@ -245,7 +245,7 @@ TEST(PngRead, EveryKindConvertsExactly) {
             EXPECT_EQ(pixelsOf(twin), pixelsOf(d.image));
         }
         Image header;
-        ASSERT_TRUE(readPngHeader(file, header, true));
+        ASSERT_TRUE(decodePng(file, header, true));
         EXPECT_EQ(header.width, d.image.width);
         EXPECT_EQ(header.height, d.image.height);
         EXPECT_EQ(header.kind, d.image.kind);
@@ -506,7 +506,7 @@ TEST(JpegRead, SidesOver65500AreTooLarge) {
         file[sof + 7] = static_cast<std::uint8_t>(width >> 8), file[sof + 8] = static_cast<std::uint8_t>(width);
         for (bool headerOnly : {false, true}) {
             Image image;
-            const Status status = readJpegHeader(file, image, headerOnly);
+            const Status status = decodeJpeg(file, image, headerOnly);
             EXPECT_EQ(status.code, StatusCode::kImageTooLarge);
             EXPECT_EQ(status.detail[0], width);
             EXPECT_EQ(status.detail[1], height);
@@ -626,7 +626,7 @@ TEST(PngRead, SidesOver65535AreTooLarge) {
         const ByteVector file = buildPng(layout);
         for (bool headerOnly : {false, true}) {
             Image image;
-            const Status status = readPngHeader(file, image, headerOnly);
+            const Status status = decodePng(file, image, headerOnly);
             EXPECT_EQ(status.code, StatusCode::kImageTooLarge);
             EXPECT_EQ(status.detail[0], width);
             EXPECT_EQ(status.detail[1], height);

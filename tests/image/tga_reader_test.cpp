@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "image/image.h"
+#include "support/load_image.h"
 #include "support/image_files.h"
 #include "support/test_support.h"
 

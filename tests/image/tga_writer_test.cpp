@@ -7,7 +7,7 @@
 
 #include <csignal>
 
-#include "image/image.h"
+#include "files/files.h"
 #include "support/planned_run.h"
 #include "support/test_support.h"
 

@@ -10,7 +10,7 @@
 
 #include "depth/depth.h"
 #include "support/planned_run.h"
-#include "image/image.h"
+#include "support/load_image.h"
 #include "pattern/pattern.h"
 #include "stereo/stereo.h"
 #include "support/test_support.h"

@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "image/image.h"
+#include "files/files.h"
 
 namespace rdsgen {
 
@@ -345,7 +345,7 @@ Status readImageFile(int descriptor, Image& image, const PixelsNeeded& pixelsNee
     const bool png = format == FileFormat::kPng;
     if (pixelsNeeded) {
         Image header;
-        const Status status = png ? readPngHeader(bytes, header, true) : readJpegHeader(bytes, header, true);
+        const Status status = png ? decodePng(bytes, header, true) : decodeJpeg(bytes, header, true);
         if (!status) return status;
         if (!pixelsNeeded(header)) {
             image = std::move(header);
@@ -384,18 +384,8 @@ Status readImage(std::span<const std::uint8_t> file, Image& image) {
     }
 }
 
-Status loadImageFile(const char* path, Image& image) {
-    image = Image{};
-    int descriptor = -1;
-    if (Status status = openImageFile(path, descriptor); !status) return status;
-    const Status status = readImageFile(descriptor, image, {}, 1, nameFormat(path));
-    close(descriptor);
-    return status;
-}
-
 bool openOutputFile(OutputFile& output, const char* path, std::uint64_t expectedBytes) {
     output = OutputFile{};
-    output.path = path;
     struct stat info {};
     const bool exists = stat(path, &info) == 0;
     if (!exists && errno == ELOOP) return false;  // a loop of links names no file

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "image/image.h"
+#include "files/files.h"
 
 namespace rdsgen {
 
