@@ -112,12 +112,15 @@ void setColours(Settings& settings, std::int32_t topF, std::int32_t botF, std::i
 
 // --- Images -----------------------------------------------------------------
 
-// Releases a Bytes block: a mapping (size bytes) is unmapped, any other
-// block freed; the block handed out starts offset bytes into either.
-struct FreeBytes {
-    std::size_t mappedSize = 0;
-    std::size_t offset = 0;
+// Releases a Bytes block the way the library allocated it.
+class FreeBytes {
+public:
     void operator()(std::uint8_t* block) const noexcept;
+
+private:
+    friend struct BytesBlock;  // the library's allocator
+    std::size_t mappedSize_ = 0;
+    std::size_t offset_ = 0;
 };
 
 // An owned block of bytes.

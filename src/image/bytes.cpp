@@ -38,10 +38,10 @@ constexpr std::int32_t kMaxImageSide = 65535;
 }  // namespace
 
 void FreeBytes::operator()(std::uint8_t* block) const noexcept {
-    if (mappedSize != 0) {
-        munmap(block - offset, mappedSize);
+    if (mappedSize_ != 0) {
+        munmap(block - offset_, mappedSize_);
     } else {
-        std::free(block - offset);
+        std::free(block - offset_);
     }
 }
 
@@ -66,26 +66,27 @@ Bytes allocateZeroed(std::size_t count, bool populate) {
 #ifdef MADV_HUGEPAGE
         if (count >= kHugePage) madvise(block, count / kHugePage * kHugePage, MADV_HUGEPAGE);
 #endif
-        return Bytes(block, FreeBytes{size, offset});
+        return Bytes(block, BytesBlock::owner(size, offset));
     }
     if (count >= kMappedFrom) {
         const int flags = MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0);
         void* block = mmap(nullptr, count, PROT_READ | PROT_WRITE, flags, -1, 0);
         if (block == MAP_FAILED) return Bytes(nullptr);
-        return Bytes(static_cast<std::uint8_t*>(block), FreeBytes{count, 0});
+        return Bytes(static_cast<std::uint8_t*>(block), BytesBlock::owner(count, 0));
     }
     // calloc gives zeroed memory, so no uninitialised byte reaches the output.
     return Bytes(static_cast<std::uint8_t*>(std::calloc(count == 0 ? 1 : count, 1)));
 }
 
 bool growBytes(Bytes& block, std::size_t keep, std::size_t count) {
-    const FreeBytes owner = block.get_deleter();
 #if defined(__linux__) && defined(MREMAP_MAYMOVE)
-    if (owner.mappedSize != 0) {
-        void* moved = mremap(block.get() - owner.offset, owner.mappedSize, owner.offset + count, MREMAP_MAYMOVE);
+    const std::size_t mapped = BytesBlock::mappedSize(block.get_deleter());
+    const std::size_t offset = BytesBlock::offset(block.get_deleter());
+    if (mapped != 0) {
+        void* moved = mremap(block.get() - offset, mapped, offset + count, MREMAP_MAYMOVE);
         if (moved == MAP_FAILED) return false;
         block.release();
-        block = Bytes(static_cast<std::uint8_t*>(moved) + owner.offset, FreeBytes{owner.offset + count, owner.offset});
+        block = Bytes(static_cast<std::uint8_t*>(moved) + offset, BytesBlock::owner(offset + count, offset));
         return true;
     }
 #endif

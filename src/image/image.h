@@ -32,6 +32,19 @@
 
 namespace rdsgen {
 
+// How a Bytes block was allocated: a mapping of mappedSize bytes (0: a block
+// of the C library's heap), handed out `offset` bytes into it.
+struct BytesBlock {
+    static FreeBytes owner(std::size_t mappedSize, std::size_t offset) {
+        FreeBytes free;
+        free.mappedSize_ = mappedSize;
+        free.offset_ = offset;
+        return free;
+    }
+    static std::size_t mappedSize(const FreeBytes& free) { return free.mappedSize_; }
+    static std::size_t offset(const FreeBytes& free) { return free.offset_; }
+};
+
 // allocateBytes, choosing whether a large block's pages are made resident at
 // once (faster to fill with computed bytes) or as they are first written
 // (faster to fill by reading a file into it).

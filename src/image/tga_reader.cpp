@@ -153,8 +153,8 @@ Status decode(std::span<const std::uint8_t> file, Bytes* owner, Image& image,
     if (!colourMapped && owner != nullptr) {
         // Held as stored: the file's block becomes the pixels.
         std::uint8_t* block = owner->release();
-        image.pixels = Bytes(block + pixelsAt, FreeBytes{owner->get_deleter().mappedSize,
-                                                         owner->get_deleter().offset + pixelsAt});
+        image.pixels = Bytes(block + pixelsAt, BytesBlock::owner(BytesBlock::mappedSize(owner->get_deleter()),
+                                                                 BytesBlock::offset(owner->get_deleter()) + pixelsAt));
         if (bottomFirst) flipRows(image.pixels.get(), memoryRow, height);
         return {};
     }
