@@ -60,14 +60,16 @@ struct Bench {
     Bytes workMemory;
 
     Bench(std::int32_t width, std::int32_t patternType, bool noRD) {
-        settings.PatT = patternType;
-        settings.NoRD = noRD ? 1 : 0;
-        normalisePatternType(settings);
-        settings.StretA = 0;
+        Settings request;
+        request.PatT = patternType;
+        request.NoRD = noRD ? 1 : 0;
+        request.StretA = 0;
         heights = domeImage(width, kRows);
-        if (patternType == 0) pattern = patternImage(settings.PSiz);
+        if (patternType == 0) pattern = patternImage(request.PSiz);
         const ImageHeader patternHeader = headerOf(pattern);
-        makeRowGeometry(settings, headerOf(heights), &patternHeader, geometry);
+        const Plan planned = plan(request, headerOf(heights), &patternHeader);
+        settings = planned.detail->settings;
+        geometry = planned.detail->geometry;
         geometry.pixelBytes = 3;  // the strips are drawn at three bytes per pixel
         depths = makeDepthTable(settings, geometry.patternWidth, heights,
                                 scaleHeights(settings, geometry.scale, heights));

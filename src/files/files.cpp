@@ -94,10 +94,9 @@ Status readRest(int descriptor, Bytes& block, std::size_t& capacity, std::size_t
 // memory costs CPU time (the kernel also clears every new page), which cores
 // can share. The file is cut into pieces of kPieceBytes on the block's
 // huge-page boundaries, and each thread takes the next piece until none is
-// left, so a thread that starts late only reads less (on 2 cores: 12 MiB
-// read 0.5 ms sooner than on one thread, 48 MiB 2 ms sooner than in two
-// fixed halves). Below kSharedReadBytes starting a thread costs more than
-// it saves.
+// left, so a thread that starts late only reads less (the README's
+// benchmark section gives the gain). Below kSharedReadBytes starting a
+// thread costs more than it saves.
 constexpr std::size_t kSharedReadBytes = std::size_t{8} << 20;
 
 std::size_t readShared(const ReadAt& readAt, std::uint8_t* block, std::size_t from, std::size_t to,
