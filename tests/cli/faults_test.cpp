@@ -51,13 +51,7 @@ pid_t start(const Launch& launch) {
         struct rlimit limit = {static_cast<rlim_t>(launch.fileSizeLimit), static_cast<rlim_t>(launch.fileSizeLimit)};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
-    std::vector<std::string> copies = launch.args;
-    std::string exe = RDSGEN_EXECUTABLE;
-    std::vector<char*> argv = {exe.data()};
-    for (std::string& arg : copies) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    execv(exe.c_str(), argv.data());
-    _exit(127);
+    execRdsgen(launch.args);
 }
 
 // The raw wait status; a child still running after 30 s is killed (a hang

@@ -62,13 +62,7 @@ pid_t start(const Child& child) {
         _exit(126);
     }
     if (chdir(child.dir.c_str()) != 0) _exit(126);
-    std::vector<std::string> copies = child.args;
-    std::string exe = RDSGEN_EXECUTABLE;
-    std::vector<char*> argv = {exe.data()};
-    for (std::string& arg : copies) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    execv(exe.c_str(), argv.data());
-    _exit(127);
+    execRdsgen(child.args);
 }
 
 // The exit status; -1 when the child did not exit.

@@ -110,14 +110,7 @@ ProcessResult runRdsgenProcess(const std::vector<std::string>& args,
         for (std::string& entry : entries) {
             if (putenv(entry.data()) != 0) _exit(127);
         }
-        std::vector<char*> argv;
-        std::string exe = RDSGEN_EXECUTABLE;
-        argv.push_back(exe.data());
-        std::vector<std::string> copies = args;
-        for (std::string& arg : copies) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        execv(exe.c_str(), argv.data());
-        _exit(127);
+        execRdsgen(args);
     }
     int status = 0;
     waitpid(pid, &status, 0);
@@ -126,6 +119,16 @@ ProcessResult runRdsgenProcess(const std::vector<std::string>& args,
     result.out = readWholeFile(outPath);
     result.err = readWholeFile(errPath);
     return result;
+}
+
+void execRdsgen(const std::vector<std::string>& args) {
+    std::vector<std::string> copies = args;
+    std::string exe = RDSGEN_EXECUTABLE;
+    std::vector<char*> argv = {exe.data()};
+    for (std::string& arg : copies) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(exe.c_str(), argv.data());
+    _exit(127);
 }
 
 namespace {

@@ -42,6 +42,10 @@ std::vector<std::uint8_t> buildTga(const TgaLayout& layout);
 std::vector<std::uint8_t> greyTga(int width, int height, const std::vector<std::uint8_t>& heights);
 
 // Result of running the rdsgen executable.
+// In a forked child: replaces the process by the rdsgen executable with
+// these arguments (exit status 127 when it cannot be started).
+[[noreturn]] void execRdsgen(const std::vector<std::string>& args);
+
 struct ProcessResult {
     int status = -1;          // exit status; -1 when it did not exit normally
     std::string out;          // standard output
