@@ -33,6 +33,14 @@ int main(int argc, char** argv) {
 
     rdsgen::Settings settings;  // the command line's defaults: dots, 68 pixels wide
     settings.PatT = 6;          // hard coloured discs
+    // Everything about the run is decided from the image's size and kind.
+    const rdsgen::Plan plan = rdsgen::plan(settings, rdsgen::headerOf(heights));
+    if (!plan) {
+        std::fprintf(stderr, "ERROR: %s\n", rdsgen::statusText(plan.refusal).c_str());
+        return 1;
+    }
+    std::printf("%d x %d pixels, %llu bytes\n", plan.outputWidth, plan.outputHeight,
+                static_cast<unsigned long long>(plan.tgaBytes));
     rdsgen::RenderOptions options;
     options.seed = 42;
 
@@ -41,8 +49,8 @@ int main(int argc, char** argv) {
     // The whole image fits in the stream's buffer: one write at the end.
     std::vector<char> buffer(std::size_t{1} << 20);
     std::setvbuf(file, buffer.data(), _IOFBF, buffer.size());
-    const rdsgen::Status status = rdsgen::generateStereogram(
-        settings, heights, nullptr, options, rdsgen::RowSink{writeToFile, file}, {});
+    const rdsgen::Status status =
+        rdsgen::render(plan, heights, nullptr, options, rdsgen::RowSink{writeToFile, file});
     if (!status) {
         std::fclose(file);
         std::fprintf(stderr, "ERROR: %s\n", rdsgen::statusText(status).c_str());
