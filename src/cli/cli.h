@@ -9,9 +9,12 @@
 //   warnings and progress reports.
 //
 // OPTIONS
-//   parseOptions fills one text slot per entry of an option table; the
-//   driver converts the slots into Settings (readDecimal, splitColour,
-//   parseStretch). printUsage prints the twenty usage lines with the defaults.
+//   kOptions is the one table of the options; parseOptions fills one text
+//   slot per entry of the parser's table made from it; convertSlots turns
+//   the slots into Settings and start-up values (readDecimal, readStretch).
+//   printUsage prints the twenty usage lines from the table. The page's
+//   engine (web/api.cpp) uses the same code, so the texts these return
+//   (refusals, warnings) are printed only by the driver.
 #pragma once
 
 #include <array>
@@ -185,6 +188,9 @@ inline constexpr const char* kOptionTable = kOptionTableText.data();
 // The table, the pattern types and the stretch letters as one JSON object,
 // for the page.
 std::string optionsJson();
+// A text as a JSON string: quotes, backslashes and control characters
+// escaped, other bytes as they are.
+std::string jsonString(std::string_view text);
 
 // --- Option-table parser ---
 

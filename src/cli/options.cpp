@@ -157,8 +157,6 @@ int parseOptions(std::vector<std::string>& slots, const char* table, int argc,
     return refused;
 }
 
-namespace {
-
 // A JSON string: quotes, backslashes and control characters escaped; other
 // bytes as they are.
 std::string jsonString(std::string_view text) {
@@ -177,6 +175,8 @@ std::string jsonString(std::string_view text) {
     }
     return out + "\"";
 }
+
+namespace {
 
 const char* kindName(OptionKind kind) {
     switch (kind) {
