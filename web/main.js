@@ -576,7 +576,7 @@ async function start() {
   const tableReady = new Promise((resolve) => { tableArrived = resolve; });
   startWorker();
   table = await tableReady;
-  slots = new Array(table.options.length + table.options[0].slot).fill('');
+  slots = new Array(table.slotCount).fill('');
   makeControls();
   wireControls();
   const params = new URLSearchParams(location.search);

@@ -20,6 +20,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -185,8 +186,8 @@ constexpr std::array<char, optionTableLength() + 1> makeOptionTable() {
 inline constexpr std::array<char, optionTableLength() + 1> kOptionTableText = makeOptionTable();
 inline constexpr const char* kOptionTable = kOptionTableText.data();
 
-// The table, the pattern types and the stretch letters as one JSON object,
-// for the page.
+// The slot count, the table (each option with its slot), the pattern types
+// and the stretch letters as one JSON object, for the page.
 std::string optionsJson();
 // A text as a JSON string: quotes, backslashes and control characters
 // escaped, other bytes as they are.

@@ -207,7 +207,7 @@ std::string choicesJson(std::string_view choices) {
 }  // namespace
 
 std::string optionsJson() {
-    std::string json = "{\"options\":[";
+    std::string json = "{\"slotCount\":" + std::to_string(kSlotCount) + ",\"options\":[";
     for (int slot = kPositionalSlots; slot < kSlotCount; ++slot) {
         const OptionSpec& option = optionOfSlot(slot);
         const std::string_view entry = option.entry;
