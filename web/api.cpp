@@ -3,10 +3,13 @@
 // ABOUT
 //   The page's worker holds one instance of this module. It hands over the
 //   height image (and a pattern image) as TARGA file bytes, decoded here by
-//   the engine, or as RGBA pixels that the browser decoded; then the options
-//   as an array of numbers (RdsgenOption order) and a seed; and reads back
-//   the TARGA file the run wrote, its pixels as RGBA for the canvas, and the
-//   status and its text.
+//   the engine, or as RGBA pixels that the browser decoded; then the
+//   options as the command line's slot texts (rdsgen_web_set_slots), which
+//   become settings, colours and seed exactly as on the command line; and
+//   reads back the TARGA file the run wrote, its pixels as RGBA for the
+//   canvas, and the status and its text. The option table, the parsing of
+//   a command line and every warning text come from the command line's code
+//   (src/cli), so the page holds none of its own.
 //
 // RGBA PIXELS
 //   A pixel is composited over black: each of red, green and blue becomes
@@ -24,21 +27,13 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "cli/cli.h"
 #include "rdsgen/rdsgen.h"
 #include "run/run.h"
 
 namespace {
-
-// The options array as the page sends it; the names are the Settings fields,
-// and the four colours are rrrgggbbb numbers (top and bottom, as given).
-enum RdsgenOption {
-    kPatT, kPSiz, kPsizInStripes, kPsizGiven, kPUse, kPPos, kDens, kFocP,
-    kTopF, kBotF, kTopB, kBotB,
-    kStretA, kStretX, kStretY, kStretR, kStretP, kStretZ,
-    kNoRD, kTrueOut, kVInc, kInv, kCutOff, kHidden, kDouble,
-    kOptionCount
-};
 
 // A block of memory kept from run to run, grown when a run needs more.
 struct Buffer {
@@ -66,6 +61,11 @@ struct Session {
     rdsgen::Plan plan;        // of the last run
     rdsgen::Status status;
     std::string message;
+    std::vector<std::string> slots = std::vector<std::string>(rdsgen::kSlotCount);
+    rdsgen::Settings settings;  // of the slots
+    rdsgen::StartValues start;
+    std::vector<std::string> slotWarnings;  // the stretch letters' warnings
+    std::string json;           // the last JSON answer
 };
 
 Session& session() {
@@ -123,33 +123,36 @@ bool forwardProgress(void*, rdsgen::Stage stage, std::int32_t done, std::int32_t
     return true;
 }
 
-// The settings of an options array, as the command line makes them from its
-// options: the colours split, bottom stored as the difference from top.
-rdsgen::Settings settingsFrom(const std::int32_t* o) {
-    rdsgen::Settings settings;
-    settings.PatT = o[kPatT];
-    settings.PSiz = o[kPSiz];
-    settings.psizInStripes = o[kPsizInStripes] != 0;
-    settings.psizGiven = o[kPsizGiven] != 0;
-    settings.PUse = o[kPUse];
-    settings.PPos = o[kPPos];
-    settings.Dens = o[kDens];
-    settings.FocP = o[kFocP];
-    rdsgen::setColours(settings, o[kTopF], o[kBotF], o[kTopB], o[kBotB]);
-    settings.StretA = o[kStretA];
-    settings.StretX = o[kStretX];
-    settings.StretY = o[kStretY];
-    settings.StretR = o[kStretR];
-    settings.StretP = o[kStretP];
-    settings.StretZ = o[kStretZ];
-    settings.NoRD = o[kNoRD];
-    settings.TrueOut = o[kTrueOut];
-    settings.VInc = o[kVInc];
-    settings.Inv = o[kInv];
-    settings.CutOff = o[kCutOff];
-    settings.Hidden = o[kHidden];
-    settings.Double = o[kDouble];
-    return settings;
+// Texts each ended by a NUL byte, as the worker sends them.
+std::vector<std::string> splitTexts(const char* joined, std::uint32_t size) {
+    std::vector<std::string> texts;
+    std::size_t start = 0;
+    for (std::size_t at = 0; at < size; ++at) {
+        if (joined[at] != '\0') continue;
+        texts.emplace_back(joined + start, at - start);
+        start = at + 1;
+    }
+    return texts;
+}
+
+// Turns the session's slots into its settings, colours and seed.
+void convertSessionSlots() {
+    Session& s = session();
+    std::vector<std::string> slots = s.slots;  // the stretch letters are read in place
+    s.settings = rdsgen::Settings{};
+    s.start = rdsgen::StartValues{};
+    s.slotWarnings.clear();
+    rdsgen::convertSlots(slots, s.settings, s.start, s.slotWarnings);
+    rdsgen::setColours(s.settings, s.start.topF, s.start.botF, s.start.topB, s.start.botB);
+}
+
+std::string jsonTexts(const std::vector<std::string>& texts) {
+    std::string out = "[";
+    for (const std::string& text : texts) {
+        if (out.size() > 1) out += ',';
+        out += rdsgen::jsonString(text);
+    }
+    return out + "]";
 }
 
 // Whether a height image of this size is too large for a stereogram with
@@ -157,8 +160,8 @@ rdsgen::Settings settingsFrom(const std::int32_t* o) {
 // browser's images, before its pixels are made). Refusals that a change of
 // the pattern width alone mends do not count here; the run reports them.
 // The pattern image is not looked at: a pattern type stands in for it.
-rdsgen::Status checkSize(const std::int32_t* options, std::int32_t width, std::int32_t height) {
-    rdsgen::Settings settings = settingsFrom(options);
+rdsgen::Status checkSize(std::int32_t width, std::int32_t height) {
+    rdsgen::Settings settings = session().settings;
     if (rdsgen::patternType(settings.PatT) == nullptr) settings.PatT = 1;
     const rdsgen::Plan planned = rdsgen::plan(settings, rdsgen::ImageHeader{width, height});
     switch (planned.refusal.code) {
@@ -174,7 +177,71 @@ rdsgen::Status checkSize(const std::int32_t* options, std::int32_t width, std::i
 
 extern "C" {
 
-EMSCRIPTEN_KEEPALIVE int rdsgen_web_option_count() { return kOptionCount; }
+// The option table, pattern types and stretch letters as JSON.
+EMSCRIPTEN_KEEPALIVE const char* rdsgen_web_options() {
+    Session& s = session();
+    s.json = rdsgen::optionsJson();
+    return s.json.c_str();
+}
+
+// Sets the session's slot texts (kSlotCount texts, each ended by a NUL; missing
+// ones are empty) and turns them into settings, colours and seed.
+EMSCRIPTEN_KEEPALIVE void rdsgen_web_set_slots(const char* joined, std::uint32_t size) {
+    Session& s = session();
+    s.slots = splitTexts(joined, size);
+    s.slots.resize(rdsgen::kSlotCount);
+    convertSessionSlots();
+}
+
+// Reads command-line arguments (each ended by a NUL) into fresh slots, as the
+// command line does, and makes them the session's.
+EMSCRIPTEN_KEEPALIVE void rdsgen_web_parse(const char* joined, std::uint32_t size) {
+    Session& s = session();
+    const std::vector<std::string> args = splitTexts(joined, size);
+    std::vector<const char*> argv = {"rdsgen"};
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    std::vector<std::string> refusals;
+    rdsgen::parseOptions(s.slots, rdsgen::kOptionTable, static_cast<int>(argv.size()), argv.data(), refusals);
+    convertSessionSlots();
+    s.json = "{\"refusals\":" + jsonTexts(refusals) + "}";
+}
+
+// The session's slots as JSON: the texts, the number each stands for (its
+// default's when empty), the stretch letters in effect, whether the pattern
+// is an image, the seed and the stretch letters' warnings.
+EMSCRIPTEN_KEEPALIVE const char* rdsgen_web_slots() {
+    Session& s = session();
+    std::string numbers = "[";
+    for (int slot = 0; slot < rdsgen::kSlotCount; ++slot) {
+        if (slot > 0) numbers += ',';
+        numbers += slot < rdsgen::kPositionalSlots ? "0" : std::to_string(rdsgen::slotNumber(s.slots, slot));
+    }
+    const std::int32_t* flags[] = {&s.settings.StretA, &s.settings.StretX, &s.settings.StretY,
+                                   &s.settings.StretR, &s.settings.StretP, &s.settings.StretZ};
+    std::string letters;
+    for (std::size_t k = 0; k < std::size(flags); ++k) {
+        if (*flags[k] != 0) letters += rdsgen::kStretchLetters[k].letter;
+    }
+    s.json = "{\"slots\":" + jsonTexts(s.slots) + ",\"numbers\":" + numbers + "]" +
+             ",\"stretch\":" + rdsgen::jsonString(letters) +
+             ",\"patternImage\":" + (rdsgen::patternType(s.settings.PatT) == nullptr ? "true" : "false") +
+             ",\"seed\":" + std::to_string(s.start.seed) + ",\"warnings\":" + jsonTexts(s.slotWarnings) + "}";
+    return s.json.c_str();
+}
+
+// The warnings of the last run: the stretch letters', then the plan's.
+EMSCRIPTEN_KEEPALIVE const char* rdsgen_web_warnings() {
+    Session& s = session();
+    std::vector<std::string> texts = s.slotWarnings;
+    for (unsigned bit = 1; bit != 0; bit <<= 1) {
+        if (s.plan.warnings & bit) texts.push_back(rdsgen::planWarningText(bit));
+    }
+    s.json = jsonTexts(texts);
+    return s.json.c_str();
+}
+
+// The last JSON answer (of rdsgen_web_parse).
+EMSCRIPTEN_KEEPALIVE const char* rdsgen_web_json() { return session().json.c_str(); }
 
 EMSCRIPTEN_KEEPALIVE std::uint8_t* rdsgen_web_alloc(std::uint32_t size) {
     return static_cast<std::uint8_t*>(std::malloc(size == 0 ? 1 : size));
@@ -183,14 +250,14 @@ EMSCRIPTEN_KEEPALIVE std::uint8_t* rdsgen_web_alloc(std::uint32_t size) {
 EMSCRIPTEN_KEEPALIVE void rdsgen_web_free(std::uint8_t* block) { std::free(block); }
 
 // Decodes a TARGA file into image slot 0 (heights) or 1 (pattern); with
-// options, an image of a size they refuse is refused (checkSize). Returns
+// check, an image of a size the settings refuse is refused (checkSize). Returns
 // the status code; after a failure the slot keeps the image it had.
 EMSCRIPTEN_KEEPALIVE int rdsgen_web_load_tga(int slot, const std::uint8_t* file, std::uint32_t size,
-                                             const std::int32_t* options) {
+                                             int check) {
     if (!validSlot(slot)) return static_cast<int>(finish(rdsgen::makeStatus(rdsgen::StatusCode::kCantOpenFile)).code);
     rdsgen::Image image;
     rdsgen::Status status = rdsgen::readTga(std::span<const std::uint8_t>(file, size), image);
-    if (status && options != nullptr) status = checkSize(options, image.width, image.height);
+    if (status && check != 0) status = checkSize(image.width, image.height);
     if (status) session().images[slot] = std::move(image);
     return static_cast<int>(finish(status).code);
 }
@@ -238,14 +305,14 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_web_image_info(int slot, int what) {
 }
 
 // checkSize for the page, before the browser decodes an image.
-EMSCRIPTEN_KEEPALIVE int rdsgen_web_check_size(const std::int32_t* options, std::int32_t width,
-                                               std::int32_t height) {
-    return static_cast<int>(finish(checkSize(options, width, height)).code);
+EMSCRIPTEN_KEEPALIVE int rdsgen_web_check_size(std::int32_t width, std::int32_t height) {
+    return static_cast<int>(finish(checkSize(width, height)).code);
 }
 
-// Makes the stereogram of the held images with the options; returns the
-// status code. The TARGA file stays until the next run.
-EMSCRIPTEN_KEEPALIVE int rdsgen_web_render(const std::int32_t* options, std::uint32_t seed) {
+// Makes the stereogram of the held images with the session's settings and
+// seed (as the command line gives it to the engine: the number as unsigned);
+// returns the status code. The TARGA file stays until the next run.
+EMSCRIPTEN_KEEPALIVE int rdsgen_web_render() {
     Session& s = session();
     s.outputSize = s.written = 0;
     s.plan = rdsgen::Plan{};
@@ -253,7 +320,7 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_web_render(const std::int32_t* options, std::uin
     if (!heights.pixels) return static_cast<int>(finish(rdsgen::makeStatus(rdsgen::StatusCode::kCantOpenFile)).code);
     const rdsgen::Image* pattern = s.images[1].pixels ? &s.images[1] : nullptr;
     const rdsgen::ImageHeader patternHeader = pattern != nullptr ? rdsgen::headerOf(*pattern) : rdsgen::ImageHeader{};
-    s.plan = rdsgen::plan(settingsFrom(options), rdsgen::headerOf(heights), pattern != nullptr ? &patternHeader : nullptr);
+    s.plan = rdsgen::plan(s.settings, rdsgen::headerOf(heights), pattern != nullptr ? &patternHeader : nullptr);
     if (s.plan.stage == rdsgen::PlanStage::kNeedsPattern) {
         return static_cast<int>(finish(rdsgen::makeStatus(rdsgen::StatusCode::kPatternImageEmpty)).code);
     }
@@ -267,7 +334,7 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_web_render(const std::int32_t* options, std::uin
     }
     s.outputSize = fileSize;
     rdsgen::RenderOptions render;
-    render.seed = seed;
+    render.seed = static_cast<std::uint32_t>(s.start.seed);
     render.threads = 1;
     render.format = rdsgen::OutputFormat::kTga;
     const rdsgen::Status status =
@@ -278,7 +345,6 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_web_render(const std::int32_t* options, std::uin
 }
 
 EMSCRIPTEN_KEEPALIVE const char* rdsgen_web_message() { return session().message.c_str(); }
-EMSCRIPTEN_KEEPALIVE unsigned rdsgen_web_warnings() { return session().plan.warnings; }
 
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* rdsgen_web_output() {
     const Session& s = session();

@@ -7,10 +7,13 @@
 // sha256 is the hash of the TARGA file that the download gives; engineMs
 // and totalMs time the last stereogram (in the engine, and from the request
 // to the picture on screen).
-import {
-  emptySlots, parseArgs, splitArgs, engineOptions, engineSeed, readDecimal, namesPatternImage,
-  stretchFlags, colourToHex, hexToColour, DEFAULT_COLOURS, FLAGS, warningTexts,
-} from './options.js';
+//
+// The options are the command line's: the page keeps each as the text the
+// command line would hold for it (a "slot": "" when absent, ">" for a flag
+// that is set or an empty value, else the value as typed), and the engine
+// reads them as the command line does. Their controls are made from the
+// engine's option table; each carries the option's name in data-option.
+import { splitArgs, colourToHex, hexToColour } from './options.js';
 
 const $ = (id) => document.getElementById(id);
 const body = document.body;
@@ -19,7 +22,10 @@ const body = document.body;
 let canvas = $('stereogram');
 let pictureSize = { width: 0, height: 0 };
 
-const slots = emptySlots();
+let table = null;         // the engine's option table (rdsgen_web_options)
+let slots = [];           // the slot texts, by the engine's slot numbers
+let tableArrived = null;  // resolves the wait for the table
+let parsedArrived = null; // resolves the wait for a command line's reading
 // The images the worker holds (name and file bytes), kept to hand them to a
 // new worker after a failure; and those sent to it and not answered yet.
 const images = [null, null];
@@ -35,7 +41,6 @@ let result = null;       // the last stereogram's file: {tga, sha256}
 let settled = 0;
 let progressTimer = 0;
 let restarts = 0;        // worker failures since the last answer that was not one
-let shownSeed = 0;
 
 // --- State and messages -------------------------------------------------------
 
@@ -105,6 +110,14 @@ function restartWorker(text) {
 function receive(message) {
   switch (message.type) {
     case 'ready':
+      if (tableArrived) tableArrived(message.table);
+      tableArrived = null;
+      return;
+    case 'parsed':
+      // The page goes on with the images: it does not become idle here.
+      --outstanding;
+      if (parsedArrived) parsedArrived(message);
+      parsedArrived = null;
       return;
     case 'progress':
       $('progress').value = message.total > 0 ? message.done / message.total : 0;
@@ -138,9 +151,8 @@ function receive(message) {
 
 function sendImage(slot, image, again = false) {
   pendingImages[slot] = image;
-  const { options } = engineOptions(slots);
   const bytes = image.bytes.slice(0);
-  post({ type: 'image', slot, bytes, options, check: slot === 0 && !again }, [bytes]);
+  post({ type: 'image', slot, bytes, slots: [...slots], check: slot === 0 && !again }, [bytes]);
 }
 
 function imageLoaded(message) {
@@ -155,8 +167,9 @@ function imageLoaded(message) {
   images[slot] = image;
   info.textContent = `${image.name}: ${message.width} x ${message.height}, ${message.kind} (${message.format})`;
   if (slot === 1) {
-    if (!namesPatternImage(slots)) slots.PatT = '0';
-    $('PatT').value = 'image';
+    const control = patternControl();
+    if (control.value !== 'image') slots[Number(control.dataset.slot)] = '0';
+    control.value = 'image';
     updateStretchState();
   }
   if (images[0] && !image.restored) requestRender();
@@ -217,22 +230,18 @@ function sendRenderIfWanted() {
   if (!renderWanted || renderInFlight) return;
   renderWanted = false;
   renderInFlight = true;
-  const { options, seed, warnings } = engineOptions(slots);
-  shownSeed = seed;
-  showNotes(warnings);
   clearTimeout(progressTimer);
   progressTimer = setTimeout(() => { $('progress').hidden = false; }, 200);
   $('progress').value = 0;
-  post({ type: 'render', options, seed: engineSeed(seed) });
+  post({ type: 'render', slots: [...slots] });
 }
 
 function showPicture(message) {
   const { width, height } = message;
   pictureSize = { width, height };
   sizeCanvas();
-  const notes = engineOptions(slots).warnings.concat(warningTexts(message.warnings));
-  showNotes(notes);
-  $('result-info').textContent = `${width} x ${height} pixels, seed ${shownSeed}`;
+  showNotes(message.warnings);
+  $('result-info').textContent = `${width} x ${height} pixels, seed ${message.seed}`;
   body.dataset.engineMs = message.engineMs.toFixed(1);
   body.dataset.totalMs = (performance.now() - requestedAt).toFixed(1);
 }
@@ -241,6 +250,7 @@ function showResult(message) {
   if (!message.ok) {
     lastOutcomeOk = false;
     showMessage(message.message);
+    if (message.warnings) showNotes(message.warnings);
     return;
   }
   lastOutcomeOk = true;
@@ -279,70 +289,202 @@ function download(blob, name) {
 
 // --- Controls ---------------------------------------------------------------
 
-const NUMBER_SLOTS = ['PUse', 'Dens'];
-const SELECT_SLOTS = ['PPos', 'FocP'];
-const COLOUR_SLOTS = ['TopF', 'BotF', 'TopB', 'BotB'];
+// The options of the table of one kind (help requests have no control).
+function optionsOfKind(kind) {
+  return table.options.filter((option) => option.kind === kind);
+}
+
+function element(tag, properties = {}, children = []) {
+  const made = Object.assign(document.createElement(tag), properties);
+  made.append(...children);
+  return made;
+}
+
+function labelled(text, control, after = false) {
+  return element('label', {}, after ? [control, ` ${text}`] : [`${text} `, control]);
+}
+
+// A control of an option: its name, slot and help text go with it.
+function optionControl(tag, option, properties) {
+  const control = element(tag, { id: option.name, title: option.help, ...properties });
+  control.dataset.option = option.name;
+  control.dataset.slot = String(option.slot);
+  return control;
+}
+
+function choiceElements(values) {
+  return values.map(([value, text]) => element('option', { value: String(value), textContent: text }));
+}
+
+function patternControl() {
+  return document.querySelector('[data-kind="pattern"]');
+}
+
+function stretchOption() {
+  return optionsOfKind('letters')[0];
+}
+
+function seedControl() {
+  return document.querySelector('[data-kind="seed"]');
+}
+
+// Makes the controls of every option of the table. Number options that
+// share a name (a value in one of several units) become one number field
+// and a unit choice.
+function makeControls() {
+  for (const option of optionsOfKind('pattern')) {
+    const select = optionControl('select', option);
+    select.append(...choiceElements([
+      ...table.patternTypes.map((type) => [type.number, `${type.number}: ${type.name}`]),
+      ['image', 'Pattern image'],
+    ]));
+    select.value = option.default;
+    $('pattern-control').append(labelled(option.label, select));
+  }
+
+  const numbers = optionsOfKind('number');
+  const names = [...new Set(numbers.map((option) => option.name))];
+  for (const name of names) {
+    const group = numbers.filter((option) => option.name === name);
+    const [first] = group;
+    if (group.length === 1) {
+      const input = optionControl('input', first, { type: 'number', step: 1, inputMode: 'numeric', value: first.default });
+      $('value-controls').append(labelled(first.label, input));
+      continue;
+    }
+    // A value given in one of the units: empty until chosen (giving it is
+    // not the same as its default), the default as placeholder.
+    const input = optionControl('input', first, { type: 'number', step: 1, inputMode: 'numeric', placeholder: first.default });
+    input.dataset.slot = '';
+    input.dataset.units = `${name}Unit`;
+    const unit = element('select', { id: `${name}Unit`, title: first.help });
+    unit.append(...choiceElements(group.map((option) => [option.prefix, option.label])));
+    group.forEach((option, k) => { unit.options[k].dataset.slot = String(option.slot); });
+    unit.dataset.units = `${name}Unit`;
+    $('width-control').append(labelled('Width', input), labelled('in', unit));
+  }
+
+  for (const option of optionsOfKind('choice')) {
+    const select = optionControl('select', option);
+    select.append(...choiceElements(option.choices.map((text, k) => [option.low + k, `${option.low + k}: ${text}`])));
+    select.value = option.default;
+    $('value-controls').append(labelled(option.label, select));
+  }
+
+  for (const option of optionsOfKind('flag')) {
+    const box = optionControl('input', option, { type: 'checkbox' });
+    $('flag-controls').append(labelled(`${option.name}: ${option.label}`, box, true));
+  }
+
+  for (const option of optionsOfKind('colour')) {
+    const input = optionControl('input', option, { type: 'color', value: colourToHex(Number(option.default)) });
+    $('colour-controls').append(labelled(option.label, input, true));
+  }
+
+  for (const option of optionsOfKind('seed')) {
+    const input = optionControl('input', option, { type: 'number', step: 1, inputMode: 'numeric' });
+    $('seed-control').prepend(labelled(option.label, input));
+  }
+
+  const letters = stretchOption();
+  if (letters) {
+    const fieldset = $('stretch');
+    fieldset.dataset.option = letters.name;
+    fieldset.dataset.slot = String(letters.slot);
+    fieldset.title = letters.help;
+    fieldset.append(element('legend', { textContent: letters.label }));
+    for (const { letter, label } of table.stretchLetters) {
+      const box = element('input', { type: 'checkbox', checked: letters.default.includes(letter) });
+      box.dataset.letter = letter;
+      fieldset.append(labelled(`${letter}: ${label}`, box, true));
+    }
+  }
+  for (const option of table.options) {
+    for (const control of document.querySelectorAll(`[data-option][data-slot="${option.slot}"]`)) control.dataset.kind = option.kind;
+  }
+}
+
+// The slot a number field with units writes: the unit chosen.
+function unitSlot(input) {
+  return Number($(input.dataset.units).selectedOptions[0].dataset.slot);
+}
 
 function stretchLetters() {
   const letters = [...document.querySelectorAll('#stretch input')]
     .filter((box) => box.checked).map((box) => box.dataset.letter).join('');
-  if (letters === 'A') return '';
+  if (letters === stretchOption().default) return '';
   return letters === '' ? '>' : letters;
 }
 
 function updateStretchState() {
-  $('stretch').hidden = $('PatT').value !== 'image';
+  $('stretch').hidden = patternControl().value !== 'image';
 }
 
-// The controls show the slots (after a command line was read).
-function showSlots() {
-  $('PatT').value = namesPatternImage(slots) ? 'image' : String(slots.PatT === '' ? 1 : readDecimal(slots.PatT));
-  const stripes = slots.PSizS !== '';
-  $('PSizUnit').value = stripes ? 'S' : 'P';
-  const psiz = stripes ? slots.PSizS : slots.PSizP;
-  $('PSiz').value = psiz === '' ? '' : String(readDecimal(psiz));
-  for (const name of NUMBER_SLOTS) {
-    $(name).value = slots[name] === '' ? $(name).defaultValue : String(readDecimal(slots[name]));
+// The controls show the slots as the engine read them (after a command
+// line was read): state is the engine's answer (see rdsgen_web_slots).
+function showSlots(state) {
+  patternControl().value = state.patternImage ? 'image' : String(state.numbers[Number(patternControl().dataset.slot)]);
+  for (const input of document.querySelectorAll('input[data-units]')) {
+    const unit = $(input.dataset.units);
+    const given = [...unit.options].filter((option) => slots[Number(option.dataset.slot)] !== '');
+    const last = given[given.length - 1];
+    if (last) unit.value = last.value;
+    input.value = last ? String(state.numbers[Number(last.dataset.slot)]) : '';
   }
-  for (const name of SELECT_SLOTS) {
-    if (slots[name] !== '') $(name).value = String(readDecimal(slots[name]));
+  for (const control of document.querySelectorAll('[data-kind="number"], [data-kind="choice"], [data-kind="seed"]')) {
+    control.value = String(state.numbers[Number(control.dataset.slot)]);
   }
-  for (const name of COLOUR_SLOTS) {
-    $(name).value = colourToHex(slots[name] === '' ? DEFAULT_COLOURS[name] : readDecimal(slots[name]));
+  for (const input of document.querySelectorAll('[data-kind="colour"]')) {
+    input.value = colourToHex(state.numbers[Number(input.dataset.slot)]);
   }
-  for (const name of FLAGS) $(name).checked = slots[name] !== '';
-  const { flags } = stretchFlags(slots.Stret);
-  for (const box of document.querySelectorAll('#stretch input')) box.checked = flags[box.dataset.letter] === 1;
-  $('Rand').value = String(readDecimal(slots.Rand));
+  for (const box of document.querySelectorAll('[data-kind="flag"]')) box.checked = slots[Number(box.dataset.slot)] !== '';
+  for (const box of document.querySelectorAll('#stretch input')) box.checked = state.stretch.includes(box.dataset.letter);
   updateStretchState();
 }
 
+function setSeed(value) {
+  const control = seedControl();
+  slots[Number(control.dataset.slot)] = value;
+  control.value = value;
+}
+
 // Each control writes its slot, as the command line's option would.
-function readControl(id) {
-  const value = id === 'PSiz' || id === 'PSizUnit' ? null : $(id)?.value;
-  if (id === 'PatT') {
-    slots.PatT = value === 'image' ? '0' : value;
-    updateStretchState();
-  } else if (id === 'PSiz' || id === 'PSizUnit') {
-    const text = $('PSiz').value.trim();
-    const stripes = $('PSizUnit').value === 'S';
-    slots.PSizP = text !== '' && !stripes ? text : '';
-    slots.PSizS = text !== '' && stripes ? text : '';
-  } else if (NUMBER_SLOTS.includes(id) || SELECT_SLOTS.includes(id)) {
-    slots[id] = value.trim();
-  } else if (COLOUR_SLOTS.includes(id)) {
-    slots[id] = String(hexToColour(value));
-  } else if (FLAGS.includes(id)) {
-    slots[id] = $(id).checked ? '>' : '';
-  } else if (id === 'Rand') {
-    if (readDecimal(value) === 0) {
-      slots.Rand = String(newSeed());
-      $('Rand').value = slots.Rand;
-    } else {
-      slots.Rand = value.trim();
-    }
-  } else if (id === 'stretch') {
-    slots.Stret = stretchLetters();
+function readControl(control) {
+  if (control.closest('#stretch')) {
+    slots[Number($('stretch').dataset.slot)] = stretchLetters();
+    requestRender();
+    return;
+  }
+  if (control.dataset.units) {
+    const input = document.querySelector(`input[data-units="${control.dataset.units}"]`);
+    const text = input.value.trim();
+    for (const option of $(control.dataset.units).options) slots[Number(option.dataset.slot)] = '';
+    slots[unitSlot(input)] = text;
+    requestRender();
+    return;
+  }
+  const slot = Number(control.dataset.slot);
+  if (!control.dataset.option) return;
+  switch (control.dataset.kind) {
+    case 'pattern':
+      slots[slot] = control.value === 'image' ? '0' : control.value;
+      updateStretchState();
+      break;
+    case 'colour':
+      slots[slot] = String(hexToColour(control.value));
+      break;
+    case 'flag':
+      slots[slot] = control.checked ? '>' : '';
+      break;
+    case 'seed':
+      if ((parseInt(control.value, 10) || 0) === 0) {
+        setSeed(String(newSeed()));
+      } else {
+        slots[slot] = control.value.trim();
+      }
+      break;
+    default:
+      slots[slot] = control.value.trim();
   }
   requestRender();
 }
@@ -355,22 +497,21 @@ function wireControls() {
     const target = event.target;
     if (target.type !== 'number' && target.type !== 'color') return;
     clearTimeout(typing);
-    typing = setTimeout(() => readControl(target.id), 150);
+    typing = setTimeout(() => readControl(target), 150);
   });
   form.addEventListener('change', (event) => {
     const target = event.target;
     if (target.type === 'number' || target.type === 'color') {
       clearTimeout(typing);
-      readControl(target.id);
+      readControl(target);
     } else if (target.type === 'file') {
       return;
     } else {
-      readControl(target.closest('#stretch') ? 'stretch' : target.id);
+      readControl(target);
     }
   });
   $('new-seed').addEventListener('click', () => {
-    slots.Rand = String(newSeed());
-    $('Rand').value = slots.Rand;
+    setSeed(String(newSeed()));
     requestRender();
   });
   $('height-file').addEventListener('change', (event) => readFile(0, event.target.files[0]));
@@ -399,35 +540,52 @@ function wireControls() {
 
 // --- Start ------------------------------------------------------------------
 
+// Reads command-line arguments in the engine, into the slots; shows the
+// refusals.
+async function readArgs(args) {
+  const state = await new Promise((resolve) => {
+    parsedArrived = resolve;
+    post({ type: 'parse', args });
+  });
+  slots = state.slots;
+  if (state.refusals.length > 0) showMessage(state.refusals.join(' '));
+  return state;
+}
+
 // ?demo: the bundled case (demo/height.tga with the options of demo/args.txt,
 // then those of the "args" parameter), made at once.
 async function startDemo(params) {
   const text = await (await fetch('demo/args.txt')).text();
-  const errors = parseArgs(splitArgs(text), slots);
-  if (params.get('args')) errors.push(...parseArgs(splitArgs(params.get('args')), slots));
-  if (errors.length > 0) showMessage(errors.join(' '));
-  if (readDecimal(slots.Rand) === 0) slots.Rand = String(newSeed());
-  showSlots();
-  if (namesPatternImage(slots)) {
+  const args = splitArgs(text);
+  if (params.get('args')) args.push(...splitArgs(params.get('args')));
+  const state = await readArgs(args);
+  showSlots(state);
+  if (state.seed === 0) setSeed(String(newSeed()));
+  if (state.patternImage) {
     // A pattern image of the demo folder, named as on the command line
     // (which adds .TGA to a name without a dot).
-    const name = slots.PatT.includes('.') ? slots.PatT : `${slots.PatT}.TGA`;
+    const slot = Number(patternControl().dataset.slot);
+    const name = slots[slot].includes('.') ? slots[slot] : `${slots[slot]}.TGA`;
     await fetchImage(1, `demo/${encodeURIComponent(name)}`, name);
-    slots.PatT = name;
+    slots[slot] = name;
   }
   await fetchImage(0, 'demo/height.tga', 'height.tga');
 }
 
-function start() {
+async function start() {
+  const tableReady = new Promise((resolve) => { tableArrived = resolve; });
   startWorker();
+  table = await tableReady;
+  slots = new Array(table.slotCount).fill('');
+  makeControls();
   wireControls();
   const params = new URLSearchParams(location.search);
   if (params.has('demo')) {
     startDemo(params);
     return;
   }
-  slots.Rand = String(newSeed());
-  showSlots();
+  setSeed(String(newSeed()));
+  updateStretchState();
   fetchImage(0, 'examples/dome.tga', 'dome.tga');
 }
 

@@ -1,14 +1,19 @@
 // The page's worker: holds the engine (WebAssembly) and the images, decodes
 // dropped files and makes the stereograms, so that the page never waits.
 //
+// The options travel as the command line's slot texts, in the engine's slot
+// order; the engine turns them into its settings.
+//
 // Messages in (handled one at a time, in order):
-//   {type: 'image', slot, bytes, options, check}  slot 0 heights, 1 pattern;
+//   {type: 'image', slot, bytes, slots, check}  slot 0 heights, 1 pattern;
 //       check: refuse an image of a size whose stereogram the options refuse
-//   {type: 'render', id, options, seed}
+//   {type: 'render', id, slots}
+//   {type: 'parse', args}  command-line arguments read into slots
 //   {type: 'canvas', canvas}  the page's OffscreenCanvas, drawn by render
 //   {type: 'png'}  the canvas as a PNG file
-// Messages out: 'ready', 'image', 'progress', 'picture' then 'result' for a
-// run (see render), 'failed'.
+// Messages out: 'ready' (with the engine's option table), 'image',
+// 'parsed', 'progress', 'picture' then 'result' for a run (see render),
+// 'failed'.
 import createEngine from './rdsgen-engine.js';
 
 let engine = null;
@@ -35,16 +40,31 @@ function copyIn(bytes) {
   return block;
 }
 
-function withOptions(options, use) {
-  if (options.length !== engine._rdsgen_web_option_count()) {
-    throw new Error('The page and the engine disagree on the options.');
+// Texts into the engine's memory, each ended by a NUL byte, for use(block,
+// size).
+function withTexts(texts, use) {
+  const encoder = new TextEncoder();
+  const parts = texts.map((text) => encoder.encode(`${text}\0`));
+  const bytes = new Uint8Array(parts.reduce((sum, part) => sum + part.length, 0));
+  let at = 0;
+  for (const part of parts) {
+    bytes.set(part, at);
+    at += part.length;
   }
-  const block = copyIn(new Uint8Array(options.buffer, options.byteOffset, options.byteLength));
+  const block = copyIn(bytes);
   try {
-    return use(block);
+    return use(block, bytes.length);
   } finally {
     engine._rdsgen_web_free(block);
   }
+}
+
+function setSlots(slots) {
+  withTexts(slots, (block, size) => engine._rdsgen_web_set_slots(block, size));
+}
+
+function engineJson(address) {
+  return JSON.parse(engine.UTF8ToString(address));
 }
 
 function engineMessage() {
@@ -53,7 +73,7 @@ function engineMessage() {
 
 // RGBA pixels of an image the browser decodes, as drawn on a canvas (colour
 // values as stored, no colour-space conversion).
-async function decodeInBrowser(bytes, format, options, check) {
+async function decodeInBrowser(bytes, format, check) {
   let bitmap;
   try {
     bitmap = await createImageBitmap(new Blob([bytes]), { colorSpaceConversion: 'none' });
@@ -62,7 +82,7 @@ async function decodeInBrowser(bytes, format, options, check) {
   }
   const { width, height } = bitmap;
   // Sizes the engine refuses are refused before the pixels are made.
-  const code = check ? withOptions(options, (block) => engine._rdsgen_web_check_size(block, width, height)) : 0;
+  const code = check ? engine._rdsgen_web_check_size(width, height) : 0;
   if (code !== 0) {
     bitmap.close();
     return { message: engineMessage() };
@@ -79,18 +99,17 @@ async function decodeInBrowser(bytes, format, options, check) {
   }
 }
 
-async function loadImage({ slot, bytes, options, check }) {
+async function loadImage({ slot, bytes, slots, check }) {
   bytes = new Uint8Array(bytes);
+  setSlots(slots);
   const format = browserFormat(bytes);
   let code;
   if (format === null) {
     const block = copyIn(bytes);
-    code = check
-      ? withOptions(options, (at) => engine._rdsgen_web_load_tga(slot, block, bytes.length, at))
-      : engine._rdsgen_web_load_tga(slot, block, bytes.length, 0);
+    code = engine._rdsgen_web_load_tga(slot, block, bytes.length, check ? 1 : 0);
     engine._rdsgen_web_free(block);
   } else {
-    const decoded = await decodeInBrowser(bytes, format, options, check);
+    const decoded = await decodeInBrowser(bytes, format, check);
     if (decoded.message) return { type: 'image', slot, ok: false, message: decoded.message };
     const block = copyIn(decoded.rgba);
     code = engine._rdsgen_web_load_rgba(slot, block, decoded.width, decoded.height);
@@ -108,7 +127,17 @@ async function sha256(bytes) {
   return Array.from(digest, (b) => b.toString(16).padStart(2, '0')).join('');
 }
 
-async function render({ id, options, seed }) {
+// Reads command-line arguments as the command line does: the slots, what
+// they stand for (see rdsgen_web_slots) and the refusals.
+function parse({ args }) {
+  withTexts(args, (block, size) => engine._rdsgen_web_parse(block, size));
+  const { refusals } = engineJson(engine._rdsgen_web_json());
+  return { type: 'parsed', refusals, ...engineJson(engine._rdsgen_web_slots()) };
+}
+
+async function render({ id, slots }) {
+  setSlots(slots);
+  const { seed } = engineJson(engine._rdsgen_web_slots());
   let lastReport = 0;
   engine.onProgress = (stage, done, total) => {
     // Stage 4 is the image rows; a report every 50 ms at most.
@@ -118,10 +147,11 @@ async function render({ id, options, seed }) {
     postMessage({ type: 'progress', id, done, total });
   };
   const started = performance.now();
-  const code = withOptions(options, (block) => engine._rdsgen_web_render(block, seed >>> 0));
+  const code = engine._rdsgen_web_render();
   const engineMs = performance.now() - started;
   engine.onProgress = null;
-  if (code !== 0) return { type: 'result', id, ok: false, message: engineMessage() };
+  const warnings = engineJson(engine._rdsgen_web_warnings());
+  if (code !== 0) return { type: 'result', id, ok: false, message: engineMessage(), warnings };
   const width = engine._rdsgen_web_output_width();
   const height = engine._rdsgen_web_output_height();
   const rgbaAt = engine._rdsgen_web_output_rgba();
@@ -132,7 +162,7 @@ async function render({ id, options, seed }) {
   canvas.height = height;
   const pixels = new Uint8ClampedArray(engine.HEAPU8.buffer, rgbaAt, 4 * width * height);
   canvas.getContext('2d').putImageData(new ImageData(pixels, width, height), 0, 0);
-  postMessage({ type: 'picture', id, width, height, engineMs, warnings: engine._rdsgen_web_warnings() });
+  postMessage({ type: 'picture', id, width, height, engineMs, seed, warnings });
   const out = engine._rdsgen_web_output();
   const tga = engine.HEAPU8.slice(out, out + engine._rdsgen_web_output_size());
   return { type: 'result', id, ok: true, tga: tga.buffer, sha256: await sha256(tga), transfer: [tga.buffer] };
@@ -142,6 +172,7 @@ async function handle(message) {
   switch (message.type) {
     case 'image': return loadImage(message);
     case 'render': return render(message);
+    case 'parse': return parse(message);
     case 'canvas':
       canvas = message.canvas;
       return null;
@@ -179,6 +210,6 @@ self.onmessage = (event) => {
 
 createEngine().then((module) => {
   engine = module;
-  postMessage({ type: 'ready' });
+  postMessage({ type: 'ready', table: engineJson(engine._rdsgen_web_options()) });
   drain();
 }, (error) => postMessage({ type: 'failed', message: `The engine could not be loaded: ${error}` }));

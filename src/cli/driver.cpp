@@ -22,11 +22,6 @@ namespace rdsgen {
 
 namespace {
 
-constexpr std::int32_t kDefaultTopF = 255248000;
-constexpr std::int32_t kDefaultBotF = 255090140;
-constexpr std::int32_t kDefaultTopB = 90060255;
-constexpr std::int32_t kDefaultBotB = 140095;
-
 // The temporary output file while it exists, for the signal handler: an
 // interrupted run removes it and leaves the previous output as it was.
 char pendingOutput[PATH_MAX + 64];
@@ -101,53 +96,9 @@ bool inDeviceDirectory(const std::string& name) {
     return real == "/dev" || real.rfind("/proc/", 0) == 0;
 }
 
-// Start-up values that live only in the driver.
-struct StartValues {
-    std::int32_t seed = 0;
-    std::int32_t topF = kDefaultTopF;
-    std::int32_t botF = kDefaultBotF;
-    std::int32_t topB = kDefaultTopB;
-    std::int32_t botB = kDefaultBotB;
-};
-
 void printBanner(const std::string& name) {
     std::printf("%s V2.0 - random-dot stereogram generator, by the rdsgen authors\n", name.c_str());
     std::printf("Free software under the MIT licence; it comes without any warranty.\n");
-}
-
-bool isSet(const std::string& slot) { return !slot.empty() && slot[0] == '>'; }
-
-// Converts the slots into settings and start-up values, in slot order.
-void convertSlots(std::vector<std::string>& slots, Settings& settings, StartValues& start) {
-    auto value = [&](int slot, std::int32_t& target) {
-        if (!slots[slot].empty()) target = readDecimal(slots[slot].c_str());
-    };
-    value(kSlotPatT, settings.PatT);
-    value(kSlotPSizP, settings.PSiz);
-    if (!slots[kSlotPSizS].empty()) {
-        settings.PSiz = readDecimal(slots[kSlotPSizS].c_str());
-        settings.psizInStripes = true;
-    }
-    settings.psizGiven = !slots[kSlotPSizP].empty() || !slots[kSlotPSizS].empty();
-    value(kSlotPUse, settings.PUse);
-    value(kSlotPPos, settings.PPos);
-    value(kSlotDens, settings.Dens);
-    value(kSlotRand, start.seed);
-    value(kSlotFocP, settings.FocP);
-    value(kSlotTopF, start.topF);
-    value(kSlotBotF, start.botF);
-    value(kSlotTopB, start.topB);
-    value(kSlotBotB, start.botB);
-    if (!slots[kSlotStret].empty()) parseStretch(slots[kSlotStret].data(), settings);
-
-    const std::pair<int, std::int32_t*> flags[] = {
-        {kSlotNoRD, &settings.NoRD},     {kSlotTrueOut, &settings.TrueOut},
-        {kSlotVInc, &settings.VInc},     {kSlotInv, &settings.Inv},
-        {kSlotCutOff, &settings.CutOff}, {kSlotHidden, &settings.Hidden},
-        {kSlotDouble, &settings.Double}};
-    for (const auto& [slot, flag] : flags) {
-        if (isSet(slots[slot])) *flag = 1;
-    }
 }
 
 // Wipes a progress text written without a newline: carriage return, 67
@@ -228,21 +179,12 @@ bool loadInput(const std::string& fileName, bool heightImage, Image& image,
     return static_cast<bool>(status);
 }
 
+// The plan's warnings, in bit order; the first goes to standard error.
 void printWarnings(unsigned warnings) {
-    if (warnings & kWarnStretchXAssumed) {
-        std::fprintf(stderr,
-                     "WARNING: Pattern input image too small in width. Stretching option 'X' "
-                     "assumed.\n");
-    }
-    if (warnings & kWarnFocPAssumed) {
-        std::printf("WARNING: 'CutOff' option may not be used with 'FocP=1'. '/FocP=2' assumed.\n");
-    }
-    if (warnings & kWarnHiddenCentre) {
-        std::printf("WARNING: combining '/Hidden' and '/PPos=2' may cause funny results.\n"
-                    "         You should better use it with the '/PPos=1' option.\n");
-    }
-    if (warnings & kWarnHiddenRight) {
-        std::printf("WARNING: the '/Hidden' option has no effect with '/PPos=3'.\n");
+    for (unsigned bit : {kWarnStretchXAssumed, kWarnFocPAssumed, kWarnHiddenCentre, kWarnHiddenRight}) {
+        if (warnings & bit) {
+            std::fprintf(bit == kWarnStretchXAssumed ? stderr : stdout, "%s\n", planWarningText(bit).c_str());
+        }
     }
 }
 
@@ -470,7 +412,9 @@ int runRdsgen(int argc, const char* const* argv) {
 
     Settings settings;
     StartValues start;
-    convertSlots(slots, settings, start);
+    std::vector<std::string> stretchWarnings;
+    convertSlots(slots, settings, start, stretchWarnings);
+    for (const std::string& warning : stretchWarnings) std::printf("%s\n", warning.c_str());
 
     std::string inputName = addDefaultExtension(slots[kSlotInput], ".TGA", true);
     std::string outputName = addDefaultExtension(slots[kSlotOutput], ".TGA", false);

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/cli.h"
@@ -90,6 +91,16 @@ InfoRequest findInfoRequest(int argc, const char* const* argv) {
 
 int parseOptions(std::vector<std::string>& slots, const char* table, int argc,
                  const char* const* argv, std::FILE* errors) {
+    std::vector<std::string> refusals;
+    const int refused = parseOptions(slots, table, argc, argv, refusals);
+    if (errors != nullptr) {
+        for (const std::string& refusal : refusals) std::fprintf(errors, "%s\n", refusal.c_str());
+    }
+    return refused;
+}
+
+int parseOptions(std::vector<std::string>& slots, const char* table, int argc,
+                 const char* const* argv, std::vector<std::string>& refusals) {
     std::string upperTable = table;
     upcaseString(upperTable.data());
 
@@ -117,7 +128,7 @@ int parseOptions(std::vector<std::string>& slots, const char* table, int argc,
 
         if (!option && !reset) {
             if (nextPositional >= positionalSlots) {
-                if (errors != nullptr) std::fprintf(errors, "ERROR: Too many arguments at: %s\n", argument);
+                refusals.push_back(std::string("ERROR: Too many arguments at: ") + argument);
                 refused = 1;
             } else {
                 slots[nextPositional++] = argument;
@@ -139,11 +150,94 @@ int parseOptions(std::vector<std::string>& slots, const char* table, int argc,
             }
         }
         if (!matched) {
-            if (errors != nullptr) std::fprintf(errors, "ERROR: Unknown option: %s\n", argument);
+            refusals.push_back(std::string("ERROR: Unknown option: ") + argument);
             refused = 1;
         }
     }
     return refused;
+}
+
+// A JSON string: quotes, backslashes and control characters escaped; other
+// bytes as they are.
+std::string jsonString(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+namespace {
+
+const char* kindName(OptionKind kind) {
+    switch (kind) {
+        case OptionKind::kHelp: return "help";
+        case OptionKind::kPattern: return "pattern";
+        case OptionKind::kNumber: return "number";
+        case OptionKind::kChoice: return "choice";
+        case OptionKind::kSeed: return "seed";
+        case OptionKind::kColour: return "colour";
+        case OptionKind::kLetters: return "letters";
+        case OptionKind::kFlag: return "flag";
+    }
+    return "";
+}
+
+// The choices' names as a JSON array.
+std::string choicesJson(std::string_view choices) {
+    std::string out = "[";
+    while (!choices.empty()) {
+        const std::size_t comma = choices.find(',');
+        if (out.size() > 1) out += ',';
+        out += jsonString(choices.substr(0, comma));
+        choices = comma == std::string_view::npos ? std::string_view() : choices.substr(comma + 1);
+    }
+    return out + "]";
+}
+
+}  // namespace
+
+std::string optionsJson() {
+    std::string json = "{\"slotCount\":" + std::to_string(kSlotCount) + ",\"options\":[";
+    for (int slot = kPositionalSlots; slot < kSlotCount; ++slot) {
+        const OptionSpec& option = optionOfSlot(slot);
+        const std::string_view entry = option.entry;
+        const bool flag = entry[0] == '!';
+        const std::size_t colon = entry.find(':');
+        const std::string_view name = flag ? entry.substr(1) : entry.substr(0, colon);
+        const std::string_view prefix = flag ? std::string_view() : entry.substr(colon + 1);
+        if (slot > kPositionalSlots) json += ',';
+        json += "{\"slot\":" + std::to_string(slot) + ",\"name\":" + jsonString(name) +
+                ",\"prefix\":" + jsonString(prefix) + ",\"kind\":" + jsonString(kindName(option.kind)) +
+                ",\"default\":" + jsonString(option.defaultText);
+        if (option.low <= option.high) {
+            json += ",\"low\":" + std::to_string(option.low) + ",\"high\":" + std::to_string(option.high);
+        }
+        json += ",\"choices\":" + choicesJson(option.choices) + ",\"help\":" + jsonString(option.help) +
+                ",\"label\":" + jsonString(option.label) + "}";
+    }
+    json += "],\"patternTypes\":[";
+    for (const PatternType& type : kPatternTypes) {
+        if (&type != kPatternTypes) json += ',';
+        json += "{\"number\":" + std::to_string(type.number) + ",\"name\":" + jsonString(type.name) +
+                ",\"colour\":" + (type.colour ? "true" : "false") + "}";
+    }
+    json += "],\"stretchLetters\":[";
+    for (const StretchLetter& letter : kStretchLetters) {
+        if (&letter != kStretchLetters) json += ',';
+        json += "{\"letter\":" + jsonString(std::string(1, letter.letter)) + ",\"label\":" +
+                jsonString(letter.label) + "}";
+    }
+    return json + "]}";
 }
 
 }  // namespace rdsgen

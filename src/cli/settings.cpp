@@ -2,7 +2,10 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/cli.h"
 
@@ -26,22 +29,19 @@ std::int32_t readDecimal(const char* text) {
     return static_cast<std::int32_t>(value);
 }
 
-void parseStretch(char* text, Settings& settings) {
+std::vector<std::string> readStretch(char* text, Settings& settings) {
+    std::vector<std::string> warnings;
     bool emptyValue = text[0] == '>';
     upcaseString(text);
     settings.StretA = settings.StretX = settings.StretY = settings.StretR = settings.StretP = 0;
 
-    struct Letter {
-        char letter;
-        std::int32_t* flag;
-    };
-    const Letter letters[] = {{'A', &settings.StretA}, {'X', &settings.StretX},
-                              {'Y', &settings.StretY}, {'R', &settings.StretR},
-                              {'P', &settings.StretP}, {'Z', &settings.StretZ}};
-    for (const Letter& l : letters) {
-        char* found = std::strchr(text, l.letter);
+    std::int32_t* const flags[] = {&settings.StretA, &settings.StretX, &settings.StretY,
+                                   &settings.StretR, &settings.StretP, &settings.StretZ};
+    static_assert(std::size(flags) == std::size(kStretchLetters));
+    for (std::size_t k = 0; k < std::size(flags); ++k) {
+        char* found = std::strchr(text, kStretchLetters[k].letter);
         if (found == nullptr) continue;
-        *l.flag = 1;
+        *flags[k] = 1;
         // Remove this occurrence: the last character takes its place.
         std::size_t length = std::strlen(text);
         *found = text[length - 1];
@@ -49,59 +49,116 @@ void parseStretch(char* text, Settings& settings) {
     }
 
     if (text[0] != '\0' && !emptyValue) {
-        std::printf("WARNING: Unknown '/Stret=' option(s) '%s' ignored.\n", text);
+        warnings.push_back(std::string("WARNING: Unknown '/Stret=' option(s) '") + text + "' ignored.");
     }
     if (settings.StretX && settings.StretP) {
         settings.StretX = 0;
-        std::printf("WARNING: The stretching option 'P' and 'X' may not be used together.\n"
-                    "         Option 'X' ignored.\n");
+        warnings.push_back("WARNING: The stretching option 'P' and 'X' may not be used together.\n"
+                           "         Option 'X' ignored.");
     }
     if (settings.StretY && settings.StretR) {
         settings.StretR = 0;
-        std::printf("WARNING: The stretching option 'Y' and 'R' may not be used together.\n"
-                    "         Option 'R' ignored.\n");
+        warnings.push_back("WARNING: The stretching option 'Y' and 'R' may not be used together.\n"
+                           "         Option 'R' ignored.");
     }
     if (!settings.StretX && settings.StretR) {
         settings.StretR = 0;
-        std::printf("WARNING: The stretching option 'R' has no effect without the 'X' option.\n"
-                    "         Option 'R' ignored.\n");
+        warnings.push_back("WARNING: The stretching option 'R' has no effect without the 'X' option.\n"
+                           "         Option 'R' ignored.");
+    }
+    return warnings;
+}
+
+void parseStretch(char* text, Settings& settings) {
+    for (const std::string& warning : readStretch(text, settings)) std::printf("%s\n", warning.c_str());
+}
+
+std::int32_t slotNumber(const std::vector<std::string>& slots, int slot) {
+    return readDecimal(slots[slot].empty() ? optionOfSlot(slot).defaultText : slots[slot].c_str());
+}
+
+void convertSlots(std::vector<std::string>& slots, Settings& settings, StartValues& start,
+                  std::vector<std::string>& warnings) {
+    auto value = [&](int slot, std::int32_t& target) {
+        if (!slots[slot].empty()) target = readDecimal(slots[slot].c_str());
+    };
+    value(kSlotPatT, settings.PatT);
+    value(kSlotPSizP, settings.PSiz);
+    if (!slots[kSlotPSizS].empty()) {
+        settings.PSiz = readDecimal(slots[kSlotPSizS].c_str());
+        settings.psizInStripes = true;
+    }
+    settings.psizGiven = !slots[kSlotPSizP].empty() || !slots[kSlotPSizS].empty();
+    value(kSlotPUse, settings.PUse);
+    value(kSlotPPos, settings.PPos);
+    value(kSlotDens, settings.Dens);
+    value(kSlotRand, start.seed);
+    value(kSlotFocP, settings.FocP);
+    value(kSlotTopF, start.topF);
+    value(kSlotBotF, start.botF);
+    value(kSlotTopB, start.topB);
+    value(kSlotBotB, start.botB);
+    if (!slots[kSlotStret].empty()) {
+        for (std::string& warning : readStretch(slots[kSlotStret].data(), settings)) {
+            warnings.push_back(std::move(warning));
+        }
+    }
+
+    const std::pair<int, std::int32_t*> flags[] = {
+        {kSlotNoRD, &settings.NoRD},     {kSlotTrueOut, &settings.TrueOut},
+        {kSlotVInc, &settings.VInc},     {kSlotInv, &settings.Inv},
+        {kSlotCutOff, &settings.CutOff}, {kSlotHidden, &settings.Hidden},
+        {kSlotDouble, &settings.Double}};
+    for (const auto& [slot, flag] : flags) {
+        if (!slots[slot].empty() && slots[slot][0] == '>') *flag = 1;
+    }
+}
+
+std::string planWarningText(unsigned warning) {
+    switch (warning) {
+        case kWarnStretchXAssumed:
+            return "WARNING: Pattern input image too small in width. Stretching option 'X' assumed.";
+        case kWarnFocPAssumed:
+            return "WARNING: 'CutOff' option may not be used with 'FocP=1'. '/FocP=2' assumed.";
+        case kWarnHiddenCentre:
+            return "WARNING: combining '/Hidden' and '/PPos=2' may cause funny results.\n"
+                   "         You should better use it with the '/PPos=1' option.";
+        case kWarnHiddenRight:
+            return "WARNING: the '/Hidden' option has no effect with '/PPos=3'.";
+        default:
+            return "";
     }
 }
 
 void printUsage(std::FILE* out, const char* programName) {
-    const Settings defaults;
     std::fprintf(out, "USAGE: %s input[.tga] output[.tga] /options [/?]\n", programName);
     std::string types;
-    for (const PatternType& type : kPatternTypes) types += std::to_string(type.number) + ",";
-    std::fprintf(out, "  /PatT:n [%2i]  pattern type (%sor tga filename)\n", defaults.PatT,
-                 types.replace(types.size() - 1, 1, " ").c_str());
-    std::fprintf(out, "  /PSiz:n [P%2i] pattern width (/PSiz:P# in pixels, /PSiz:S# in stripes)\n",
-                 defaults.PSiz);
-    std::fprintf(out, "  /PUse:n [%2i]  usage percentage of pattern\n", defaults.PUse);
-    std::fprintf(out, "  /PPos:n [%2i]  pattern position (1=left, 2=center, 3=right)\n", defaults.PPos);
-    std::fprintf(out,
-                 "  /Dens:n [%2i]  set %% of black pixels (p-type 1&5) set # of dots (p-type 6&7)\n",
-                 defaults.Dens);
-    std::fprintf(out, "  /Rand:n [%2i]  set random seed (0=random)\n", 0);
-    std::fprintf(out, "  /FocP:n [%2i]  focus points (0=none, 1=top of image; 2=in image)\n",
-                 defaults.FocP);
-    std::fprintf(out, "  /TopF:n [%09li] top foreground color for p-type 5&6&7 (rrrgggbbb)\n",
-                 255248000L);
-    std::fprintf(out, "  /BotF:n [%09li] bottom foreground color for p-type 5&6&7 (rrrgggbbb)\n",
-                 255090140L);
-    std::fprintf(out, "  /TopB:n [%09li] top background color for p-type 3&5&6&7 (rrrgggbbb)\n",
-                 90060255L);
-    std::fprintf(out, "  /BotB:n [%09li] bottom background color for p-type 3&5&6&7 (rrrgggbbb)\n",
-                 140095L);
-    std::fputs("  /Stret:n [A]  stretch pattern image: A)utomatic,X,Y,Z,keep R)atio,adj. P)Siz\n"
-               "  /NoRD         no Random Dots; insert parts of pattern insted\n"
-               "  /TrueOut      force output image to TARGA type 3 (true color)\n"
-               "  /VInc         virtually increase Resolution (for more depth planes)\n"
-               "  /Inv          reverse elevations (invert the input image)\n"
-               "  /CutOff       cut output image to the size of the input image\n"
-               "  /Hidden       enable hidden surface checking (don't know if it helps)\n"
-               "  /Double       double output image resolution (for better 3D effect)\n",
-               out);
+    for (const PatternType& type : kPatternTypes) {
+        if (!types.empty()) types += ',';
+        types += std::to_string(type.number);
+    }
+    for (const OptionSpec& option : kOptions) {
+        std::string help = option.help;
+        if (help.empty()) continue;
+        const std::size_t placeholder = help.find("{types}");
+        if (placeholder != std::string::npos) help.replace(placeholder, 7, types);
+        // "/Name:n [default]" (the value's fixed prefix before a default,
+        // numbers two wide) or "/Name"; the help text from column 17.
+        const std::string_view entry = option.entry;
+        std::string line = "  /";
+        if (entry[0] == '!') {
+            line += entry.substr(1);
+        } else {
+            const std::size_t colon = entry.find(':');
+            std::string shown = option.defaultText;
+            const bool number = option.kind == OptionKind::kPattern || option.kind == OptionKind::kNumber ||
+                                option.kind == OptionKind::kChoice || option.kind == OptionKind::kSeed;
+            if (number && shown.size() < 2) shown.insert(0, 2 - shown.size(), ' ');
+            line += std::string(entry.substr(0, colon)) + ":n [" + std::string(entry.substr(colon + 1)) + shown + "]";
+        }
+        line.append(line.size() < 16 ? 16 - line.size() : 1, ' ');
+        std::fprintf(out, "%s%s\n", line.c_str(), help.c_str());
+    }
 }
 
 }  // namespace rdsgen

@@ -113,6 +113,24 @@ TEST(ParseOptionsTest, EveryRefusalGetsItsLineInArgumentOrder) {
     EXPECT_EQ(p.slots[kSlotPatT], "4");
 }
 
+TEST(ParseOptionsTest, RefusalsCanBeKeptAsTexts) {
+    const char* argv[] = {"rdsgen", "a", "/bad", "b", "c"};
+    std::vector<std::string> slots;
+    std::vector<std::string> refusals;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(parseOptions(slots, kOptionTable, 5, argv, refusals), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(refusals, (std::vector<std::string>{"ERROR: Unknown option: /bad", "ERROR: Too many arguments at: c"}));
+}
+
+TEST(OptionsJsonTest, TextsAreEscaped) {
+    EXPECT_EQ(jsonString("a\"b\\c\n\x01\xE9"), "\"a\\\"b\\\\c\\u000a\\u0001\xE9\"");
+    const std::string json = optionsJson();
+    EXPECT_NE(json.find("{\"slot\":" + std::to_string(kSlotPSizS) + ",\"name\":\"PSiz\",\"prefix\":\"S\",\"kind\":\"number\""),
+              std::string::npos);
+    EXPECT_NE(json.find("\"low\":1,\"high\":3,\"choices\":[\"left\",\"centre\",\"right\"]"), std::string::npos);
+}
+
 TEST(ParseOptionsTest, AbsolutePathsAreFileNames) {
     Parsed p = parse({"/home/me/depth.tga", "/PatT:/home/me/pattern.png", "/data/a:b.tga"});
     EXPECT_EQ(p.result, 0);

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "cli/cli.h"
 
@@ -108,6 +111,87 @@ TEST(ParseStretchTest, ZIsNeverCleared) {
     EXPECT_EQ(settings.StretZ, 1);
     StretchResult r = stretch("z");
     EXPECT_EQ(r.flags.StretZ, 1);
+}
+
+std::vector<std::string> emptySlots() { return std::vector<std::string>(kSlotCount); }
+
+TEST(ConvertSlotsTest, LaterWidthUnitWinsAndStretchWarningsAreReturnedUnprinted) {
+    std::vector<std::string> slots = emptySlots();
+    slots[kSlotPSizP] = "40";
+    slots[kSlotPSizS] = "6";
+    slots[kSlotPatT] = "pat.tga";
+    slots[kSlotStret] = "XPZ";
+    slots[kSlotRand] = "-3";
+    slots[kSlotBotB] = "-5";
+    slots[kSlotDouble] = ">";
+    Settings settings;
+    StartValues start;
+    std::vector<std::string> warnings;
+    testing::internal::CaptureStdout();
+    convertSlots(slots, settings, start, warnings);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(settings.PSiz, 6);
+    EXPECT_TRUE(settings.psizInStripes);
+    EXPECT_TRUE(settings.psizGiven);
+    EXPECT_EQ(settings.PatT, 0);
+    EXPECT_EQ(settings.StretP, 1);
+    EXPECT_EQ(settings.StretX, 0);
+    EXPECT_EQ(settings.StretZ, 1);
+    EXPECT_EQ(settings.Double, 1);
+    EXPECT_EQ(settings.NoRD, 0);
+    EXPECT_EQ(start.seed, -3);
+    EXPECT_EQ(start.botB, -5);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0],
+              "WARNING: The stretching option 'P' and 'X' may not be used together.\n"
+              "         Option 'X' ignored.");
+}
+
+// The table's defaults (shown in the usage text and on the page) are what a
+// run without the options does: the library's defaults.
+TEST(OptionTableTest, DefaultsChangeNothing) {
+    std::vector<std::string> given = emptySlots();
+    for (int slot = kPositionalSlots; slot < kSlotCount; ++slot) given[slot] = optionOfSlot(slot).defaultText;
+    std::vector<std::string> none = emptySlots();
+    Settings fromDefaults, fromNone;
+    StartValues startDefaults, startNone;
+    std::vector<std::string> warnings;
+    convertSlots(given, fromDefaults, startDefaults, warnings);
+    convertSlots(none, fromNone, startNone, warnings);
+    setColours(fromDefaults, startDefaults.topF, startDefaults.botF, startDefaults.topB, startDefaults.botB);
+    setColours(fromNone, startNone.topF, startNone.botF, startNone.topB, startNone.botB);
+    const Settings library;
+    for (const Settings* s : {&fromDefaults, &fromNone}) {
+        EXPECT_EQ(s->PatT, library.PatT);
+        EXPECT_EQ(s->PSiz, library.PSiz);
+        EXPECT_EQ(s->PUse, library.PUse);
+        EXPECT_EQ(s->PPos, library.PPos);
+        EXPECT_EQ(s->Dens, library.Dens);
+        EXPECT_EQ(s->FocP, library.FocP);
+        EXPECT_EQ(s->StretA, library.StretA);
+        EXPECT_EQ(s->StretX + s->StretY + s->StretR + s->StretP + s->StretZ, 0);
+        for (auto colour : {&Settings::TopF, &Settings::BotF, &Settings::TopB, &Settings::BotB}) {
+            EXPECT_EQ((s->*colour).red, (library.*colour).red);
+            EXPECT_EQ((s->*colour).green, (library.*colour).green);
+            EXPECT_EQ((s->*colour).blue, (library.*colour).blue);
+        }
+    }
+    EXPECT_EQ(startDefaults.seed, 0);
+    EXPECT_TRUE(warnings.empty());
+}
+
+TEST(OptionTableTest, EveryChoiceHasItsName) {
+    for (const OptionSpec& option : kOptions) {
+        if (option.kind == OptionKind::kPattern) {
+            EXPECT_EQ(option.high - option.low + 1, static_cast<std::int32_t>(std::size(kPatternTypes)));
+        }
+        if (option.kind != OptionKind::kChoice) continue;
+        const std::string choices = option.choices;
+        EXPECT_EQ(std::count(choices.begin(), choices.end(), ',') + 1, option.high - option.low + 1)
+            << option.entry;
+        EXPECT_GE(readDecimal(option.defaultText), option.low) << option.entry;
+        EXPECT_LE(readDecimal(option.defaultText), option.high) << option.entry;
+    }
 }
 
 TEST(UsageTest, TwentyLinesWithTheDefaults) {

@@ -8,7 +8,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import puppeteer from 'puppeteer-core';
-import { splitArgs } from '../options.js';
+import { splitArgs, colourToHex } from '../options.js';
 import { encodePng, decodePng, encodeTga, tgaToRgba, tgaGreyPixels } from './images.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
@@ -167,6 +167,47 @@ export default function register(test, options, after) {
     if (browser) await browser.close();
     fs.rmSync(work, { recursive: true, force: true });
     if (benchmark) console.log(benchmark);
+  });
+
+  // --- One option table -----------------------------------------------------
+
+  test('page: the controls are the command line\'s options with its defaults, and web/ names none itself', async () => {
+    // The options and defaults as the command line's usage text shows them.
+    const usage = spawnSync(path.resolve(options.rdsgen), ['--help'], { encoding: 'latin1' }).stdout;
+    const shown = [...usage.matchAll(/^ {2}\/(\w+)(?::n \[([A-Z]?)\s*([^\]]*)\])?/gm)]
+      .map(([, name, , value]) => ({ name, value }));
+    assert.ok(shown.length > 10, usage);
+    const page = await open('');
+    const controls = await page.$$eval('[data-option]', (elements) => elements.map((e) => ({
+      name: e.dataset.option, kind: e.dataset.kind, type: e.type, value: e.value, placeholder: e.placeholder,
+    })));
+    assert.deepEqual([...new Set(controls.map((c) => c.name))].sort(), shown.map((o) => o.name).sort());
+    for (const { name, value } of shown) {
+      const control = controls.find((c) => c.name === name);
+      if (control.kind === 'seed' || value === undefined || control.type === 'fieldset') continue;
+      const expected = control.type === 'color' ? colourToHex(Number(value)) : value;
+      assert.equal(control.value || control.placeholder, expected, name);
+    }
+    const sources = fs.readdirSync(path.join(root, 'web')).filter((name) => /\.(js|html)$/.test(name));
+    for (const file of sources) {
+      const text = fs.readFileSync(path.join(root, 'web', file), 'utf8');
+      for (const { name } of shown) assert.doesNotMatch(text, new RegExp(`\\b${name}\\b`), `${file} names ${name}`);
+    }
+    await page.close();
+  });
+
+  test('page: the notes are the engine\'s warning texts', async () => {
+    const page = await open('?demo');
+    const extra = ['/PatT:pattern.tga', '/Stret:XPQ', '/Hidden'];
+    const state = await openDemo(page, extra);
+    assert.equal(state.state, 'done', state.message);
+    const notes = state.notes.replace(/\s+/g, ' ');
+    assert.match(notes, /WARNING: Unknown '\/Stret=' option\(s\) 'Q' ignored\./);
+    assert.match(notes, /WARNING: The stretching option 'P' and 'X' may not be used together\. Option 'X' ignored\./);
+    assert.match(notes, /WARNING: combining '\/Hidden' and '\/PPos=2' may cause funny results\./);
+    const files = { 'height.tga': demoHeight, 'pattern.tga': fs.readFileSync(path.join(demoDir, 'pattern.tga')) };
+    assert.equal(state.sha256, native([...demoArgs, ...extra], files).sha256);
+    await page.close();
   });
 
   // --- Same bytes as the command line ---------------------------------------
