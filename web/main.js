@@ -96,6 +96,10 @@ function restartWorker(text) {
   renderWanted = false;
   lastOutcomeOk = false;
   showMessage(text);
+  // A command line being read when the worker failed is not read: the demo
+  // that waits for it stops there, with the message shown.
+  if (parsedArrived) parsedArrived(null);
+  parsedArrived = null;
   if (++restarts > 2) {
     becomeIdleIfDone();
     return;
@@ -541,12 +545,13 @@ function wireControls() {
 // --- Start ------------------------------------------------------------------
 
 // Reads command-line arguments in the engine, into the slots; shows the
-// refusals.
+// refusals. Null when the worker failed meanwhile.
 async function readArgs(args) {
   const state = await new Promise((resolve) => {
     parsedArrived = resolve;
     post({ type: 'parse', args });
   });
+  if (state === null) return null;
   slots = state.slots;
   if (state.refusals.length > 0) showMessage(state.refusals.join(' '));
   return state;
@@ -559,6 +564,7 @@ async function startDemo(params) {
   const args = splitArgs(text);
   if (params.get('args')) args.push(...splitArgs(params.get('args')));
   const state = await readArgs(args);
+  if (state === null) return;
   showSlots(state);
   if (state.seed === 0) setSeed(String(newSeed()));
   if (state.patternImage) {
