@@ -152,8 +152,8 @@ std::vector<std::uint8_t> pngTail(const PngChecksum& checksum);
 // each block encoded by a RowEncoder on whichever thread computed its rows,
 // and takes the encoded blocks in order (addBlock); any other format takes
 // each row as it is (addRow). A row counts once per copy: twice with
-// Double. Writers fail with false, which the render reports as a failed
-// write.
+// Double. A writer's refusal is a Status (kWriteFailed where its bytes were
+// not taken); an encoder's failure is false, a failed write of its block.
 
 // Where a writer's bytes go, in order; false when they were not taken.
 class ByteOutput {
@@ -182,15 +182,19 @@ public:
 class ImageWriter {
 public:
     virtual ~ImageWriter() = default;
-    virtual bool begin(const ByteOutput& out) = 0;
-    // Rows (copies) of an encoded block; 0 when rows are taken one by one.
+    virtual Status begin(const ByteOutput& out) = 0;
+    // Rows of the render (each with its copies) in an encoded block; 0 when
+    // rows are taken one by one.
     virtual std::int32_t blockRows() const { return 0; }
-    virtual bool addRow(const ByteOutput& out, const std::uint8_t* row) = 0;
+    virtual Status addRow(const ByteOutput& out, const std::uint8_t* row) = 0;
     virtual std::unique_ptr<EncodedRows> newBlock() const { return nullptr; }
     virtual std::unique_ptr<RowEncoder> newEncoder() const { return nullptr; }
-    virtual bool addBlock(const ByteOutput& out, const EncodedRows& block) = 0;
-    virtual bool finish(const ByteOutput& out) = 0;
+    virtual Status addBlock(const ByteOutput& out, const EncodedRows& block) = 0;
+    virtual Status finish(const ByteOutput& out) = 0;
 };
+
+// kOk when the bytes were taken, else kWriteFailed.
+inline Status written(bool taken) { return taken ? Status{} : makeStatus(StatusCode::kWriteFailed); }
 
 // A TARGA file (withHeader), or the rows alone, of the geometry's size and kind.
 std::unique_ptr<ImageWriter> makeTgaWriter(const RowGeometry& geometry, bool withHeader);

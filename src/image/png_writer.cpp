@@ -162,24 +162,24 @@ public:
         blockRows_ = static_cast<std::int32_t>(
             std::clamp<std::int64_t>(kPngBlockBytes / std::max<std::int64_t>(rawRow, 1), 1, 1024));
     }
-    bool begin(const ByteOutput& out) override { return put(out, pngHead(geometry_, level_)); }
+    Status begin(const ByteOutput& out) override { return put(out, pngHead(geometry_, level_)); }
     std::int32_t blockRows() const override { return blockRows_; }
-    bool addRow(const ByteOutput&, const std::uint8_t*) override { return false; }  // rows come in blocks
+    Status addRow(const ByteOutput&, const std::uint8_t*) override { return written(false); }  // rows come in blocks
     std::unique_ptr<EncodedRows> newBlock() const override { return std::make_unique<PngRows>(); }
     std::unique_ptr<RowEncoder> newEncoder() const override {
         return std::make_unique<PngEncoder>(level_, static_cast<std::size_t>(geometry_.outputRowBytes),
                                             !geometry_.outputGrey);
     }
-    bool addBlock(const ByteOutput& out, const EncodedRows& rows) override {
+    Status addBlock(const ByteOutput& out, const EncodedRows& rows) override {
         const PngBlock& block = static_cast<const PngRows&>(rows).block;
         checksum_.add(block);
         return put(out, pngBlockChunk(block));
     }
-    bool finish(const ByteOutput& out) override { return put(out, pngTail(checksum_)); }
+    Status finish(const ByteOutput& out) override { return put(out, pngTail(checksum_)); }
 
 private:
-    static bool put(const ByteOutput& out, const std::vector<std::uint8_t>& bytes) {
-        return out.write(bytes.data(), bytes.size());
+    static Status put(const ByteOutput& out, const std::vector<std::uint8_t>& bytes) {
+        return written(out.write(bytes.data(), bytes.size()));
     }
     const RowGeometry geometry_;
     const std::int32_t level_;

@@ -46,10 +46,12 @@ public:
     TgaWriter(const RowGeometry& geometry, bool withHeader)
         : header_(tgaHeader(geometry)), rowBytes_(static_cast<std::size_t>(geometry.outputRowBytes)),
           withHeader_(withHeader) {}
-    bool begin(const ByteOutput& out) override { return !withHeader_ || out.write(header_.data(), header_.size()); }
-    bool addRow(const ByteOutput& out, const std::uint8_t* row) override { return out.write(row, rowBytes_); }
-    bool addBlock(const ByteOutput&, const EncodedRows&) override { return false; }  // rows come one by one
-    bool finish(const ByteOutput&) override { return true; }
+    Status begin(const ByteOutput& out) override {
+        return written(!withHeader_ || out.write(header_.data(), header_.size()));
+    }
+    Status addRow(const ByteOutput& out, const std::uint8_t* row) override { return written(out.write(row, rowBytes_)); }
+    Status addBlock(const ByteOutput&, const EncodedRows&) override { return written(false); }  // rows come one by one
+    Status finish(const ByteOutput&) override { return {}; }
 
 private:
     const std::array<std::uint8_t, 18> header_;

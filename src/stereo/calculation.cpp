@@ -48,6 +48,8 @@ struct Callbacks final : ByteOutput {
     RowSink sink;
     Progress progress;
     mutable std::atomic<CallbackFault> fault{CallbackFault::kNone};
+    mutable std::mutex refusalMutex;
+    mutable Status refusal;  // the writer's first refusal
 
     // False when the render is to stop: cancelled, or the callback threw.
     bool report(Stage stage, std::int32_t done, std::int32_t total) const {
@@ -73,14 +75,22 @@ struct Callbacks final : ByteOutput {
         CallbackFault none = CallbackFault::kNone;
         fault.compare_exchange_strong(none, why);
     }
-    // The status of a render that stopped before its end.
+    // Keeps the writer's first refusal; false, so that the caller stops.
+    bool refused(const Status& status) const {
+        std::lock_guard lock(refusalMutex);
+        if (refusal) refusal = status;
+        return false;
+    }
+    // The status of a render that stopped before its end: a callback's
+    // fault, else the writer's refusal, else a failed write.
     Status failure() const {
         switch (fault.load()) {
             case CallbackFault::kCancelled: return makeStatus(StatusCode::kCancelled);
             case CallbackFault::kThrew: return makeStatus(StatusCode::kCallbackFailed);
             case CallbackFault::kNone: break;
         }
-        return makeStatus(StatusCode::kWriteFailed);
+        std::lock_guard lock(refusalMutex);
+        return refusal ? makeStatus(StatusCode::kWriteFailed) : refusal;
     }
 };
 
@@ -101,9 +111,13 @@ struct Render {
     // A finished row to the writer, twice with Double.
     bool addRow(const std::uint8_t* row) const {
         for (std::int32_t copy = 0; copy <= settings.Double; ++copy) {
-            if (!writer.addRow(callbacks, row)) return false;
+            if (Status status = writer.addRow(callbacks, row); !status) return callbacks.refused(status);
         }
         return true;
+    }
+    bool addBlock(const EncodedRows& block) const {
+        const Status status = writer.addBlock(callbacks, block);
+        return status || callbacks.refused(status);
     }
     // A finished row into an encoded block, twice with Double.
     bool encodeRow(RowEncoder& encoder, EncodedRows& block, const std::uint8_t* row) const {
@@ -136,7 +150,7 @@ public:
     bool close() {
         if (render_.blockRows == 0 || inBlock_ == 0) return true;
         inBlock_ = 0;
-        return encoder_->finish(*block_) && render_.writer.addBlock(render_.callbacks, *block_);
+        return encoder_->finish(*block_) && render_.addBlock(*block_);
     }
 
 private:
@@ -379,7 +393,7 @@ private:
         const std::int32_t rows = render_.geometry.inputHeight;
         bool written = true;
         if (render_.blockRows > 0) {
-            written = render_.writer.addBlock(render_.callbacks, *blocks_[static_cast<std::size_t>(batch % ring_)]);
+            written = render_.addBlock(*blocks_[static_cast<std::size_t>(batch % ring_)]);
         }
         for (std::int32_t y = batch * batchRows_; y < rowsEnd(batch); ++y) {
             if (render_.blockRows == 0) written = render_.addRow(slot(y).output);
@@ -490,7 +504,10 @@ Status renderRows(const RunSettings& settings, const RowGeometry& geometry, cons
             ? makePngWriter(geometry, std::clamp(options.pngLevel, 0, 9), settings.Double + 1)
             : makeTgaWriter(geometry, options.format == OutputFormat::kTga);
     if (!writer) return makeStatus(StatusCode::kWriteFailed);
-    if (!writer->begin(callbacks)) return callbacks.failure();
+    if (Status status = writer->begin(callbacks); !status) {
+        callbacks.refused(status);
+        return callbacks.failure();
+    }
 
     const std::int32_t rows = geometry.inputHeight;
     const bool scan = settings.StretZ != 0;
@@ -552,7 +569,10 @@ Status renderRows(const RunSettings& settings, const RowGeometry& geometry, cons
     } else {
         written = renderRowsHere(render, source, slots[0], emitter);
     }
-    if (written) written = writer->finish(callbacks);
+    if (written) {
+        const Status finished = writer->finish(callbacks);
+        written = finished || callbacks.refused(finished);
+    }
     if (!written || !render.report(Stage::kRows, rows, rows)) return callbacks.failure();
     return {};
 }
