@@ -85,15 +85,16 @@ def _as_image(array, name, float_range=None, allow_float=False):
                          f"not an array of shape {array.shape}")
     elif array.dtype.kind == "f":
         if not allow_float:
-            raise ValueError(f"{name}: a pattern image must be uint8, uint16 or (H, W, 3) uint8, not {array.dtype}")
+            raise ValueError(f"{name}: a pattern image must be uint8, uint16, uint32 or (H, W, 3) uint8, "
+                             f"not {array.dtype}")
         kind = 2
-    elif array.dtype in (np.uint8, np.uint16, np.uint32):
+    elif array.dtype.kind == "u" and array.dtype.itemsize in (1, 2, 4):
         if float_range is not None:
             raise ValueError(f"{name}: range applies to float heights only; {array.dtype} is used exactly")
         kind = {1: 1, 2: 2, 4: 3}[array.dtype.itemsize]
     else:
         kind = None
-        allowed = "uint8, uint16, float32 or float64" if allow_float else "uint8 or uint16"
+        allowed = "uint8, uint16, uint32, float32 or float64" if allow_float else "uint8, uint16 or uint32"
         raise ValueError(f"{name} must be {allowed} (2-D) or (H, W, 3) uint8 RGB, not {array.dtype}")
     height, width = array.shape[:2]
     if width > _LARGEST_SIDE or height > _LARGEST_SIDE:
