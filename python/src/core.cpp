@@ -317,13 +317,13 @@ PYBIND11_MODULE(_core, module) {
         patternTypes.append(py::make_tuple(type.number, std::string(type.name), type.colour));
     }
     module.attr("pattern_types") = patternTypes;
+    // The command line's options as its parser spells them ("PSiz:P",
+    // "NoRD"), each with its default and usage text.
     py::dict defaults;
     for (const OptionSpec& option : kOptions) {
-        std::string name;
-        for (const char* c = option.entry; *c != '\0'; ++c) {
-            if (*c != '!' && *c != ':') name += *c;
-        }
-        defaults[py::str(name)] = py::make_tuple(std::string(option.defaultText), std::string(option.help));
+        if (option.kind == OptionKind::kHelp) continue;
+        const std::string entry = option.entry[0] == '!' ? option.entry + 1 : option.entry;
+        defaults[py::str(entry)] = py::make_tuple(std::string(option.defaultText), std::string(option.help));
     }
     module.attr("options") = defaults;
 }

@@ -339,3 +339,9 @@ def test_the_gil_is_released_while_rendering():
         worker.join()
     for index, result in enumerate(results):
         np.testing.assert_array_equal(result, rdsgen.stereogram(heights, pattern=index + 1, seed=SEED))
+
+
+def test_every_command_line_option_is_documented():
+    # A new command-line option shows here until stereogram() takes it.
+    for entry in _core.options:
+        assert "/" + entry in rdsgen.stereogram.__doc__, entry
