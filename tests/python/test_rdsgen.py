@@ -345,3 +345,21 @@ def test_every_command_line_option_is_documented():
     # A new command-line option shows here until stereogram() takes it.
     for entry in _core.options:
         assert "/" + entry in rdsgen.stereogram.__doc__, entry
+
+
+FIXTURES = sorted((ROOT / "tests" / "fixtures").glob("*.tga"))
+
+
+@pytest.mark.parametrize("fixture", FIXTURES, ids=[path.name for path in FIXTURES])
+def test_third_party_files_read_as_the_command_line(tmp_path, fixture):
+    # Palettes, bottom-up rows, 16- and 32-bit, compressed: each file gives
+    # the command line's image or its refusal.
+    result = run_command_line(tmp_path, str(fixture), "/PatT:6", f"/Rand:{SEED}")
+    if result.returncode != 0:
+        message = result.stderr.strip().splitlines()[-1].removeprefix("ERROR: ")
+        with pytest.raises(OSError) as refusal:
+            rdsgen.read(fixture)
+        assert str(refusal.value) == message
+        return
+    expected = parse_tga_output((tmp_path / "out.tga").read_bytes())
+    np.testing.assert_array_equal(rdsgen.stereogram(rdsgen.read(fixture), pattern=6, seed=SEED), expected)
