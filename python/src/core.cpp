@@ -280,7 +280,7 @@ bool writeFile(const std::string& path, const py::array& pixels, bool png) {
     if (!openOutputFile(output, path.c_str())) return false;
     FileOutput out;
     out.sink = fileRowSink(output.sink);
-    bool ok = writer->begin(out);
+    bool ok = static_cast<bool>(writer->begin(out));
     const std::int32_t blockRows = writer->blockRows();
     std::unique_ptr<RowEncoder> encoder = blockRows > 0 ? writer->newEncoder() : nullptr;
     std::unique_ptr<EncodedRows> block = blockRows > 0 ? writer->newBlock() : nullptr;
@@ -289,18 +289,18 @@ bool writeFile(const std::string& path, const py::array& pixels, bool png) {
     for (std::int32_t row = 0; ok && row < geometry.outputHeight; ++row) {
         const std::uint8_t* bytes = data + static_cast<std::size_t>(row) * static_cast<std::size_t>(geometry.outputRowBytes);
         if (blockRows == 0) {
-            ok = writer->addRow(out, bytes);
+            ok = static_cast<bool>(writer->addRow(out, bytes));
             continue;
         }
         if (inBlock == 0) ok = encoder->begin(*block);
         ok = ok && encoder->addRow(*block, bytes);
         if (ok && ++inBlock == blockRows) {
             inBlock = 0;
-            ok = encoder->finish(*block) && writer->addBlock(out, *block);
+            ok = encoder->finish(*block) && static_cast<bool>(writer->addBlock(out, *block));
         }
     }
-    if (ok && inBlock > 0) ok = encoder->finish(*block) && writer->addBlock(out, *block);
-    ok = ok && writer->finish(out);
+    if (ok && inBlock > 0) ok = encoder->finish(*block) && static_cast<bool>(writer->addBlock(out, *block));
+    ok = ok && static_cast<bool>(writer->finish(out));
     if (!ok) {
         abandonOutputFile(output);
         return false;
