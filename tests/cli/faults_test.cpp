@@ -93,16 +93,6 @@ std::vector<std::uint8_t> expectedOutput(const std::vector<std::uint8_t>& height
     return readFileBytes(dir + "/out.tga");
 }
 
-// Names in dir other than the given ones (temporary files left behind).
-std::vector<std::string> otherFiles(const std::string& dir, const std::vector<std::string>& known) {
-    std::vector<std::string> others;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        const std::string name = entry.path().filename().string();
-        if (std::find(known.begin(), known.end(), name) == known.end()) others.push_back(name);
-    }
-    return others;
-}
-
 std::vector<std::uint8_t> readAll(int descriptor) {
     std::vector<std::uint8_t> bytes;
     std::uint8_t buffer[65536];

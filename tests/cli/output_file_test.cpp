@@ -103,16 +103,6 @@ std::string sharedDirectory() {
 const std::vector<std::uint8_t> kOld = {'o', 'l', 'd'};
 const std::string kCantWrite = "ERROR: Can't write output file '";
 
-// Names in dir other than the given ones.
-std::vector<std::string> otherFiles(const std::string& dir, const std::vector<std::string>& known) {
-    std::vector<std::string> others;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        const std::string name = entry.path().filename().string();
-        if (std::find(known.begin(), known.end(), name) == known.end()) others.push_back(name);
-    }
-    return others;
-}
-
 // An unprivileged run with standard error in a file: its exit status, and
 // its standard error as the text.
 int runUnprivileged(const std::vector<std::string>& args, const std::string& dir, std::string& err) {

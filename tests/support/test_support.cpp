@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -119,6 +120,15 @@ ProcessResult runRdsgenProcess(const std::vector<std::string>& args,
     result.out = readWholeFile(outPath);
     result.err = readWholeFile(errPath);
     return result;
+}
+
+std::vector<std::string> otherFiles(const std::string& dir, const std::vector<std::string>& known) {
+    std::vector<std::string> others;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (std::find(known.begin(), known.end(), name) == known.end()) others.push_back(name);
+    }
+    return others;
 }
 
 void execRdsgen(const std::vector<std::string>& args) {

@@ -46,6 +46,10 @@ std::vector<std::uint8_t> greyTga(int width, int height, const std::vector<std::
 // these arguments (exit status 127 when it cannot be started).
 [[noreturn]] void execRdsgen(const std::vector<std::string>& args);
 
+// The names of the files in dir other than the given ones (temporary files
+// a run left behind).
+std::vector<std::string> otherFiles(const std::string& dir, const std::vector<std::string>& known);
+
 struct ProcessResult {
     int status = -1;          // exit status; -1 when it did not exit normally
     std::string out;          // standard output
