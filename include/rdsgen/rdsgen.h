@@ -187,6 +187,9 @@ enum class StatusCode {
     // Refused settings and images (library callers only).
     kInvalidSetting,         // reason: the setting's name; a flag not 0 or 1
     kNotPrepared,            // a plan not accepted, or images other than those planned for
+    // Frame sequences.
+    kTooManyColours,         // a GIF frame with over 256 colours; detail[0]: the frame's index
+    kSequenceOrder,          // addFrame or finish out of order (before begin, after finish)
 };
 
 struct Status {
@@ -229,6 +232,11 @@ Status readImage(std::span<const std::uint8_t> file, Image& image);
 struct RowSink {
     bool (*write)(void* context, const std::uint8_t* bytes, std::size_t count) = nullptr;
     void* context = nullptr;
+    // Optional: overwrites count bytes already written, starting `offset`
+    // bytes from the first byte written; false when it could not. Only a
+    // SequenceWriter of an animated PNG whose frame count was not known at
+    // begin() uses it.
+    bool (*rewrite)(void* context, std::uint64_t offset, const std::uint8_t* bytes, std::size_t count) = nullptr;
 };
 
 enum class Stage {
@@ -332,5 +340,54 @@ Status render(const Plan& plan, const Image& heights, const Image* pattern, cons
 // plan(), then render(): a refused plan returns its refusal.
 Status generateStereogram(const Settings& settings, const Image& heights, const Image* pattern,
                           const RenderOptions& options, RowSink sink, Progress progress = {});
+
+// --- Frame sequences --------------------------------------------------------
+
+enum class SequenceFormat {
+    kApng,       // one animated PNG; its first frame is also the default image
+    kGif,        // one animated GIF, looping, in exact colours (at most 256 per frame)
+    kPngStream,  // PNG files one after another, each as OutputFormat::kPng writes it
+};
+
+struct SequenceOptions {
+    SequenceFormat format = SequenceFormat::kApng;
+    std::int32_t rate = 25;       // frames per second (APNG and GIF), 1 or more
+    // Frame i (0 for the first) is rendered with seed render.seed + i; else
+    // every frame with render.seed, so that still parts stay still.
+    bool newDots = false;
+    // Frames the sequence will have; 0 when not known. An animated PNG of
+    // unknown length needs a sink that can rewrite (RowSink::rewrite).
+    std::uint32_t frames = 0;
+    RenderOptions render;         // seed, threads and pngLevel; format is ignored
+};
+
+// Writes the frames of one plan, one after another, to one sink: begin(),
+// addFrame() for each frame, finish(). Every frame reuses the plan; the
+// writer holds at most a few frames' worth of memory, whatever their number.
+// After a failed call the sequence is over: the sink holds an incomplete
+// file, which the caller discards.
+class SequenceWriter {
+public:
+    SequenceWriter();
+    ~SequenceWriter();
+    SequenceWriter(const SequenceWriter&) = delete;
+    SequenceWriter& operator=(const SequenceWriter&) = delete;
+
+    // kNotPrepared for a plan not accepted; kInvalidSetting for a rate below
+    // 1 or an animated PNG of unknown length without a rewriting sink.
+    Status begin(const Plan& plan, const SequenceOptions& options, RowSink sink);
+    // Renders the next frame from heights (and the pattern image with PatT
+    // 0) of the headers planned for, and writes it. progress reports the
+    // frame's own stages and rows.
+    Status addFrame(const Image& heights, const Image* pattern, Progress progress = {});
+    // Writes what ends the sequence (an animated PNG needs at least one frame).
+    Status finish();
+    // Frames written so far.
+    std::uint32_t frames() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 }  // namespace rdsgen

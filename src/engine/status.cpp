@@ -53,6 +53,12 @@ std::string statusText(const Status& status) {
         case StatusCode::kInvalidSetting: return "Setting " + status.reason + " must be 0 or 1.";
         case StatusCode::kNotPrepared:
             return "The plan was not accepted, or the images differ from those it was made for.";
+        case StatusCode::kTooManyColours:
+            return "Frame " + std::to_string(status.detail[0] + 1) +
+                   " has more than 256 colours, which a GIF cannot hold exactly; write an animated PNG"
+                   " (.png or .apng) instead.";
+        case StatusCode::kSequenceOrder:
+            return "Frames were added before the sequence began or after it finished.";
     }
     return "Unknown error.";
 }
