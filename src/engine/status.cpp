@@ -1,5 +1,6 @@
 // The texts of statuses, as the command line prints them after "ERROR: ".
 #include <cstdio>
+#include <string>
 
 #include "rdsgen/rdsgen.h"
 
