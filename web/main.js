@@ -14,6 +14,8 @@
 // reads them as the command line does. Their controls are made from the
 // engine's option table; each carries the option's name in data-option.
 import { splitArgs, colourToHex, hexToColour } from './options.js';
+import { makeShape, makeText, greyTarga, looksLikeTarga, browserFormat, targaToRgba } from './heights.js';
+import { fitWidth, pixelFactor, cssLength } from './view.js';
 
 const $ = (id) => document.getElementById(id);
 const body = document.body;
@@ -41,11 +43,34 @@ let result = null;       // the last stereogram's file: {tga, sha256}
 let settled = 0;
 let progressTimer = 0;
 let restarts = 0;        // worker failures since the last answer that was not one
+let crossEyed = false;   // the viewing switch: cross-eyed inverts the heights
+let outputSize = '';     // the output-size choice: '', 'fit' or a width
+let lastPicture = null;  // {width, height, inputWidth} of the picture shown
+// The single-file page carries its files and worker itself (see
+// single-file.mjs): a map of names to base64 texts, and a worker address.
+const inlineFiles = window.rdsgenInline ? window.rdsgenInline.files : null;
 
 // --- State and messages -------------------------------------------------------
 
 function showMessage(text) {
   $('message').textContent = text;
+}
+
+// After an error the old picture and its downloads go: they are no longer
+// what the controls show.
+function clearPicture() {
+  result = null;
+  lastPicture = null;
+  delete body.dataset.sha256;
+  canvas.hidden = true;
+  $('result-info').textContent = '';
+  for (const id of ['download-png', 'download-tga', 'full-screen']) $(id).disabled = true;
+}
+
+function showError(text) {
+  lastOutcomeOk = false;
+  showMessage(text);
+  clearPicture();
 }
 
 function showNotes(texts) {
@@ -69,7 +94,8 @@ function post(message, transfer = []) {
 // --- The worker -------------------------------------------------------------
 
 function startWorker() {
-  worker = new Worker(new URL('./worker.js', import.meta.url), { type: 'module' });
+  const address = window.rdsgenInline ? window.rdsgenInline.worker : new URL('./worker.js', import.meta.url);
+  worker = new Worker(address, { type: 'module' });
   if (canvas.dataset.transferred) {
     const fresh = canvas.cloneNode(false);
     canvas.replaceWith(fresh);
@@ -94,8 +120,7 @@ function restartWorker(text) {
   outstanding = 0;
   renderInFlight = false;
   renderWanted = false;
-  lastOutcomeOk = false;
-  showMessage(text);
+  showError(text);
   // A command line being read when the worker failed is not read: the demo
   // that waits for it stops there, with the message shown.
   if (parsedArrived) parsedArrived(null);
@@ -164,11 +189,11 @@ function imageLoaded(message) {
   const info = $(slot === 0 ? 'height-info' : 'pattern-info');
   const image = pendingImages[slot];
   if (!message.ok) {
-    lastOutcomeOk = false;
-    showMessage(`${image.name}: ${message.message}`);
+    showError(`${image.name}: ${message.message}`);
     return;
   }
-  images[slot] = image;
+  images[slot] = { ...image, width: message.width };
+  if (slot === 0 && !image.restored) showPreview(image);
   info.textContent = `${image.name}: ${message.width} x ${message.height}, ${message.kind} (${message.format})`;
   if (slot === 1) {
     const control = patternControl();
@@ -179,22 +204,47 @@ function imageLoaded(message) {
   if (images[0] && !image.restored) requestRender();
 }
 
+// Files that are neither an image the browser decodes nor a TARGA file are
+// refused here, with what they are not: the engine would read them as a
+// TARGA file of some odd type.
 async function readFile(slot, file) {
   if (!file) return;
   const bytes = await file.arrayBuffer();
+  const start = new Uint8Array(bytes, 0, Math.min(bytes.byteLength, 18));
+  if (browserFormat(start) === null && !looksLikeTarga(start)) {
+    showError(`${file.name} is not a PNG, JPEG or TARGA image.`);
+    if (slot === 0) $('preview').hidden = true;
+    becomeIdleIfDone();
+    return;
+  }
   showMessage('');
   sendImage(slot, { name: file.name, bytes });
+}
+
+// A file of the page: from the server, or from the single file's own.
+async function fetchBytes(url) {
+  if (inlineFiles) {
+    if (!(url in inlineFiles)) throw new Error('not in this page');
+    return Uint8Array.from(atob(inlineFiles[url]), (c) => c.charCodeAt(0)).buffer;
+  }
+  const response = await fetch(url);
+  if (!response.ok) throw new Error(`HTTP status ${response.status}`);
+  return response.arrayBuffer();
+}
+
+// A height image made in the page (a shape or text), handed to the engine
+// as a grey TARGA file.
+function sendMadeImage(image, name) {
+  showMessage('');
+  sendImage(0, { name, bytes: greyTarga(image).buffer, made: image });
 }
 
 async function fetchImage(slot, url, name) {
   let bytes;
   try {
-    const response = await fetch(url);
-    if (!response.ok) throw new Error(`HTTP status ${response.status}`);
-    bytes = await response.arrayBuffer();
+    bytes = await fetchBytes(url);
   } catch (error) {
-    showMessage(`${name} could not be loaded (${error.message}).`);
-    lastOutcomeOk = false;
+    showError(`${name} could not be loaded (${error.message}).`);
     becomeIdleIfDone();
     return;
   }
@@ -243,6 +293,8 @@ function sendRenderIfWanted() {
 function showPicture(message) {
   const { width, height } = message;
   pictureSize = { width, height };
+  canvas.hidden = false;
+  lastPicture = { width, height, inputWidth: inputWidth() };
   sizeCanvas();
   showNotes(message.warnings);
   $('result-info').textContent = `${width} x ${height} pixels, seed ${message.seed}`;
@@ -252,26 +304,142 @@ function showPicture(message) {
 
 function showResult(message) {
   if (!message.ok) {
-    lastOutcomeOk = false;
-    showMessage(message.message);
+    showError(message.message);
     if (message.warnings) showNotes(message.warnings);
     return;
   }
   lastOutcomeOk = true;
   showMessage('');
   result = { tga: message.tga, sha256: message.sha256 };
-  $('download-png').disabled = false;
-  $('download-tga').disabled = false;
+  for (const id of ['download-png', 'download-tga', 'full-screen']) $(id).disabled = false;
   body.dataset.sha256 = message.sha256;
 }
 
-// One picture pixel on a whole number of screen pixels, close to its CSS size:
-// scaling by any other factor would blur the dots.
+// One picture pixel on a whole number of screen pixels (pixelFactor). The
+// CSS size is nudged until the painted size is exactly that many screen
+// pixels: layout rounds fractional lengths, and one screen pixel too few or
+// too many drops or doubles a row or column.
+let sizeWatcher = null;
+let nudge = { width: 0, height: 0 };
+
 function sizeCanvas() {
   const ratio = window.devicePixelRatio || 1;
-  const factor = Math.max(1, Math.floor(ratio));
-  canvas.style.width = `${(pictureSize.width * factor) / ratio}px`;
-  canvas.style.height = `${(pictureSize.height * factor) / ratio}px`;
+  const factor = pixelFactor(ratio, document.fullscreenElement === $('picture'));
+  const target = { width: pictureSize.width * factor, height: pictureSize.height * factor };
+  nudge = { width: 0, height: 0 };
+  const apply = () => {
+    canvas.style.width = `${cssLength(target.width, ratio) + nudge.width}px`;
+    canvas.style.height = `${cssLength(target.height, ratio) + nudge.height}px`;
+  };
+  apply();
+  if (sizeWatcher) sizeWatcher.disconnect();
+  if (typeof ResizeObserver === 'undefined') return;
+  let tries = 0;
+  sizeWatcher = new ResizeObserver((entries) => {
+    const box = entries[0].devicePixelContentBoxSize && entries[0].devicePixelContentBoxSize[0];
+    if (!box || ++tries > 8) return;
+    const dw = target.width - box.inlineSize;
+    const dh = target.height - box.blockSize;
+    if (dw === 0 && dh === 0) {
+      canvas.dataset.devicePixels = `${box.inlineSize}x${box.blockSize}`;
+      return;
+    }
+    nudge.width += Math.sign(dw) / 64;
+    nudge.height += Math.sign(dh) / 64;
+    apply();
+  });
+  sizeWatcher.observe(canvas, { box: 'device-pixel-content-box' });
+}
+
+// The full-screen view shows the picture at one screen pixel per pixel,
+// scrolled so that the focus marks (at the top, either side of the middle)
+// and the middle of the picture are on screen.
+function centrePicture() {
+  const picture = $('picture');
+  picture.scrollLeft = Math.max(0, (picture.scrollWidth - picture.clientWidth) / 2);
+  picture.scrollTop = 0;
+}
+
+async function toggleFullScreen() {
+  if (document.fullscreenElement) {
+    await document.exitFullscreen();
+  } else {
+    await $('picture').requestFullscreen();
+  }
+}
+
+// The height image's width in the last run: resampled or its own.
+function inputWidth() {
+  const role = roleOption('outputWidth');
+  const given = role ? Number(slots[role.slot]) : 0;
+  return given > 0 ? given : (images[0] ? images[0].width || 0 : 0);
+}
+
+// The output-size choice becomes the engine's resampling width: the one
+// place that writes it.
+function setOutputWidth(width) {
+  const option = roleOption('outputWidth');
+  if (!option) return false;
+  slots[option.slot] = width > 0 ? String(width) : '';
+  return true;
+}
+
+function chooseOutputSize() {
+  outputSize = $('output-size').value;
+  let width = Number(outputSize) || 0;
+  if (outputSize === 'fit') {
+    const doubled = roleOption('doubled');
+    const cut = roleOption('cutToInput');
+    width = lastPicture ? fitWidth({
+      deviceWidth: Math.round(screen.width * (window.devicePixelRatio || 1)),
+      outputWidth: lastPicture.width,
+      inputWidth: lastPicture.inputWidth,
+      doubled: doubled ? slots[doubled.slot] !== '' : false,
+      cut: cut ? slots[cut.slot] !== '' : false,
+    }) : 0;
+  }
+  if (setOutputWidth(width)) requestRender();
+}
+
+// The small picture of the height image beside the stereogram.
+async function showPreview(image) {
+  const preview = $('height-preview');
+  let pixels = null;
+  if (image.made) {
+    const { width, height, bits, values } = image.made;
+    const rgba = new Uint8ClampedArray(width * height * 4);
+    const shift = bits === 16 ? 8 : 0;
+    for (let i = 0; i < width * height; ++i) {
+      const v = values[i] >> shift;
+      rgba.set([v, v, v, 255], 4 * i);
+    }
+    pixels = { width, height, rgba };
+  } else {
+    const bytes = new Uint8Array(image.bytes);
+    pixels = browserFormat(bytes) === null ? targaToRgba(bytes) : null;
+    if (!pixels) {
+      try {
+        const bitmap = await createImageBitmap(new Blob([bytes]));
+        pixels = { bitmap, width: bitmap.width, height: bitmap.height };
+      } catch {
+        $('preview').hidden = true;
+        return;
+      }
+    }
+  }
+  const scale = Math.min(1, 240 / pixels.width, 180 / pixels.height);
+  preview.width = Math.max(1, Math.round(pixels.width * scale));
+  preview.height = Math.max(1, Math.round(pixels.height * scale));
+  const context = preview.getContext('2d');
+  let source = pixels.bitmap;
+  if (!source) {
+    source = new OffscreenCanvas(pixels.width, pixels.height);
+    source.getContext('2d').putImageData(new ImageData(pixels.rgba, pixels.width, pixels.height), 0, 0);
+  }
+  context.imageSmoothingQuality = 'high';
+  context.drawImage(source, 0, 0, preview.width, preview.height);
+  if (pixels.bitmap) pixels.bitmap.close();
+  $('preview').hidden = false;
 }
 
 // --- Downloads --------------------------------------------------------------
@@ -306,6 +474,24 @@ function element(tag, properties = {}, children = []) {
 
 function labelled(text, control, after = false) {
   return element('label', {}, after ? [control, ` ${text}`] : [`${text} `, control]);
+}
+
+// An option's label in plain words, its command-line name as a hint after it:
+// "Inverted heights" and its name in brackets.
+function optionLabel(option, text = option.label) {
+  const plain = text.charAt(0).toUpperCase() + text.slice(1);
+  return [plain, ' ', element('span', { className: 'hint', textContent: `(${option.name})` })];
+}
+
+function labelledOption(option, control, after = false, text = option.label) {
+  const words = optionLabel(option, text);
+  const reason = element('span', { className: 'reason' });
+  return element('label', {}, after ? [control, ' ', ...words, reason] : [...words, ' ', control, reason]);
+}
+
+// The option that plays one of the page's own roles (see the table's hints).
+function roleOption(role) {
+  return table.options.find((option) => option.role === role) || null;
 }
 
 // A control of an option: its name, slot and help text go with it.
@@ -343,7 +529,7 @@ function makeControls() {
       ['image', 'Pattern image'],
     ]));
     select.value = option.default;
-    $('pattern-control').append(labelled(option.label, select));
+    $('pattern-control').append(labelledOption(option, select, false, 'Pattern'));
   }
 
   const numbers = optionsOfKind('number');
@@ -351,9 +537,17 @@ function makeControls() {
   for (const name of names) {
     const group = numbers.filter((option) => option.name === name);
     const [first] = group;
+    if (first.role === 'outputWidth') {
+      // The output-size choice beside the picture stands for it.
+      const select = $('output-size');
+      select.dataset.option = first.name;
+      select.dataset.slot = String(first.slot);
+      select.title = first.help;
+      continue;
+    }
     if (group.length === 1) {
       const input = optionControl('input', first, { type: 'number', step: 1, inputMode: 'numeric', value: first.default });
-      $('value-controls').append(labelled(first.label, input));
+      $('value-controls').append(labelledOption(first, input));
       continue;
     }
     // A value given in one of the units: empty until chosen (giving it is
@@ -365,29 +559,30 @@ function makeControls() {
     unit.append(...choiceElements(group.map((option) => [option.prefix, option.label])));
     group.forEach((option, k) => { unit.options[k].dataset.slot = String(option.slot); });
     unit.dataset.units = `${name}Unit`;
-    $('width-control').append(labelled('Width', input), labelled('in', unit));
+    $('width-control').append(labelledOption(first, input, false, 'Pattern width'), labelled('in', unit));
   }
 
   for (const option of optionsOfKind('choice')) {
     const select = optionControl('select', option);
     select.append(...choiceElements(option.choices.map((text, k) => [option.low + k, `${option.low + k}: ${text}`])));
     select.value = option.default;
-    $('value-controls').append(labelled(option.label, select));
+    $('value-controls').append(labelledOption(option, select));
   }
 
   for (const option of optionsOfKind('flag')) {
     const box = optionControl('input', option, { type: 'checkbox' });
-    $('flag-controls').append(labelled(`${option.name}: ${option.label}`, box, true));
+    $('flag-controls').append(labelledOption(option, box, true));
   }
 
   for (const option of optionsOfKind('colour')) {
     const input = optionControl('input', option, { type: 'color', value: colourToHex(Number(option.default)) });
-    $('colour-controls').append(labelled(option.label, input, true));
+    $('colour-controls').append(labelledOption(option, input, true));
   }
 
   for (const option of optionsOfKind('seed')) {
-    const input = optionControl('input', option, { type: 'number', step: 1, inputMode: 'numeric' });
-    $('seed-control').prepend(labelled(option.label, input));
+    // Text, so that what was typed is seen whole and can be refused.
+    const input = optionControl('input', option, { type: 'text', inputMode: 'numeric', autocomplete: 'off', spellcheck: false });
+    $('seed-control').prepend(labelledOption(option, input));
   }
 
   const letters = stretchOption();
@@ -396,15 +591,33 @@ function makeControls() {
     fieldset.dataset.option = letters.name;
     fieldset.dataset.slot = String(letters.slot);
     fieldset.title = letters.help;
-    fieldset.append(element('legend', { textContent: letters.label }));
-    for (const { letter, label } of table.stretchLetters) {
+    fieldset.append(element('legend', {}, optionLabel(letters)));
+    for (const { letter, label, heights } of table.stretchLetters) {
       const box = element('input', { type: 'checkbox', checked: letters.default.includes(letter) });
       box.dataset.letter = letter;
-      fieldset.append(labelled(`${letter}: ${label}`, box, true));
+      // The letter that scales the heights counts with any pattern: it
+      // sits with the depth controls.
+      const text = `${label.charAt(0).toUpperCase()}${label.slice(1)}`;
+      const hint = element('span', { className: 'hint', textContent: `(${letters.name} ${letter})` });
+      const made = element('label', {}, [box, ` ${text} `, hint]);
+      if (heights) {
+        box.id = 'heights-range';
+        box.title = letters.help;
+        $('flag-controls').prepend(made);
+      } else {
+        fieldset.append(made);
+      }
     }
   }
   for (const option of table.options) {
-    for (const control of document.querySelectorAll(`[data-option][data-slot="${option.slot}"]`)) control.dataset.kind = option.kind;
+    for (const control of document.querySelectorAll(`[data-option][data-slot="${option.slot}"]`)) {
+      control.dataset.kind = option.kind;
+      if (option.role) control.dataset.role = option.role;
+    }
+  }
+  if (!roleOption('outputWidth')) {
+    $('output-size').disabled = true;
+    $('output-size-reason').textContent = 'This engine cannot resample the height image.';
   }
 }
 
@@ -414,7 +627,7 @@ function unitSlot(input) {
 }
 
 function stretchLetters() {
-  const letters = [...document.querySelectorAll('#stretch input')]
+  const letters = [...document.querySelectorAll('input[data-letter]')]
     .filter((box) => box.checked).map((box) => box.dataset.letter).join('');
   if (letters === stretchOption().default) return '';
   return letters === '' ? '>' : letters;
@@ -422,6 +635,25 @@ function stretchLetters() {
 
 function updateStretchState() {
   $('stretch').hidden = patternControl().value !== 'image';
+  updateApplicability();
+}
+
+// Controls of options that have no effect with the chosen pattern are
+// disabled, with the reason beside them.
+function updateApplicability() {
+  const value = patternControl().value;
+  const type = value === 'image' ? 0 : Number(value);
+  const typeInfo = table.patternTypes.find((t) => t.number === type);
+  for (const option of table.options) {
+    const inert = option.noEffect.includes(type);
+    for (const control of document.querySelectorAll(`[data-option][data-slot="${option.slot}"]`)) {
+      control.disabled = inert;
+      const reason = control.closest('label') && control.closest('label').querySelector('.reason');
+      if (!reason) continue;
+      reason.textContent = !inert ? '' : type === 0 ? ' no effect with a pattern image'
+        : ` no effect with pattern ${type} (${typeInfo ? typeInfo.name : ''})`;
+    }
+  }
 }
 
 // The controls show the slots as the engine read them (after a command
@@ -442,7 +674,9 @@ function showSlots(state) {
     input.value = colourToHex(state.numbers[Number(input.dataset.slot)]);
   }
   for (const box of document.querySelectorAll('[data-kind="flag"]')) box.checked = slots[Number(box.dataset.slot)] !== '';
-  for (const box of document.querySelectorAll('#stretch input')) box.checked = state.stretch.includes(box.dataset.letter);
+  const inverted = roleOption('crossEyed');
+  if (inverted) $(inverted.name).checked = (slots[inverted.slot] !== '') !== crossEyed;
+  for (const box of document.querySelectorAll('input[data-letter]')) box.checked = state.stretch.includes(box.dataset.letter);
   updateStretchState();
 }
 
@@ -454,7 +688,7 @@ function setSeed(value) {
 
 // Each control writes its slot, as the command line's option would.
 function readControl(control) {
-  if (control.closest('#stretch')) {
+  if (control.dataset.letter) {
     slots[Number($('stretch').dataset.slot)] = stretchLetters();
     requestRender();
     return;
@@ -478,15 +712,26 @@ function readControl(control) {
       slots[slot] = String(hexToColour(control.value));
       break;
     case 'flag':
-      slots[slot] = control.checked ? '>' : '';
+      // Cross-eyed viewing inverts the heights once more.
+      slots[slot] = control.checked !== (crossEyed && control.dataset.role === 'crossEyed') ? '>' : '';
       break;
-    case 'seed':
-      if ((parseInt(control.value, 10) || 0) === 0) {
+    case 'seed': {
+      // A whole number or nothing: "1e3" would be read as 1.
+      const text = control.value.trim();
+      if (!/^[+-]?\d*$/.test(text) || Math.abs(Number(text)) > 2147483647) {
+        control.setAttribute('aria-invalid', 'true');
+        showMessage(`The seed must be a whole number ("${text}" is not one).`);
+        return;
+      }
+      control.removeAttribute('aria-invalid');
+      showMessage('');
+      if (Number(text) === 0) {
         setSeed(String(newSeed()));
       } else {
-        slots[slot] = control.value.trim();
+        slots[slot] = text;
       }
       break;
+    }
     default:
       slots[slot] = control.value.trim();
   }
@@ -518,8 +763,15 @@ function wireControls() {
     setSeed(String(newSeed()));
     requestRender();
   });
-  $('height-file').addEventListener('change', (event) => readFile(0, event.target.files[0]));
-  $('pattern-file').addEventListener('change', (event) => readFile(1, event.target.files[0]));
+  // The input is emptied after each choice, so that choosing the same file
+  // again reads it again.
+  for (const [id, slot] of [['height-file', 0], ['pattern-file', 1]]) {
+    $(id).addEventListener('change', (event) => {
+      const [file] = event.target.files;
+      event.target.value = '';
+      readFile(slot, file);
+    });
+  }
   wireDrop($('height-drop'), 0);
   wireDrop($('pattern-drop'), 1);
   // A file dropped anywhere else is a height image too (rather than a page
@@ -529,10 +781,32 @@ function wireControls() {
     event.preventDefault();
     if (event.dataTransfer.files.length > 0) readFile(0, event.dataTransfer.files[0]);
   });
-  for (const button of document.querySelectorAll('[data-example]')) {
-    const name = button.dataset.example;
-    button.addEventListener('click', () => fetchImage(0, `examples/${name}.tga`, `${name}.tga`));
+  for (const button of document.querySelectorAll('[data-shape]')) {
+    const name = button.dataset.shape;
+    button.addEventListener('click', () => sendMadeImage(makeShape(name), `${name}.tga`));
   }
+  $('text-blur').addEventListener('input', () => { $('text-blur-value').value = `${$('text-blur').value} px`; });
+  $('text-form').addEventListener('submit', (event) => {
+    event.preventDefault();
+    const text = $('text-text').value.trim();
+    if (text === '') return;
+    const size = Math.max(16, Math.min(600, Math.round(Number($('text-size').value) || 160)));
+    const image = makeText({ text, size, bold: $('text-bold').checked, blur: Number($('text-blur').value) });
+    sendMadeImage(image, 'text.tga');
+  });
+  for (const radio of document.querySelectorAll('input[name="viewing"]')) {
+    radio.addEventListener('change', () => {
+      crossEyed = document.querySelector('input[name="viewing"]:checked').value === 'cross';
+      const inverted = roleOption('crossEyed');
+      if (inverted) readControl($(inverted.name));
+    });
+  }
+  $('full-screen').addEventListener('click', toggleFullScreen);
+  document.addEventListener('fullscreenchange', () => {
+    sizeCanvas();
+    if (document.fullscreenElement) requestAnimationFrame(centrePicture);
+  });
+  $('output-size').addEventListener('change', chooseOutputSize);
   $('download-tga').addEventListener('click', () => {
     if (result) download(new Blob([result.tga], { type: 'image/x-tga' }), `${baseName()}.tga`);
   });
@@ -560,7 +834,7 @@ async function readArgs(args) {
 // ?demo: the bundled case (demo/height.tga with the options of demo/args.txt,
 // then those of the "args" parameter), made at once.
 async function startDemo(params) {
-  const text = await (await fetch('demo/args.txt')).text();
+  const text = new TextDecoder().decode(await fetchBytes('demo/args.txt'));
   const args = splitArgs(text);
   if (params.get('args')) args.push(...splitArgs(params.get('args')));
   const state = await readArgs(args);
@@ -592,7 +866,7 @@ async function start() {
   }
   setSeed(String(newSeed()));
   updateStretchState();
-  fetchImage(0, 'examples/dome.tga', 'dome.tga');
+  sendMadeImage(makeShape('dome'), 'dome.tga');
 }
 
 start();

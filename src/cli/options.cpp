@@ -204,6 +204,39 @@ std::string choicesJson(std::string_view choices) {
     return out + "]";
 }
 
+// What the page needs to know of some options beyond the table: a role
+// that one of its own controls plays, and the pattern types on which the
+// option has no effect (0 standing for a pattern image). Looked up by name
+// so that an entry without its option is simply unused.
+struct PageHint {
+    const char* name;
+    const char* role;
+    const char* noEffect;
+};
+constexpr PageHint kPageHints[] = {
+    {"Inv", "crossEyed", ""},
+    {"Width", "outputWidth", ""},
+    {"Double", "doubled", ""},
+    {"CutOff", "cutToInput", ""},
+    // Black-and-white dots or stripes, dashes and five fixed colours ignore
+    // the colours; dashes have no foreground; only 1, 2 and 5 to 7 use the
+    // density; 3 to 7 and pattern images always give colour output.
+    {"Dens", "", "3,4,0"},
+    {"NoRD", "", "0"},
+    {"TrueOut", "", "3,4,5,6,7,0"},
+    {"TopF", "", "1,2,3,4,0"},
+    {"BotF", "", "1,2,3,4,0"},
+    {"TopB", "", "1,2,4,0"},
+    {"BotB", "", "1,2,4,0"},
+};
+
+const PageHint* pageHint(std::string_view name) {
+    for (const PageHint& hint : kPageHints) {
+        if (name == hint.name) return &hint;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 std::string optionsJson() {
@@ -223,7 +256,10 @@ std::string optionsJson() {
             json += ",\"low\":" + std::to_string(option.low) + ",\"high\":" + std::to_string(option.high);
         }
         json += ",\"choices\":" + choicesJson(option.choices) + ",\"help\":" + jsonString(option.help) +
-                ",\"label\":" + jsonString(option.label) + "}";
+                ",\"label\":" + jsonString(option.label);
+        const PageHint* hint = pageHint(name);
+        json += ",\"role\":" + jsonString(hint != nullptr ? hint->role : "") + ",\"noEffect\":[" +
+                (hint != nullptr ? hint->noEffect : "") + "]}";
     }
     json += "],\"patternTypes\":[";
     for (const PatternType& type : kPatternTypes) {
@@ -234,8 +270,10 @@ std::string optionsJson() {
     json += "],\"stretchLetters\":[";
     for (const StretchLetter& letter : kStretchLetters) {
         if (&letter != kStretchLetters) json += ',';
+        // Z scales the heights and counts with any pattern; the others fit
+        // a pattern image.
         json += "{\"letter\":" + jsonString(std::string(1, letter.letter)) + ",\"label\":" +
-                jsonString(letter.label) + "}";
+                jsonString(letter.label) + ",\"heights\":" + (letter.letter == 'Z' ? "true" : "false") + "}";
     }
     return json + "]}";
 }

@@ -131,6 +131,23 @@ TEST(OptionsJsonTest, TextsAreEscaped) {
     EXPECT_NE(json.find("\"low\":1,\"high\":3,\"choices\":[\"left\",\"centre\",\"right\"]"), std::string::npos);
 }
 
+TEST(OptionsJsonTest, PageHintsFollowTheirOptions) {
+    const std::string json = optionsJson();
+    // Each hint sits in its own option's entry, not a neighbour's.
+    const auto entryOf = [&](int slot) {
+        const std::size_t start = json.find("{\"slot\":" + std::to_string(slot) + ",");
+        return json.substr(start, json.find('}', start) - start);
+    };
+    EXPECT_NE(entryOf(kSlotInv).find("\"role\":\"crossEyed\""), std::string::npos);
+    EXPECT_NE(entryOf(kSlotDouble).find("\"role\":\"doubled\""), std::string::npos);
+    EXPECT_NE(entryOf(kSlotDens).find("\"noEffect\":[3,4,0]"), std::string::npos);
+    EXPECT_NE(entryOf(kSlotTopB).find("\"noEffect\":[1,2,4,0]"), std::string::npos);
+    EXPECT_NE(entryOf(kSlotPUse).find("\"role\":\"\",\"noEffect\":[]"), std::string::npos);
+    EXPECT_NE(json.find("{\"letter\":\"Z\",\"label\":\"use the actual height range\",\"heights\":true}"),
+              std::string::npos);
+    EXPECT_NE(json.find("\"letter\":\"X\",\"label\":\"stretch across\",\"heights\":false"), std::string::npos);
+}
+
 TEST(ParseOptionsTest, AbsolutePathsAreFileNames) {
     Parsed p = parse({"/home/me/depth.tga", "/PatT:/home/me/pattern.png", "/data/a:b.tga"});
     EXPECT_EQ(p.result, 0);
