@@ -15,7 +15,7 @@
 // engine's option table; each carries the option's name in data-option.
 import { splitArgs, colourToHex, hexToColour } from './options.js';
 import { makeShape, makeText, greyTarga, looksLikeTarga, browserFormat, targaToRgba } from './heights.js';
-import { fitWidth, pixelFactor, cssLength } from './view.js';
+import { fitWidth, pixelFactor } from './view.js';
 
 const $ = (id) => document.getElementById(id);
 const body = document.body;
@@ -23,6 +23,10 @@ const body = document.body;
 // worker gets a new canvas.
 let canvas = $('stereogram');
 let pictureSize = { width: 0, height: 0 };
+// The canvas's size and the view it was drawn for (see drawView in
+// worker.js): screen pixels per picture pixel, and the device pixel ratio.
+let canvasPixels = { width: 0, height: 0 };
+let shownView = { factor: 1, ratio: 1 };
 
 let table = null;         // the engine's option table (rdsgen_web_options)
 let slots = [];           // the slot texts, by the engine's slot numbers
@@ -157,6 +161,11 @@ function receive(message) {
     case 'picture':
       showPicture(message);
       return;
+    case 'viewed':
+      canvasPixels = { width: message.width, height: message.height };
+      sizeCanvas();
+      if (document.fullscreenElement) requestAnimationFrame(centrePicture);
+      return;
     case 'png':
       if (message.blob) download(message.blob, `${baseName()}.png`);
       return;
@@ -287,12 +296,15 @@ function sendRenderIfWanted() {
   clearTimeout(progressTimer);
   progressTimer = setTimeout(() => { $('progress').hidden = false; }, 200);
   $('progress').value = 0;
-  post({ type: 'render', slots: [...slots] });
+  shownView = currentView();
+  watchRatio(shownView.ratio);
+  post({ type: 'render', slots: [...slots], view: shownView });
 }
 
 function showPicture(message) {
   const { width, height } = message;
   pictureSize = { width, height };
+  canvasPixels = { width: message.canvasWidth, height: message.canvasHeight };
   canvas.hidden = false;
   lastPicture = { width, height, inputWidth: inputWidth() };
   sizeCanvas();
@@ -315,40 +327,37 @@ function showResult(message) {
   body.dataset.sha256 = message.sha256;
 }
 
-// One picture pixel on a whole number of screen pixels (pixelFactor). The
-// CSS size is nudged until the painted size is exactly that many screen
-// pixels: layout rounds fractional lengths, and one screen pixel too few or
-// too many drops or doubles a row or column.
-let sizeWatcher = null;
-let nudge = { width: 0, height: 0 };
+// One picture pixel on a whole number of screen pixels: the worker draws
+// the canvas for the view (pixelFactor, padded by canvasSize), and its CSS
+// size is exactly its size in screen pixels.
+function currentView() {
+  const ratio = window.devicePixelRatio || 1;
+  return { factor: pixelFactor(ratio, document.fullscreenElement === $('picture')), ratio };
+}
 
 function sizeCanvas() {
-  const ratio = window.devicePixelRatio || 1;
-  const factor = pixelFactor(ratio, document.fullscreenElement === $('picture'));
-  const target = { width: pictureSize.width * factor, height: pictureSize.height * factor };
-  nudge = { width: 0, height: 0 };
-  const apply = () => {
-    canvas.style.width = `${cssLength(target.width, ratio) + nudge.width}px`;
-    canvas.style.height = `${cssLength(target.height, ratio) + nudge.height}px`;
-  };
-  apply();
-  if (sizeWatcher) sizeWatcher.disconnect();
-  if (typeof ResizeObserver === 'undefined') return;
-  let tries = 0;
-  sizeWatcher = new ResizeObserver((entries) => {
-    const box = entries[0].devicePixelContentBoxSize && entries[0].devicePixelContentBoxSize[0];
-    if (!box || ++tries > 8) return;
-    const dw = target.width - box.inlineSize;
-    const dh = target.height - box.blockSize;
-    if (dw === 0 && dh === 0) {
-      canvas.dataset.devicePixels = `${box.inlineSize}x${box.blockSize}`;
-      return;
-    }
-    nudge.width += Math.sign(dw) / 64;
-    nudge.height += Math.sign(dh) / 64;
-    apply();
-  });
-  sizeWatcher.observe(canvas, { box: 'device-pixel-content-box' });
+  canvas.style.width = `${canvasPixels.width / shownView.ratio}px`;
+  canvas.style.height = `${canvasPixels.height / shownView.ratio}px`;
+}
+
+// A new ratio or the full-screen view has the worker draw the picture again.
+function viewChanged() {
+  const view = currentView();
+  watchRatio(view.ratio);
+  if (view.factor === shownView.factor && view.ratio === shownView.ratio) return;
+  shownView = view;
+  if (pictureSize.width > 0) worker.postMessage({ type: 'view', view });
+}
+
+// A change of the device pixel ratio (zoom, another screen) sizes the
+// picture again; it is not always a resize of the window.
+let ratioQuery = null;
+function watchRatio(ratio) {
+  if (ratioQuery && ratioQuery.ratio === ratio) return;
+  if (ratioQuery) ratioQuery.list.removeEventListener('change', viewChanged);
+  const list = window.matchMedia(`(resolution: ${ratio}dppx)`);
+  list.addEventListener('change', viewChanged);
+  ratioQuery = { ratio, list };
 }
 
 // The full-screen view shows the picture at one screen pixel per pixel,
@@ -803,7 +812,7 @@ function wireControls() {
   }
   $('full-screen').addEventListener('click', toggleFullScreen);
   document.addEventListener('fullscreenchange', () => {
-    sizeCanvas();
+    viewChanged();
     if (document.fullscreenElement) requestAnimationFrame(centrePicture);
   });
   $('output-size').addEventListener('change', chooseOutputSize);
@@ -813,7 +822,7 @@ function wireControls() {
   $('download-png').addEventListener('click', () => {
     if (result) worker.postMessage({ type: 'png' });
   });
-  window.addEventListener('resize', sizeCanvas);
+  window.addEventListener('resize', viewChanged);
 }
 
 // --- Start ------------------------------------------------------------------

@@ -19,8 +19,19 @@ export function pixelFactor(ratio, fullScreen) {
   return fullScreen ? 1 : Math.max(1, Math.floor(ratio + 1e-9));
 }
 
-// Chromium lays out in 1/64 CSS pixels: the CSS length closest to a whole
-// number of screen pixels, so that the painted size is exactly that.
-export function cssLength(devicePixels, ratio) {
-  return Math.round((devicePixels / ratio) * 64) / 64;
+// The canvas for a picture of width x height shown at factor screen pixels
+// per pixel: at least that size, grown (by a few pixels, left empty) to a
+// size whose CSS length is a whole number of layout units (1/64 CSS
+// pixel). Only then is it painted on exactly that many screen pixels;
+// otherwise the browser stretches it a little and drops or doubles a row
+// or column somewhere.
+export function canvasSize(width, height, { factor, ratio }) {
+  const grow = (pixels) => {
+    for (let n = pixels; n < pixels + 256; ++n) {
+      const units = (n * 64) / ratio;
+      if (Math.abs(units - Math.round(units)) < 1e-6) return n;
+    }
+    return pixels;
+  };
+  return { width: grow(width * factor), height: grow(height * factor) };
 }

@@ -7,7 +7,9 @@
 // Messages in (handled one at a time, in order):
 //   {type: 'image', slot, bytes, slots, check}  slot 0 heights, 1 pattern;
 //       check: refuse an image of a size whose stereogram the options refuse
-//   {type: 'render', id, slots}
+//   {type: 'render', id, slots, view}  view: how the canvas shows the picture
+//       ({factor, ratio}, see drawView)
+//   {type: 'view', view}  the last picture drawn again for another view
 //   {type: 'parse', args}  command-line arguments read into slots
 //   {type: 'canvas', canvas}  the page's OffscreenCanvas, drawn by render
 //   {type: 'png'}  the canvas as a PNG file
@@ -15,9 +17,12 @@
 // 'parsed', 'progress', 'picture' then 'result' for a run (see render),
 // 'failed'.
 import createEngine from './rdsgen-engine.js';
+import { canvasSize } from './view.js';
 
 let engine = null;
 let canvas = null;
+let plain = null;  // the last picture, one canvas pixel per pixel
+let view = { factor: 1, ratio: 1 };
 const queue = [];
 let running = false;
 
@@ -135,7 +140,21 @@ function parse({ args }) {
   return { type: 'parsed', refusals, ...engineJson(engine._rdsgen_web_slots()) };
 }
 
-async function render({ id, slots }) {
+// The page's canvas shows the picture with each pixel on factor x factor
+// canvas pixels, in a canvas the page can show at whole screen pixels
+// (canvasSize; the extra columns and rows stay empty).
+function drawView() {
+  const size = canvasSize(plain.width, plain.height, view);
+  canvas.width = size.width;
+  canvas.height = size.height;
+  const context = canvas.getContext('2d');
+  context.imageSmoothingEnabled = false;
+  context.drawImage(plain, 0, 0, plain.width * view.factor, plain.height * view.factor);
+  return size;
+}
+
+async function render(message) {
+  const { id, slots } = message;
   setSlots(slots);
   const { seed } = engineJson(engine._rdsgen_web_slots());
   let lastReport = 0;
@@ -158,11 +177,14 @@ async function render({ id, slots }) {
   if (rgbaAt === 0) return { type: 'result', id, ok: false, message: 'Not enough memory to show the stereogram.' };
   // The picture goes first, straight from the engine's memory to the
   // page's canvas; the file and its hash follow.
-  canvas.width = width;
-  canvas.height = height;
+  if (!plain) plain = new OffscreenCanvas(width, height);
+  plain.width = width;
+  plain.height = height;
   const pixels = new Uint8ClampedArray(engine.HEAPU8.buffer, rgbaAt, 4 * width * height);
-  canvas.getContext('2d').putImageData(new ImageData(pixels, width, height), 0, 0);
-  postMessage({ type: 'picture', id, width, height, engineMs, seed, warnings });
+  plain.getContext('2d').putImageData(new ImageData(pixels, width, height), 0, 0);
+  if (message.view) view = message.view;
+  const shown = drawView();
+  postMessage({ type: 'picture', id, width, height, canvasWidth: shown.width, canvasHeight: shown.height, engineMs, seed, warnings });
   const out = engine._rdsgen_web_output();
   const tga = engine.HEAPU8.slice(out, out + engine._rdsgen_web_output_size());
   return { type: 'result', id, ok: true, tga: tga.buffer, sha256: await sha256(tga), transfer: [tga.buffer] };
@@ -177,7 +199,10 @@ async function handle(message) {
       canvas = message.canvas;
       return null;
     case 'png':
-      return { type: 'png', blob: canvas.width > 0 ? await canvas.convertToBlob({ type: 'image/png' }) : null };
+      return { type: 'png', blob: plain && plain.width > 0 ? await plain.convertToBlob({ type: 'image/png' }) : null };
+    case 'view':
+      view = message.view;
+      return plain ? { type: 'viewed', ...drawView() } : null;
     default: return null;
   }
 }
