@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the page into build-web/, a folder to copy to any static host: the
 # engine as WebAssembly (Debian's emscripten, through emcmake in build-wasm/),
-# the page's files, the demo case and the example height images.
+# the page's files, the demo case and the example height images; and
+# build-web/rdsgen.html, the whole page in one file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 OUT=${OUT:-build-web}
@@ -30,4 +31,7 @@ if [ ! -x "$WASM_BUILD/make-heightmaps" ] || [ tools/make-heightmaps.cpp -nt "$W
     c++ -std=c++20 -O2 tools/make-heightmaps.cpp $(pkg-config --cflags --libs spng) -o "$WASM_BUILD/make-heightmaps"
 fi
 "$WASM_BUILD/make-heightmaps" "$OUT/examples" >/dev/null
+
+# The same page as one file that works opened from disk (rdsgen.html).
+node web/single-file.mjs "$OUT" >/dev/null
 echo "Page built in $OUT/"

@@ -58,6 +58,7 @@ const inlineFiles = window.rdsgenInline ? window.rdsgenInline.files : null;
 
 function showMessage(text) {
   $('message').textContent = text;
+  alignCanvas();
 }
 
 // After an error the old picture and its downloads go: they are no longer
@@ -79,6 +80,7 @@ function showError(text) {
 
 function showNotes(texts) {
   $('notes').textContent = texts.join(' ');
+  alignCanvas();
 }
 
 function becomeIdleIfDone() {
@@ -338,6 +340,25 @@ function currentView() {
 function sizeCanvas() {
   canvas.style.width = `${canvasPixels.width / shownView.ratio}px`;
   canvas.style.height = `${canvasPixels.height / shownView.ratio}px`;
+  alignCanvas();
+}
+
+// A canvas that starts half-way between two screen pixels has each of its
+// pixels painted on the border of two screen pixels, and which one gets it
+// is left to rounding: such a start is moved by a quarter of a screen pixel.
+function alignCanvas() {
+  if (canvas.hidden || canvasPixels.width === 0) return;
+  const ratio = window.devicePixelRatio || 1;
+  const rect = canvas.getBoundingClientRect();
+  const margin = (at, old) => {
+    const start = (at - old) * ratio;
+    const fraction = start - Math.floor(start);
+    return Math.abs(fraction - 0.5) < 0.15 ? 0.25 / ratio : 0;
+  };
+  const left = parseFloat(canvas.style.marginLeft) || 0;
+  const top = parseFloat(canvas.style.marginTop) || 0;
+  canvas.style.marginLeft = `${margin(rect.left + window.scrollX + $('picture').scrollLeft, left)}px`;
+  canvas.style.marginTop = `${margin(rect.top + window.scrollY + $('picture').scrollTop, top)}px`;
 }
 
 // A new ratio or the full-screen view has the worker draw the picture again.

@@ -2,8 +2,8 @@
 # Builds the native rdsgen and the page, serves the page on 127.0.0.1 and
 # runs its tests in headless Chromium (web/tests/run.mjs), comparing the
 # page's stereograms with the native rdsgen's. Prints "N passed, N failed"
-# and the benchmark; exits non-zero on failure. Takes the screenshot
-# docs/web.png.
+# and the benchmark; exits non-zero on failure. Takes the
+# screenshots docs/web.png and docs/web-phone.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 CHROMIUM=${CHROMIUM:-/usr/bin/chromium}
@@ -35,4 +35,4 @@ done
 
 node web/tests/run.mjs --base "http://127.0.0.1:$PORT/" --rdsgen build/rdsgen \
     --heightmaps build/make-heightmaps --chromium "$CHROMIUM" \
-    --screenshot docs/web.png --phone-screenshot build-wasm/web-phone.png "$@"
+    --screenshot docs/web.png --phone-screenshot docs/web-phone.png "$@"
