@@ -22,6 +22,7 @@ import { canvasSize } from './view.js';
 let engine = null;
 let canvas = null;
 let plain = null;  // the last picture, one canvas pixel per pixel
+let plainOnCanvas = false;  // plain not made: the page's canvas holds it as it is
 let view = { factor: 1, ratio: 1 };
 const queue = [];
 let running = false;
@@ -144,6 +145,10 @@ function parse({ args }) {
 // canvas pixels, in a canvas the page can show at whole screen pixels
 // (canvasSize; the extra columns and rows stay empty).
 function drawView() {
+  if (plainOnCanvas) {
+    plainPicture(canvas.width, canvas.height).getContext('2d').drawImage(canvas, 0, 0);
+    plainOnCanvas = false;
+  }
   const size = canvasSize(plain.width, plain.height, view);
   canvas.width = size.width;
   canvas.height = size.height;
@@ -151,6 +156,14 @@ function drawView() {
   context.imageSmoothingEnabled = false;
   context.drawImage(plain, 0, 0, plain.width * view.factor, plain.height * view.factor);
   return size;
+}
+
+// The canvas that keeps the last picture, of that size.
+function plainPicture(width, height) {
+  if (!plain) plain = new OffscreenCanvas(width, height);
+  plain.width = width;
+  plain.height = height;
+  return plain;
 }
 
 async function render(message) {
@@ -177,13 +190,20 @@ async function render(message) {
   if (rgbaAt === 0) return { type: 'result', id, ok: false, message: 'Not enough memory to show the stereogram.' };
   // The picture goes first, straight from the engine's memory to the
   // page's canvas; the file and its hash follow.
-  if (!plain) plain = new OffscreenCanvas(width, height);
-  plain.width = width;
-  plain.height = height;
-  const pixels = new Uint8ClampedArray(engine.HEAPU8.buffer, rgbaAt, 4 * width * height);
-  plain.getContext('2d').putImageData(new ImageData(pixels, width, height), 0, 0);
+  const pixels = new ImageData(new Uint8ClampedArray(engine.HEAPU8.buffer, rgbaAt, 4 * width * height), width, height);
   if (message.view) view = message.view;
-  const shown = drawView();
+  let shown = canvasSize(width, height, view);
+  if (shown.width === width && shown.height === height) {
+    // The common case: straight onto the page's canvas.
+    canvas.width = width;
+    canvas.height = height;
+    canvas.getContext('2d').putImageData(pixels, 0, 0);
+    plainOnCanvas = true;
+  } else {
+    plainPicture(width, height).getContext('2d').putImageData(pixels, 0, 0);
+    plainOnCanvas = false;
+    shown = drawView();
+  }
   postMessage({ type: 'picture', id, width, height, canvasWidth: shown.width, canvasHeight: shown.height, engineMs, seed, warnings });
   const out = engine._rdsgen_web_output();
   const tga = engine.HEAPU8.slice(out, out + engine._rdsgen_web_output_size());
@@ -199,10 +219,13 @@ async function handle(message) {
       canvas = message.canvas;
       return null;
     case 'png':
-      return { type: 'png', blob: plain && plain.width > 0 ? await plain.convertToBlob({ type: 'image/png' }) : null };
+    case 'png': {
+      const picture = plainOnCanvas ? canvas : plain;
+      return { type: 'png', blob: picture && picture.width > 0 ? await picture.convertToBlob({ type: 'image/png' }) : null };
+    }
     case 'view':
       view = message.view;
-      return plain ? { type: 'viewed', ...drawView() } : null;
+      return plain || plainOnCanvas ? { type: 'viewed', ...drawView() } : null;
     default: return null;
   }
 }

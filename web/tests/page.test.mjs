@@ -437,7 +437,7 @@ export default function register(test, options, after) {
     assert.ok(layout.pageWidth <= layout.viewport, `page ${layout.pageWidth} wide on a ${layout.viewport} screen`);
     assert.ok(layout.pictureScrolls);
     assert.equal(layout.screenPixelsPerPixel, 3);
-    if (options['phone-screenshot']) await page.screenshot({ path: options['phone-screenshot'], fullPage: true });
+    if (options['phone-screenshot']) await page.screenshot({ path: options['phone-screenshot'] });
 
     await page.setViewport({ width: 1280, height: 860, deviceScaleFactor: 1 });
     await openDemo(page);
