@@ -570,6 +570,8 @@ function makeControls() {
     if (first.role === 'outputWidth') {
       // The output-size choice beside the picture stands for it.
       const select = $('output-size');
+      // "Its own size" is the option's default.
+      select.options[0].value = first.default;
       select.dataset.option = first.name;
       select.dataset.slot = String(first.slot);
       select.title = first.help;
@@ -707,6 +709,12 @@ function showSlots(state) {
   const inverted = roleOption('crossEyed');
   if (inverted) $(inverted.name).checked = (slots[inverted.slot] !== '') !== crossEyed;
   for (const box of document.querySelectorAll('input[data-letter]')) box.checked = state.stretch.includes(box.dataset.letter);
+  const sized = roleOption('outputWidth');
+  if (sized) {
+    const select = $('output-size');
+    const given = slots[sized.slot];
+    select.value = [...select.options].some((option) => option.value === given) ? given : select.options[0].value;
+  }
   updateStretchState();
 }
 
