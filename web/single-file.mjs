@@ -1,8 +1,9 @@
 // Makes OUT/rdsgen.html from the built page in OUT: one file that works
 // opened from disk (file://), where browsers load no module, worker or
 // WebAssembly file beside it. The style, the page's modules and the demo
-// files are put inside it; the worker (with the engine's code and its
-// WebAssembly as base64) becomes a Blob address made by a small script.
+// files are put inside it; the worker and the engine's modules (with their
+// WebAssembly as data: addresses) become Blob addresses made by a small
+// script.
 //
 //   node web/single-file.mjs build-web
 import fs from 'node:fs';
@@ -34,19 +35,32 @@ const pageModules = new Set();
 let page = 'const modules = {};\n';
 for (const name of ['options.js', 'heights.js', 'view.js', 'main.js']) page += inlineModule(name, read(name), pageModules);
 
-// The worker: the view module, the engine (given its WebAssembly, so that it
-// fetches nothing) and the worker's own code.
-const wasm = fs.readFileSync(path.join(out, 'rdsgen-engine.wasm')).toString('base64');
-const engine = read('rdsgen-engine.js').replace(/^export default createEngine;\s*$/m, '');
-if (/^export /m.test(engine)) throw new Error('rdsgen-engine.js: an export that is not handled');
-let worker = read('worker.js');
-const engineImport = /^import createEngine from '\.\/rdsgen-engine\.js';$/m;
-if (!engineImport.test(worker)) throw new Error('worker.js: the engine import was not found');
-worker = worker.replace(engineImport, () => `const createEngine = (() => {
-${engine}
-const wasmBinary = Uint8Array.from(atob('${wasm}'), (c) => c.charCodeAt(0));
-return (options = {}) => createEngine({ ...options, wasmBinary, locateFile: (file) => file });
-})();`);
+// The engine modules (one or more builds, rdsgen-engine*.js), each with
+// its WebAssembly as a data: address, become Blob addresses made when the
+// page starts; the worker imports them from there.
+const engines = {};
+for (const name of fs.readdirSync(out).filter((file) => /^rdsgen-engine[\w-]*\.js$/.test(file))) {
+  let found = false;
+  engines[`./${name}`] = read(name).replace(/new URL\("([\w.-]+\.wasm)",import\.meta\.url\)\.toString\(\)/g, (all, wasm) => {
+    found = true;
+    return JSON.stringify(`data:application/wasm;base64,${fs.readFileSync(path.join(out, wasm)).toString('base64')}`);
+  });
+  if (!found) throw new Error(`${name}: where it finds its WebAssembly was not found`);
+}
+if (Object.keys(engines).length === 0) throw new Error('no engine module was found');
+
+// The worker: the view module and the worker's own code, which names the
+// engine modules by the Blob addresses of engineAddresses (a static import
+// becomes a function that imports it when called).
+let worker = read('worker.js').replace(/^import createEngine from '(\.\/rdsgen-engine[\w-]*\.js)';$/m,
+  (all, name) => `const createEngine = (...args) => import('${name}').then((module) => module.default(...args));`);
+let named = 0;
+worker = worker.replace(/'(\.\/rdsgen-engine[\w-]*\.js)'/g, (all, name) => {
+  if (!(name in engines)) throw new Error(`worker.js names ${name}, which was not built`);
+  ++named;
+  return `engineAddresses['${name}']`;
+});
+if (named === 0) throw new Error('worker.js: the engine module was not found');
 const workerModules = new Set();
 const workerText = `const modules = {};\n${inlineModule('view.js', read('view.js'), workerModules)}${inlineModule('worker.js', worker, workerModules)}`;
 
@@ -59,13 +73,21 @@ for (const name of fs.readdirSync(path.join(out, 'demo'))) {
 let html = read('index.html');
 // Inline scripts, styles and a Blob worker instead of files of the same origin.
 html = html.replace(/<meta http-equiv="Content-Security-Policy" content="[^"]*">/,
-  `<meta http-equiv="Content-Security-Policy" content="default-src 'none'; script-src 'unsafe-inline' 'wasm-unsafe-eval' blob:; worker-src blob:; style-src 'unsafe-inline'; img-src data: blob:; object-src 'none'; base-uri 'none'; form-action 'none'">`);
+  `<meta http-equiv="Content-Security-Policy" content="default-src 'none'; script-src 'unsafe-inline' 'wasm-unsafe-eval' blob:; worker-src blob:; connect-src data:; style-src 'unsafe-inline'; img-src data: blob:; object-src 'none'; base-uri 'none'; form-action 'none'">`);
 html = html.replace('<link rel="stylesheet" href="style.css">', () => `<style>\n${read('style.css')}</style>`);
-const setup = `window.rdsgenInline = {
-  files: ${JSON.stringify(files)},
-  worker: URL.createObjectURL(new Blob([document.getElementById('rdsgen-worker').textContent], { type: 'text/javascript' })),
-};`;
-const scripts = `<script type="text/plain" id="rdsgen-worker">${scriptSafe(workerText)}</script>
+const setup = `(() => {
+  const blob = (text) => URL.createObjectURL(new Blob([text], { type: 'text/javascript' }));
+  const engines = ${JSON.stringify(Object.keys(engines))};
+  const engineAddresses = {};
+  engines.forEach((name, k) => { engineAddresses[name] = blob(document.getElementById('rdsgen-engine-' + k).textContent); });
+  const worker = 'const engineAddresses = ' + JSON.stringify(engineAddresses) + ';\\n' +
+    document.getElementById('rdsgen-worker').textContent;
+  window.rdsgenInline = { files: ${JSON.stringify(files)}, worker: blob(worker) };
+})();`;
+const engineScripts = Object.values(engines)
+  .map((text, k) => `<script type="text/plain" id="rdsgen-engine-${k}">${scriptSafe(text)}</script>`).join('\n');
+const scripts = `${engineScripts}
+<script type="text/plain" id="rdsgen-worker">${scriptSafe(workerText)}</script>
 <script>${scriptSafe(setup)}</script>
 <script type="module">${scriptSafe(page)}</script>`;
 if (!html.includes('<script type="module" src="main.js"></script>')) throw new Error('index.html: the script element was not found');
