@@ -234,8 +234,13 @@ export default function register(test, options, after) {
       assert.ok(role.disabled);
       assert.match(role.reason, /cannot resample/);
     } else {
-      const state = await act(page, () => page.select('#output-size', '1280'));
+      let state = await act(page, () => page.select('#output-size', '1280'));
       assert.equal(state.sha256, native([...demoArgs, `/${role.option}:1280`]).sha256);
+      // Fitting the screen: as wide as the screen in screen pixels.
+      state = await act(page, () => page.select('#output-size', 'fit'));
+      const [width, screenWidth] = await page.evaluate(() => [
+        Number(document.getElementById('result-info').textContent.match(/\d+/)[0]), Math.round(screen.width * devicePixelRatio)]);
+      assert.equal(width, screenWidth);
     }
     await page.close();
   });
