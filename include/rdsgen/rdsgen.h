@@ -351,12 +351,14 @@ enum class SequenceFormat {
 
 struct SequenceOptions {
     SequenceFormat format = SequenceFormat::kApng;
-    std::int32_t rate = 25;       // frames per second (APNG and GIF), 1 or more
+    std::int32_t rate = 25;       // frames per second (APNG and GIF), 1 to 65535
     // Frame i (0 for the first) is rendered with seed render.seed + i; else
     // every frame with render.seed, so that still parts stay still.
     bool newDots = false;
     // Frames the sequence will have; 0 when not known. An animated PNG of
-    // unknown length needs a sink that can rewrite (RowSink::rewrite).
+    // unknown length needs a sink that can rewrite (RowSink::rewrite); so
+    // does one whose frames end up more or fewer than announced (else
+    // kSequenceOrder).
     std::uint32_t frames = 0;
     RenderOptions render;         // seed, threads and pngLevel; format is ignored
 };
@@ -373,8 +375,9 @@ public:
     SequenceWriter(const SequenceWriter&) = delete;
     SequenceWriter& operator=(const SequenceWriter&) = delete;
 
-    // kNotPrepared for a plan not accepted; kInvalidSetting for a rate below
-    // 1 or an animated PNG of unknown length without a rewriting sink.
+    // kNotPrepared for a plan not accepted; kInvalidSetting for a rate
+    // outside 1..65535 or an animated PNG of unknown length without a
+    // rewriting sink.
     Status begin(const Plan& plan, const SequenceOptions& options, RowSink sink);
     // Renders the next frame from heights (and the pattern image with PatT
     // 0) of the headers planned for, and writes it. progress reports the
