@@ -10,6 +10,7 @@
 
 #include "rdsgen/rdsgen.h"
 #include "sequence/apng_reader.h"
+#include "sequence/sequence.h"
 
 namespace {
 
@@ -366,6 +367,32 @@ TEST(Sequence, CallsOutOfOrderAndFailedWrites) {
             const Written written = writeSequence(planned, options, frames, failing);
             EXPECT_EQ(written.status.code, throws ? StatusCode::kCallbackFailed : StatusCode::kWriteFailed);
         }
+    }
+}
+
+// The frame filter sees render()'s PNG in whole chunks; any other split
+// of the same bytes must give the same frame.
+TEST(Sequence, ApngFrameFilterTakesPiecesOfAnySize) {
+    const Image heights = movingDisc(72, 40, 0);
+    const Plan planned = planFor(colourSettings(), heights);
+    const std::vector<std::uint8_t> png = renderAlone(planned, heights, 3, rdsgen::OutputFormat::kPng);
+    for (const bool first : {true, false}) {
+        std::vector<std::uint8_t> whole;
+        for (const std::size_t piece : {png.size(), std::size_t{1}, std::size_t{7}}) {
+            MemorySink sink;
+            rdsgen::SequenceOutput out{sink.rowSink()};
+            std::uint32_t sequence = 5;
+            rdsgen::ApngFrameFilter filter(out, first, sequence);
+            for (std::size_t at = 0; at < png.size(); at += piece) {
+                ASSERT_TRUE(filter.write(png.data() + at, std::min(piece, png.size() - at)));
+            }
+            EXPECT_TRUE(filter.complete());
+            if (whole.empty()) whole = sink.bytes;
+            EXPECT_EQ(sink.bytes, whole) << "pieces of " << piece;
+        }
+        // The first frame keeps the IDAT chunks as they are.
+        const std::vector<std::uint8_t> idat(png.begin() + 33, png.end() - 12);
+        EXPECT_EQ(whole == idat, first);
     }
 }
 
