@@ -158,7 +158,7 @@ def stereogram(heights, *, pattern=1, pattern_width=None, pattern_stripes=None, 
                position="centre", density=45, seed=None, focus_marks="above", top_foreground=None,
                bottom_foreground=None, top_background=None, bottom_background=None, stretch=None,
                random_dots=True, colour=False, vinc=False, invert=False, cut_off=False, hidden=False,
-               double=False, range=None, threads=0):
+               double=False, width=None, range=None, threads=0):
     """Make a single-image random-dot stereogram of a height map.
 
     Returns a numpy array: (H, W) uint8 for grey stereograms, (H, W, 3)
@@ -213,6 +213,8 @@ def stereogram(heights, *, pattern=1, pattern_width=None, pattern_stripes=None, 
     cut_off=True       /CutOff   output as wide as the heights
     hidden=True        /Hidden   hidden-surface checking
     double=True        /Double   doubled output resolution
+    width              /Width:n  the heights resampled to this many columns first
+                                 (rows scaled to keep the aspect; None: as they are)
     threads                      worker threads: 0 every core, 1 none besides the
                                  caller's (the pixels do not depend on it)
 
@@ -230,6 +232,8 @@ def stereogram(heights, *, pattern=1, pattern_width=None, pattern_stripes=None, 
         options["PSizP"] = str(_integer("pattern_width", pattern_width))
     if pattern_stripes is not None:
         options["PSizS"] = str(_integer("pattern_stripes", pattern_stripes))
+    if width is not None:
+        options["Width"] = str(_integer("width", width))
     for name, key, value in (("top_foreground", "TopF", top_foreground),
                              ("bottom_foreground", "BotF", bottom_foreground),
                              ("top_background", "TopB", top_background),
