@@ -3,16 +3,25 @@
 // command line's bytes, from a file and from raw samples, with a pattern
 // image, as PNG, and refuses what the command line refuses.
 //
+// A browser bundle of the package made by esbuild renders the demo in
+// headless Chromium (left out, and said so, without esbuild, Chromium or
+// web/node_modules/puppeteer-core).
+//
 //   node web/npm/test.mjs --tarball build-npm/rdsgen-2.0.0.tgz --rdsgen build/rdsgen
+//       [--chromium /usr/bin/chromium]
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
+import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
+import { createRequire } from 'node:module';
 import os from 'node:os';
 import path from 'node:path';
+import { pathToFileURL } from 'node:url';
 import { parseArgs } from 'node:util';
 import { inflateSync } from 'node:zlib';
 
-const { values: args } = parseArgs({ options: { tarball: { type: 'string' }, rdsgen: { type: 'string' } } });
+const { values: args } = parseArgs({
+  options: { tarball: { type: 'string' }, rdsgen: { type: 'string' }, chromium: { type: 'string', default: '/usr/bin/chromium' } },
+});
 const root = path.resolve(path.dirname(new URL(import.meta.url).pathname), '../..');
 const tarball = path.resolve(args.tarball);
 const rdsgen = path.resolve(args.rdsgen);
@@ -114,6 +123,53 @@ test('refusals carry the command line\'s message; warnings its texts', async () 
   // The queue goes on after a refusal.
   assert.equal((await render(demoHeight, '/Rand:1')).grey, true);
 });
+
+// What the browser-bundle test needs, or why it is left out.
+function bundlerTools() {
+  if (spawnSync('esbuild', ['--version']).status !== 0) return { missing: 'esbuild (apt-get install esbuild)' };
+  if (!fs.existsSync(args.chromium)) return { missing: `${args.chromium} (apt-get install chromium)` };
+  try {
+    const require = createRequire(path.join(root, 'web/package.json'));
+    return { puppeteer: pathToFileURL(require.resolve('puppeteer-core')).href };
+  } catch {
+    return { missing: 'puppeteer-core (npm ci in web/)' };
+  }
+}
+
+const tools = bundlerTools();
+if (tools.missing) {
+  console.log(`skip a browser bundle: no ${tools.missing}`);
+} else {
+  test('a browser bundle made by esbuild renders the demo to the command line\'s bytes in Chromium', async () => {
+    fs.writeFileSync(path.join(project, 'entry.js'), "import { render } from 'rdsgen';\nwindow.rdsgenRender = render;\n");
+    execFileSync('esbuild', ['entry.js', '--bundle', '--platform=browser', '--format=esm', '--outfile=bundle.js',
+      '--log-level=warning'], { cwd: project, stdio: 'inherit' });
+    const bundle = fs.readFileSync(path.join(project, 'bundle.js'), 'utf8');
+    const { default: puppeteer } = await import(tools.puppeteer);
+    const browser = await puppeteer.launch({
+      executablePath: args.chromium,
+      headless: true,
+      userDataDir: fs.mkdtempSync(path.join(work, 'chromium-')),
+      args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking'],
+    });
+    try {
+      const page = await browser.newPage();
+      const errors = [];
+      page.on('pageerror', (error) => errors.push(error.message));
+      await page.addScriptTag({ content: bundle, type: 'module' });
+      await page.waitForFunction(() => typeof window.rdsgenRender === 'function');
+      const bytes = await page.evaluate(async (height, options) => {
+        const file = Uint8Array.from(atob(height), (c) => c.charCodeAt(0));
+        const result = await window.rdsgenRender(file, options);
+        return btoa(Array.from(result.bytes, (b) => String.fromCharCode(b)).join(''));
+      }, demoHeight.toString('base64'), demoArgs);
+      assert.deepEqual(errors, []);
+      assert.deepEqual(Buffer.from(bytes, 'base64'), native(demoArgs.split(/\s+/), { 'height.tga': demoHeight }));
+    } finally {
+      await browser.close();
+    }
+  });
+}
 
 let failed = 0;
 for (const { name, fn } of tests) {
