@@ -3,8 +3,10 @@
 // command line's bytes, from a file and from raw samples, with a pattern
 // image, as PNG, and refuses what the command line refuses.
 //
-// A browser bundle of the package made by esbuild renders the demo in
-// headless Chromium (left out, and said so, without esbuild, Chromium or
+// The TypeScript types take the documented use and refuse wrong arguments
+// (tsc), and a browser bundle of the package made by esbuild renders the
+// demo in headless Chromium; each is left out, with a line that says so,
+// where its tools are missing (tsc; esbuild, Chromium or
 // web/node_modules/puppeteer-core).
 //
 //   node web/npm/test.mjs --tarball build-npm/rdsgen-2.0.0.tgz --rdsgen build/rdsgen
@@ -123,6 +125,37 @@ test('refusals carry the command line\'s message; warnings its texts', async () 
   // The queue goes on after a refusal.
   assert.equal((await render(demoHeight, '/Rand:1')).grey, true);
 });
+
+// The types, checked by the TypeScript compiler where it is installed.
+if (spawnSync('tsc', ['--version']).status !== 0) {
+  console.log('skip the TypeScript types: no tsc (apt-get install node-typescript)');
+} else {
+  test('the TypeScript types take the documented use and refuse wrong arguments', () => {
+    const tsc = (file, text) => {
+      fs.writeFileSync(path.join(project, file), text);
+      return spawnSync('tsc', ['--strict', '--noEmit', '--module', 'nodenext', '--moduleResolution', 'nodenext',
+        '--target', 'es2020', file], { cwd: project, encoding: 'utf8' });
+    };
+    const good = tsc('good.mts', [
+      "import { render, RdsgenError, version, type Stereogram } from 'rdsgen';",
+      "const made: Promise<Stereogram> = render(new Uint8Array(18), '/PatT:6', { format: 'png', pattern: new ArrayBuffer(4) });",
+      'made.then((s) => [s.width + s.height, s.tga.length + s.bytes.length, s.grey, s.warnings.join()]);',
+      "render({ width: 2, height: 1, samples: new Uint16Array(2), kind: 'grey16' }, ['/Rand:1'])",
+      '  .catch((e: unknown) => e instanceof RdsgenError && e.warnings);',
+      'export const v: string = version;',
+    ].join('\n'));
+    assert.equal(good.status, 0, good.stdout);
+    const bad = tsc('bad.mts', [
+      "import { render } from 'rdsgen';",
+      'render(42);',
+      'render(new Uint8Array(1), { seed: 1 });',
+      "render(new Uint8Array(1), '', { format: 'jpeg' });",
+      "render({ width: 1, height: 1, samples: new Uint8Array(1), kind: 'grey12' });",
+    ].join('\n'));
+    const lines = [...bad.stdout.matchAll(/^bad\.mts\((\d+),\d+\): error/gm)].map((m) => Number(m[1]));
+    assert.deepEqual(lines, [2, 3, 4, 5], bad.stdout);
+  });
+}
 
 // What the browser-bundle test needs, or why it is left out.
 function bundlerTools() {
