@@ -156,7 +156,7 @@ def _seed(seed):
 
 def _run_options(pattern, pattern_width, pattern_stripes, depth, position, density, focus_marks,
                  top_foreground, bottom_foreground, top_background, bottom_background, stretch, random_dots,
-                 colour, vinc, invert, cut_off, hidden, double):
+                 colour, vinc, invert, cut_off, hidden, double, width=None):
     """The options of stereogram() as the engine's option texts, with the
     pattern image: (options, pattern image or None, its kind)."""
     options = {
@@ -169,6 +169,8 @@ def _run_options(pattern, pattern_width, pattern_stripes, depth, position, densi
         options["PSizP"] = str(_integer("pattern_width", pattern_width))
     if pattern_stripes is not None:
         options["PSizS"] = str(_integer("pattern_stripes", pattern_stripes))
+    if width is not None:
+        options["Width"] = str(_integer("width", width))
     for name, key, value in (("top_foreground", "TopF", top_foreground),
                              ("bottom_foreground", "BotF", bottom_foreground),
                              ("top_background", "TopB", top_background),
@@ -204,7 +206,7 @@ def stereogram(heights, *, pattern=1, pattern_width=None, pattern_stripes=None, 
                position="centre", density=45, seed=None, focus_marks="above", top_foreground=None,
                bottom_foreground=None, top_background=None, bottom_background=None, stretch=None,
                random_dots=True, colour=False, vinc=False, invert=False, cut_off=False, hidden=False,
-               double=False, range=None, threads=0):
+               double=False, width=None, range=None, threads=0):
     """Make a single-image random-dot stereogram of a height map.
 
     Returns a numpy array: (H, W) uint8 for grey stereograms, (H, W, 3)
@@ -259,6 +261,8 @@ def stereogram(heights, *, pattern=1, pattern_width=None, pattern_stripes=None, 
     cut_off=True       /CutOff   output as wide as the heights
     hidden=True        /Hidden   hidden-surface checking
     double=True        /Double   doubled output resolution
+    width              /Width:n  the heights resampled to this many columns first
+                                 (rows scaled to keep the aspect; None: as they are)
     threads                      worker threads: 0 every core, 1 none besides the
                                  caller's (the pixels do not depend on it)
 
@@ -269,7 +273,7 @@ def stereogram(heights, *, pattern=1, pattern_width=None, pattern_stripes=None, 
     options, pattern_image, pattern_kind = _run_options(
         pattern, pattern_width, pattern_stripes, depth, position, density, focus_marks, top_foreground,
         bottom_foreground, top_background, bottom_background, stretch, random_dots, colour, vinc, invert,
-        cut_off, hidden, double)
+        cut_off, hidden, double, width)
     threads = _integer("threads", threads)
     if threads < 0:
         raise ValueError(f"threads must be 0 or more, not {threads}")
@@ -366,7 +370,7 @@ def animate(frames, path=None, *, format="apng", rate=25, dots="same", seed=None
     defaults = dict(pattern=1, pattern_width=None, pattern_stripes=None, depth=24, position="centre", density=45,
                     focus_marks="above", top_foreground=None, bottom_foreground=None, top_background=None,
                     bottom_background=None, stretch=None, random_dots=True, colour=False, vinc=False,
-                    invert=False, cut_off=False, hidden=False, double=False)
+                    invert=False, cut_off=False, hidden=False, double=False, width=None)
     unknown = set(options) - set(defaults)
     if unknown:
         raise TypeError(f"animate() got unexpected keyword arguments: {', '.join(sorted(unknown))}")

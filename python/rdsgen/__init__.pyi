@@ -34,6 +34,7 @@ def stereogram(
     cut_off: bool = ...,
     hidden: bool = ...,
     double: bool = ...,
+    width: int | None = ...,
     range: Union[Tuple[float, float], Literal["auto"], None] = ...,
     threads: int = ...,
 ) -> npt.NDArray[np.uint8]: ...

@@ -67,6 +67,8 @@ std::string statusText(const Status& status) {
                    " (.png or .apng) instead.";
         case StatusCode::kSequenceOrder:
             return "Frames were added before the sequence began or after it finished.";
+        case StatusCode::kWidthOutOfRange:
+            return "Width must be 1 to 65535 pixels (0: the height image's own).";
     }
     return "Unknown error.";
 }
