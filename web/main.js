@@ -145,6 +145,7 @@ function restartWorker(text) {
 function receive(message) {
   switch (message.type) {
     case 'ready':
+      body.dataset.engine = message.engine;
       if (tableArrived) tableArrived(message.table);
       tableArrived = null;
       return;
