@@ -1,0 +1,196 @@
+// Frame sequences on the command line: numbered frames and image streams
+// in; numbered files and a PNG stream out; the refusals of bad sequences.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "support/test_support.h"
+
+using namespace rdsgen;
+
+namespace {
+
+// A 40 x 24 height image with a disc that moves with k.
+std::vector<std::uint8_t> frameTga(int k, int width = 40, int height = 24) {
+    std::vector<std::uint8_t> heights(static_cast<std::size_t>(width * height));
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const int dx = x - 10 - 3 * k;
+            const int dy = y - 12;
+            heights[static_cast<std::size_t>(y * width + x)] = dx * dx + dy * dy < 36 ? 200 : 20;
+        }
+    }
+    return greyTga(width, height, heights);
+}
+
+std::string bytesOf(const std::string& path) {
+    const std::vector<std::uint8_t> bytes = readFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Runs rdsgen in dir with standard input from inputPath (or /dev/null) and
+// standard output into outputPath.
+ProcessResult runWithStreams(const std::vector<std::string>& args, const std::string& dir,
+                             const std::string& inputPath, const std::string& outputPath) {
+    const std::string errPath = temporaryDirectory() + "/stderr";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        if (std::freopen(inputPath.empty() ? "/dev/null" : inputPath.c_str(), "rb", stdin) == nullptr ||
+            std::freopen(outputPath.c_str(), "wb", stdout) == nullptr ||
+            std::freopen(errPath.c_str(), "wb", stderr) == nullptr) {
+            _exit(127);
+        }
+        execRdsgen(args);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ProcessResult result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = bytesOf(outputPath);
+    result.err = bytesOf(errPath);
+    return result;
+}
+
+// Frames f1.tga to f<count>.tga in a fresh directory.
+std::string framesDirectory(int count) {
+    const std::string dir = temporaryDirectory();
+    for (int k = 1; k <= count; ++k) writeFileBytes(dir + "/f" + std::to_string(k) + ".tga", frameTga(k));
+    return dir;
+}
+
+}  // namespace
+
+TEST(FrameNameTest, ReadsOneFrameNumberAndLiteralPercents) {
+    FrameName name = readFrameName("depth/f%04d.png");
+    EXPECT_EQ(name.kind, NameKind::kNumbered);
+    EXPECT_EQ(frameFileName(name, 7), "depth/f0007.png");
+    EXPECT_EQ(frameFileName(name, 123456), "depth/f123456.png");
+    name = readFrameName("100%%-%d%%.tga");
+    EXPECT_EQ(name.kind, NameKind::kNumbered);
+    EXPECT_EQ(frameFileName(name, 3), "100%-3%.tga");
+    name = readFrameName("a%%b.tga");
+    EXPECT_EQ(name.kind, NameKind::kSingle);
+    EXPECT_EQ(name.before, "a%b.tga");
+    // A '%' that starts no frame number leaves the name as it was typed.
+    for (const char* literal : {"50%.tga", "a%x%d.tga", "f%4d.tga", "f%0d.tga", "%"}) {
+        name = readFrameName(literal);
+        EXPECT_EQ(name.kind, NameKind::kSingle) << literal;
+        EXPECT_EQ(name.before, literal);
+    }
+    EXPECT_EQ(readFrameName("f%d_%03d.tga").kind, NameKind::kTwoNumbers);
+}
+
+// Each numbered output is the single-image run of its frame; /Dots:New
+// moves the seed on by one a frame.
+TEST(SequenceRunTest, NumberedFramesEqualSingleRuns) {
+    const std::string dir = framesDirectory(3);
+    ProcessResult r = runRdsgenProcess({"f%d.tga", "s%02d.png", "/Rand:7"}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("frame 3/3 ]"), std::string::npos);
+    r = runRdsgenProcess({"f%d.tga", "n%d", "/Rand:7", "/Dots:new"}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (int k = 1; k <= 3; ++k) {
+        const std::string n = std::to_string(k);
+        ASSERT_EQ(runRdsgenProcess({"f" + n + ".tga", "one.png", "/Rand:7"}, dir).status, 0);
+        EXPECT_EQ(bytesOf(dir + "/s0" + n + ".png"), bytesOf(dir + "/one.png")) << k;
+        ASSERT_EQ(runRdsgenProcess({"f" + n + ".tga", "one.tga", "/Rand:" + std::to_string(7 + k - 1)}, dir).status, 0);
+        EXPECT_EQ(bytesOf(dir + "/n" + n + ".TGA"), bytesOf(dir + "/one.tga")) << k;
+    }
+    // /First:2 starts later; nothing but the frames is left behind.
+    r = runRdsgenProcess({"f%d.tga", "l%d.png", "/Rand:7", "/First:2"}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(fileExists(dir + "/l1.png"));
+    EXPECT_EQ(bytesOf(dir + "/l3.png"), bytesOf(dir + "/s03.png"));
+    EXPECT_TRUE(otherFiles(dir, {"f1.tga", "f2.tga", "f3.tga", "s01.png", "s02.png", "s03.png", "n1.TGA",
+                                 "n2.TGA", "n3.TGA", "one.png", "one.tga", "l2.png", "l3.png"})
+                    .empty());
+}
+
+// A PNG stream on standard output is the numbered PNG files one after
+// another, with every text on standard error; read back through standard
+// input it gives the same files again.
+TEST(SequenceRunTest, PngStreamOutAndImageStreamIn) {
+    const std::string dir = framesDirectory(3);
+    ASSERT_EQ(runRdsgenProcess({"f%d.tga", "s%d.png", "/Rand:9"}, dir).status, 0);
+    const std::string joined = bytesOf(dir + "/s1.png") + bytesOf(dir + "/s2.png") + bytesOf(dir + "/s3.png");
+    ProcessResult r = runWithStreams({"f%d.tga", "-", "/Rand:9"}, dir, "", dir + "/stream.out");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, joined);
+    EXPECT_NE(r.err.find("finished."), std::string::npos);
+
+    // TARGA frames and the PNG stream as input: frames numbered from 1.
+    const std::string tgas = bytesOf(dir + "/f1.tga") + bytesOf(dir + "/f2.tga") + bytesOf(dir + "/f3.tga");
+    writeFileBytes(dir + "/tgas.in", std::vector<std::uint8_t>(tgas.begin(), tgas.end()));
+    r = runWithStreams({"-", "t%d.png", "/Rand:9"}, dir, dir + "/tgas.in", dir + "/ignored");
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* n : {"1", "2", "3"}) {
+        EXPECT_EQ(bytesOf(dir + "/t" + n + ".png"), bytesOf(dir + "/s" + n + ".png")) << n;
+    }
+    // One image in, '-' out: one PNG on standard output.
+    r = runWithStreams({"f2.tga", "-", "/Rand:9"}, dir, "", dir + "/one.out");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, bytesOf(dir + "/s2.png"));
+}
+
+// Every bad sequence is refused with its ERROR line and status 1; frames
+// written before a bad one stay, complete.
+TEST(SequenceRunTest, BadSequencesAreRefused) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string error;
+    };
+    const std::string dir = framesDirectory(3);
+    writeFileBytes(dir + "/f5.tga", frameTga(5));             // a gap at 4
+    writeFileBytes(dir + "/g1.tga", frameTga(1));
+    writeFileBytes(dir + "/g2.tga", frameTga(2, 41, 24));     // another size
+    writeFileBytes(dir + "/h0.tga", frameTga(0));
+    writeFileBytes(dir + "/h1.tga", std::vector<std::uint8_t>(30, 0));  // broken
+    const Case cases[] = {
+        {{"f%d.tga", "o%d.png"}, "ERROR: Frame 4 ('f4.tga') is missing; the frames go on at 5 ('f5.tga').\n"},
+        {{"g%d.tga", "o%d.png"}, "ERROR: Frame 2 ('g2.tga') is 41 x 24 pixels; the first frame is 40 x 24.\n"},
+        {{"h%d.tga", "p%d.png"}, "ERROR: Frame 1 ('h1.tga'): Unknown targa type.\n"},
+        {{"x%d.tga", "o%d.png"}, "ERROR: No input frame 'x0.tga' (nor 'x1.tga') for 'x%d.tga'.\n"},
+        {{"f%d.tga", "o%d.png", "/First:7"}, "ERROR: Can't open input file 'f7.tga'.\n"},
+        {{"f%d%d.tga", "o%d.png"}, "ERROR: Name 'f%d%d.tga' holds more than one frame number.\n"},
+        {{"g%d.tga", "o.tga"},
+         "ERROR: Output 'o.tga' can't hold a sequence of frames: name numbered files (%04d), one .png, .apng or "
+         ".gif file, or - for standard output.\n"},
+        {{"g1.tga", "o%d.tga"}, "ERROR: Output name 'o%d.tga' has a frame number, but input 'g1.tga' is a single image.\n"},
+        {{"g%d.tga", "o%d.png", "/Rate:0"}, "ERROR: /Rate must be 1 or more frames per second.\n"},
+        {{"g%d.tga", "o%d.png", "/Dots:old"}, "ERROR: /Dots takes Same or New.\n"},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult r = runRdsgenProcess(c.args, dir);
+        EXPECT_EQ(r.status, 1) << c.args[0];
+        EXPECT_EQ(r.err, c.error) << c.args[0];
+    }
+    // The frame before the broken one is there and whole; no temporary file.
+    ASSERT_EQ(runRdsgenProcess({"h0.tga", "single.png"}, dir).status, 0);
+    EXPECT_EQ(bytesOf(dir + "/p0.png").size(), bytesOf(dir + "/single.png").size());
+    EXPECT_FALSE(fileExists(dir + "/p1.png"));
+    EXPECT_EQ(otherFiles(dir, {"f1.tga", "f2.tga", "f3.tga", "f5.tga", "g1.tga", "g2.tga", "h0.tga", "h1.tga",
+                               "p0.png", "single.png", "o1.png"}),
+              std::vector<std::string>{});
+}
+
+TEST(SequenceRunTest, BadStreamsAreRefused) {
+    const std::string dir = temporaryDirectory();
+    const std::vector<std::uint8_t> frame = frameTga(1);
+    std::vector<std::uint8_t> cut = frame;
+    cut.insert(cut.end(), frame.begin(), frame.end() - 5);
+    writeFileBytes(dir + "/cut.in", cut);
+    ProcessResult r = runWithStreams({"-", "o%d.png"}, dir, "", dir + "/out");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.substr(r.err.find("ERROR")), "ERROR: No image on standard input.\n");
+    r = runWithStreams({"-", "o%d.png"}, dir, dir + "/cut.in", dir + "/out");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ERROR: Frame 2 ('-'): Unexpected end of file in TARGA image.\n");
+    EXPECT_TRUE(fileExists(dir + "/o1.png"));
+    EXPECT_FALSE(fileExists(dir + "/o2.png"));
+}
