@@ -17,7 +17,7 @@ CXX=${CXX:-clang++-14}
 
 CC=$CC CXX=$CXX cmake -S . -B "$BUILD" -DRDSGEN_FUZZ=ON -DRDSGEN_TESTS=OFF \
     -DRDSGEN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$BUILD" -j 2 --target fuzz_tga_reader fuzz_png_reader fuzz_jpeg_reader fuzz_run fuzz_options \
+cmake --build "$BUILD" -j 2 --target fuzz_tga_reader fuzz_png_reader fuzz_jpeg_reader fuzz_run fuzz_options fuzz_stream_splitter \
     fuzz_make_seeds
 # The harnesses work in their own temporary directory: absolute paths only.
 BUILD=$(cd "$BUILD" && pwd)
@@ -97,8 +97,17 @@ printf '/PSiz:P20\n/PUse:-50\n/PPos:7\n/Dens:1000\n/FocP:-1\n/TopF:999999999\n/B
 printf '!PATT\n/Rand:-1\n/Stret:\n/CutOff\n/Hidden\n/Inv\n/TrueOut\n/h' >"$WORK/options/3"
 printf '/PatT:pattern\n/Stret:A\n/PSiz:S0\nextra' >"$WORK/options/4"
 
+# Corpus of the stream splitter: a piece-size byte, then small images one
+# after another.
+mkdir -p "$WORK/stream_splitter"
+{ printf '\x07'; cat "$SMALL"/grey-4x3.tga $(find "$WORK/seeds" -size -2k -name '*.png' | head -n 2) "$SMALL"/one-pixel.tga; } \
+    >"$WORK/stream_splitter/mixed"
+{ printf '\x00'; cat $(find "$WORK/seeds" -size -2k -name '*.jpg' | head -n 2); } >"$WORK/stream_splitter/jpegs"
+cat "$WORK/png_reader.dict" "$WORK/jpeg_reader.dict" >"$WORK/stream_splitter.dict"
+echo '"TRUEVISION-XFILE.\x00"' >>"$WORK/stream_splitter.dict"
+
 status=0
-for harness in tga_reader png_reader jpeg_reader run options; do
+for harness in tga_reader png_reader jpeg_reader run options stream_splitter; do
     echo "== fuzzing $harness for $SECONDS_EACH seconds"
     max_len=65536
     [ "$harness" = run ] && max_len=16384
