@@ -125,6 +125,8 @@ struct FileSink {
 bool openFileSink(FileSink& sink, const char* path);
 // Writes to an open descriptor, which the sink then owns.
 bool adoptFileSink(FileSink& sink, int descriptor);
+// The sink's RowSink; it can rewrite bytes already written when the file is
+// a regular one (offsets count from the file's start).
 RowSink fileRowSink(FileSink& sink);
 // Flushes and closes; false when any write, the flush or the close failed.
 bool closeFileSink(FileSink& sink);
