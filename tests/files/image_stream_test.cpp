@@ -95,3 +95,30 @@ TEST(ImageStreamTest, AStreamEndingInsideAnImageIsRefused) {
         EXPECT_EQ(images.size(), 1u) << k;  // the whole first image came out first
     }
 }
+
+// The file sink rewrites bytes already written (an animated PNG's frame
+// count), in a regular file only.
+TEST(FileSinkTest, RewritesBytesOfARegularFileOnly) {
+    const std::string path = temporaryDirectory() + "/out";
+    FileSink file;
+    ASSERT_TRUE(openFileSink(file, path.c_str()));
+    RowSink sink = fileRowSink(file);
+    const std::uint8_t first[6] = {'a', 'b', 'c', 'd', 'e', 'f'};
+    const std::uint8_t patch[2] = {'X', 'Y'};
+    ASSERT_TRUE(sink.write(sink.context, first, 6));
+    ASSERT_TRUE(sink.write(sink.context, first, 2));  // still buffered when rewritten
+    ASSERT_TRUE(sink.rewrite(sink.context, 1, patch, 2));
+    ASSERT_TRUE(sink.write(sink.context, first + 2, 1));
+    ASSERT_TRUE(closeFileSink(file));
+    EXPECT_EQ(readFileBytes(path), (std::vector<std::uint8_t>{'a', 'X', 'Y', 'd', 'e', 'f', 'a', 'b', 'c'}));
+
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    FileSink piped;
+    ASSERT_TRUE(adoptFileSink(piped, ends[1]));
+    sink = fileRowSink(piped);
+    ASSERT_TRUE(sink.write(sink.context, first, 6));
+    EXPECT_FALSE(sink.rewrite(sink.context, 0, patch, 2));
+    closeFileSink(piped);
+    close(ends[0]);
+}
