@@ -159,21 +159,17 @@ const char* kindText(PixelKind kind) {
     return "";
 }
 
-// Every frame has the first frame's size and kind of pixels.
-bool matchesFirst(const LoadedFrame& frame, const ImageHeader& first) {
+// Why a frame is not of the first frame's size and kind of pixels.
+void printMismatch(const LoadedFrame& frame, const ImageHeader& first) {
     if (frame.image.width != first.width || frame.image.height != first.height) {
         std::fprintf(stderr, "ERROR: Frame %u ('%s') is %u x %u pixels; the first frame is %u x %u.\n",
                      frame.number, frame.name.c_str(), static_cast<unsigned>(frame.image.width),
                      static_cast<unsigned>(frame.image.height), static_cast<unsigned>(first.width),
                      static_cast<unsigned>(first.height));
-        return false;
+        return;
     }
-    if (frame.image.kind != first.kind) {
-        std::fprintf(stderr, "ERROR: Frame %u ('%s') has %s pixels; the first frame has %s pixels.\n",
-                     frame.number, frame.name.c_str(), kindText(frame.image.kind), kindText(first.kind));
-        return false;
-    }
-    return true;
+    std::fprintf(stderr, "ERROR: Frame %u ('%s') has %s pixels; the first frame has %s pixels.\n", frame.number,
+                 frame.name.c_str(), kindText(frame.image.kind), kindText(first.kind));
 }
 
 // Finds the numbered frames: from /First:n, else from the first of 0 and 1
@@ -323,11 +319,81 @@ bool writeNumberedFrame(const Plan& planned, const Image& heights, const Image* 
     return completed;
 }
 
+// Ends the bar's line before a message.
+void endBarLine(const SequenceBar& bar) {
+    if (bar.calculating) std::printf("\n");
+}
+
+// The output of every frame but numbered files: a PNG stream on standard
+// output (what was sent stays sent), or one animated file made beside its
+// name and moved there only when complete.
+struct SharedOutput {
+    FileSink stream;
+    OutputFile file;
+    SequenceWriter writer;
+    bool open = false;
+};
+
+bool openSharedOutput(SharedOutput& shared, const FrameOutput& out, const Plan& planned, SequenceOptions options) {
+    if (out.kind == FrameOutput::kStream) {
+        const int descriptor = fcntl(1, F_DUPFD_CLOEXEC, 3);
+        if (descriptor < 0 || !adoptFileSink(shared.stream, descriptor)) {
+            std::fprintf(stderr, "ERROR: Can't write to standard output.\n");
+            return false;
+        }
+        shared.open = true;
+        return true;
+    }
+    if (!openOutputFile(shared.file, out.file.c_str())) {
+        std::fprintf(stderr, "ERROR: Can't write output file '%s'.\n", out.file.c_str());
+        return false;
+    }
+    setPendingOutput(shared.file.temporary);
+    shared.open = true;
+    options.format = out.kind == FrameOutput::kGif ? SequenceFormat::kGif : SequenceFormat::kApng;
+    if (const Status status = shared.writer.begin(planned, options, fileRowSink(shared.file.sink)); !status) {
+        std::fprintf(stderr, "ERROR: %s\n", statusText(status).c_str());
+        return false;
+    }
+    return true;
+}
+
+// Closes the shared output; an animated file is kept only when complete.
+bool closeSharedOutput(SharedOutput& shared, const FrameOutput& out, bool complete) {
+    if (!shared.open) return false;
+    shared.open = false;
+    if (out.kind == FrameOutput::kStream) return closeFileSink(shared.stream) && complete;
+    bool kept = false;
+    if (complete) {
+        kept = commitOutputFile(shared.file);
+    } else {
+        abandonOutputFile(shared.file);
+    }
+    setPendingOutput("");
+    return kept;
+}
+
+// Prints why a frame could not be written.
+void printWriteFailure(const Status& status, const FrameOutput& out, const LoadedFrame& frame,
+                       const std::string& fileName) {
+    if (status.code == StatusCode::kNoMemory) {
+        printError(status);
+    } else if (status.code == StatusCode::kTooManyColours) {
+        std::fprintf(stderr,
+                     "ERROR: Frame %u ('%s') has more than 256 colours, more than a GIF frame can hold; an "
+                     "animated PNG (.png or .apng) keeps them all.\n",
+                     frame.number, frame.name.c_str());
+    } else if (out.kind == FrameOutput::kStream) {
+        std::fprintf(stderr, "ERROR: Can't write to standard output.\n");
+    } else {
+        std::fprintf(stderr, "ERROR: Can't write output file '%s'.\n", fileName.c_str());
+    }
+}
+
 // The frames from the first (already loaded) on: planned once, each frame
 // rendered while the next one is read.
 int renderFrames(const Settings& settings, FrameSource& source, LoadedFrame& current, const FrameOutput& out,
                  const std::string& patternName, std::uint32_t seed, bool newDots, std::int32_t rate) {
-    (void)rate;
     Plan planned = plan(settings, headerOf(current.image));
     Image pattern;
     if (planned.stage == PlanStage::kNeedsPattern) {
@@ -346,31 +412,38 @@ int renderFrames(const Settings& settings, FrameSource& source, LoadedFrame& cur
     }
     const Image* patternImage = planned.settings.PatT == 0 ? &pattern : nullptr;
     const ImageHeader first = headerOf(current.image);
-
-    // A PNG stream goes out through its own descriptor, frame after frame.
-    FileSink stream;
-    if (out.kind == FrameOutput::kStream) {
-        const int descriptor = fcntl(1, F_DUPFD_CLOEXEC, 3);
-        if (descriptor < 0 || !adoptFileSink(stream, descriptor)) {
-            std::fprintf(stderr, "ERROR: Can't write to standard output.\n");
-            return 1;
-        }
-    }
-    const auto streamFailed = [&stream]() {
-        closeFileSink(stream);
-        return 1;
-    };
-    if (out.kind == FrameOutput::kApng || out.kind == FrameOutput::kGif) {
-        std::fprintf(stderr, "ERROR: Animated PNG and GIF output is not available yet.\n");
-        return 1;
-    }
-
     SequenceBar bar;
     bar.frames = source.count;
     if (bar.frames > 0) bar.labelWidth = ("frame " + std::to_string(bar.frames) + "/" + std::to_string(bar.frames)).size();
+    // An output that is an input image would be lost while it is read.
+    const auto overwritesInput = [&](const std::string& name) {
+        struct stat outputInfo {};
+        if (stat(name.c_str(), &outputInfo) != 0) return false;
+        if (!sameFile(outputInfo, current.name) && (patternImage == nullptr || !sameFile(outputInfo, patternName))) {
+            return false;
+        }
+        endBarLine(bar);
+        std::fprintf(stderr, "ERROR: Output file '%s' would overwrite an input image.\n", name.c_str());
+        return true;
+    };
+
     RenderOptions options;
     options.threads = requestedThreads();
     options.anyThreadWrites = true;  // the files and the bar do not mind which thread
+    options.seed = seed;
+    SequenceOptions sequenceOptions;
+    sequenceOptions.rate = rate;
+    sequenceOptions.newDots = newDots;
+    sequenceOptions.frames = source.count;
+    sequenceOptions.render = options;
+    SharedOutput shared;
+    if (out.kind != FrameOutput::kNumbered) {
+        if ((out.kind != FrameOutput::kStream && overwritesInput(out.file)) ||
+            !openSharedOutput(shared, out, planned, sequenceOptions)) {
+            closeSharedOutput(shared, out, false);
+            return 1;
+        }
+    }
 
     for (std::uint32_t index = 0;; ++index) {
         bar.index = index;
@@ -389,40 +462,53 @@ int renderFrames(const Settings& settings, FrameSource& source, LoadedFrame& cur
         bool written = false;
         if (out.kind == FrameOutput::kNumbered) {
             const std::string name = frameFileName(out.name, current.number);
-            struct stat outputInfo {};
-            if (stat(name.c_str(), &outputInfo) == 0 &&
-                (sameFile(outputInfo, current.name) || (patternImage != nullptr && sameFile(outputInfo, patternName)))) {
-                if (bar.calculating) std::printf("\n");
-                std::fprintf(stderr, "ERROR: Output file '%s' would overwrite an input image.\n", name.c_str());
-            } else {
-                written = writeNumberedFrame(planned, current.image, patternImage, options, name, bar);
-            }
+            written = !overwritesInput(name) && writeNumberedFrame(planned, current.image, patternImage, options, name, bar);
         } else {
-            options.format = OutputFormat::kPng;
-            const Status status = render(planned, current.image, patternImage, options, fileRowSink(stream),
-                                         Progress{reportSequence, &bar});
-            written = status && std::fflush(stream.stream) == 0;
+            Status status;
+            if (out.kind == FrameOutput::kStream) {
+                options.format = OutputFormat::kPng;
+                status = render(planned, current.image, patternImage, options, fileRowSink(shared.stream),
+                                Progress{reportSequence, &bar});
+                if (status && std::fflush(shared.stream.stream) != 0) status.code = StatusCode::kWriteFailed;
+            } else {
+                status = shared.writer.addFrame(current.image, patternImage, Progress{reportSequence, &bar});
+            }
+            written = static_cast<bool>(status);
             if (!written) {
-                if (bar.calculating) std::printf("\n");
-                if (status.code == StatusCode::kNoMemory) {
-                    printError(status);
-                } else {
-                    std::fprintf(stderr, "ERROR: Can't write to standard output.\n");
-                }
+                endBarLine(bar);
+                printWriteFailure(status, out, current, out.file);
             }
         }
         if (reader.joinable()) reader.join();
-        if (!written) return out.kind == FrameOutput::kStream ? streamFailed() : 1;
+        if (!written) {
+            closeSharedOutput(shared, out, false);
+            return 1;
+        }
         if (!more || next.none) break;
-        if (!next.status || !matchesFirst(next, first)) {
-            if (bar.calculating) std::printf("\n");
-            if (!next.status) printFrameFailure(next);
-            return out.kind == FrameOutput::kStream ? streamFailed() : 1;
+        if (!next.status || headerOf(next.image).width != first.width || headerOf(next.image).height != first.height ||
+            headerOf(next.image).kind != first.kind) {
+            endBarLine(bar);
+            if (!next.status) {
+                printFrameFailure(next);
+            } else {
+                printMismatch(next, first);
+            }
+            closeSharedOutput(shared, out, false);
+            return 1;
         }
         current = std::move(next);
     }
-    if (out.kind == FrameOutput::kStream && !closeFileSink(stream)) {
-        std::fprintf(stderr, "ERROR: Can't write to standard output.\n");
+    if (out.kind == FrameOutput::kApng || out.kind == FrameOutput::kGif) {
+        if (const Status status = shared.writer.finish(); !status) {
+            endBarLine(bar);
+            printWriteFailure(status, out, current, out.file);
+            closeSharedOutput(shared, out, false);
+            return 1;
+        }
+    }
+    if (out.kind != FrameOutput::kNumbered && !closeSharedOutput(shared, out, true)) {
+        endBarLine(bar);
+        printWriteFailure(makeStatus(StatusCode::kWriteFailed), out, current, out.file);
         return 1;
     }
     std::printf("\rfinished.%70s\n", "");
@@ -486,8 +572,8 @@ bool runFrameSequence(const std::vector<std::string>& slots, const Settings& set
         std::fprintf(stderr, "ERROR: /First must be 0 or more.\n");
         return true;
     }
-    if (rate < 1) {
-        std::fprintf(stderr, "ERROR: /Rate must be 1 or more frames per second.\n");
+    if (rate < 1 || rate > 65535) {
+        std::fprintf(stderr, "ERROR: /Rate must be from 1 to 65535 frames per second.\n");
         return true;
     }
     if (dots != "SAME" && dots != "NEW") {

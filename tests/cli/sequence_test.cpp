@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -154,7 +155,7 @@ TEST(SequenceRunTest, BadSequencesAreRefused) {
     const Case cases[] = {
         {{"f%d.tga", "o%d.png"}, "ERROR: Frame 4 ('f4.tga') is missing; the frames go on at 5 ('f5.tga').\n"},
         {{"g%d.tga", "o%d.png"}, "ERROR: Frame 2 ('g2.tga') is 41 x 24 pixels; the first frame is 40 x 24.\n"},
-        {{"h%d.tga", "p%d.png"}, "ERROR: Frame 1 ('h1.tga'): Unknown targa type.\n"},
+        {{"h%d.tga", "p%d.png", "/Rand:4"}, "ERROR: Frame 1 ('h1.tga'): Unknown targa type.\n"},
         {{"x%d.tga", "o%d.png"}, "ERROR: No input frame 'x0.tga' (nor 'x1.tga') for 'x%d.tga'.\n"},
         {{"f%d.tga", "o%d.png", "/First:7"}, "ERROR: Can't open input file 'f7.tga'.\n"},
         {{"f%d%d.tga", "o%d.png"}, "ERROR: Name 'f%d%d.tga' holds more than one frame number.\n"},
@@ -162,7 +163,7 @@ TEST(SequenceRunTest, BadSequencesAreRefused) {
          "ERROR: Output 'o.tga' can't hold a sequence of frames: name numbered files (%04d), one .png, .apng or "
          ".gif file, or - for standard output.\n"},
         {{"g1.tga", "o%d.tga"}, "ERROR: Output name 'o%d.tga' has a frame number, but input 'g1.tga' is a single image.\n"},
-        {{"g%d.tga", "o%d.png", "/Rate:0"}, "ERROR: /Rate must be 1 or more frames per second.\n"},
+        {{"g%d.tga", "o%d.png", "/Rate:0"}, "ERROR: /Rate must be from 1 to 65535 frames per second.\n"},
         {{"g%d.tga", "o%d.png", "/Dots:old"}, "ERROR: /Dots takes Same or New.\n"},
     };
     for (const Case& c : cases) {
@@ -171,8 +172,8 @@ TEST(SequenceRunTest, BadSequencesAreRefused) {
         EXPECT_EQ(r.err, c.error) << c.args[0];
     }
     // The frame before the broken one is there and whole; no temporary file.
-    ASSERT_EQ(runRdsgenProcess({"h0.tga", "single.png"}, dir).status, 0);
-    EXPECT_EQ(bytesOf(dir + "/p0.png").size(), bytesOf(dir + "/single.png").size());
+    ASSERT_EQ(runRdsgenProcess({"h0.tga", "single.png", "/Rand:4"}, dir).status, 0);
+    EXPECT_EQ(bytesOf(dir + "/p0.png"), bytesOf(dir + "/single.png"));
     EXPECT_FALSE(fileExists(dir + "/p1.png"));
     EXPECT_EQ(otherFiles(dir, {"f1.tga", "f2.tga", "f3.tga", "f5.tga", "g1.tga", "g2.tga", "h0.tga", "h1.tga",
                                "p0.png", "single.png", "o1.png"}),
@@ -193,4 +194,91 @@ TEST(SequenceRunTest, BadStreamsAreRefused) {
     EXPECT_EQ(r.err, "ERROR: Frame 2 ('-'): Unexpected end of file in TARGA image.\n");
     EXPECT_TRUE(fileExists(dir + "/o1.png"));
     EXPECT_FALSE(fileExists(dir + "/o2.png"));
+}
+
+namespace {
+
+// The types of an animated PNG's chunks in order, after checking the
+// signature; empty when it is no PNG.
+std::vector<std::string> pngChunkTypes(const std::string& file, std::uint32_t& announcedFrames) {
+    std::vector<std::string> types;
+    if (file.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return types;
+    const auto number = [&file](std::size_t at) {
+        std::uint32_t value = 0;
+        for (std::size_t k = 0; k < 4; ++k) value = value << 8 | static_cast<std::uint8_t>(file[at + k]);
+        return value;
+    };
+    for (std::size_t at = 8; at + 12 <= file.size();) {
+        const std::uint32_t length = number(at);
+        types.push_back(file.substr(at + 4, 4));
+        if (types.back() == "acTL") announcedFrames = number(at + 8);
+        at += 12 + length;
+        if (at > file.size()) types.push_back("(cut)");
+    }
+    return types;
+}
+
+// The frames of a GIF file, counted by walking its blocks; -1 when the
+// blocks do not end in the trailer at the file's end.
+int gifFrames(const std::string& file) {
+    if (file.compare(0, 6, "GIF89a") != 0 || file.size() < 13) return -1;
+    const auto byte = [&file](std::size_t at) { return at < file.size() ? static_cast<std::uint8_t>(file[at]) : 0; };
+    const auto skipSubBlocks = [&](std::size_t at) {
+        while (at < file.size() && byte(at) != 0) at += 1 + byte(at);
+        return at + 1;
+    };
+    std::size_t at = 13;
+    if (byte(10) & 0x80) at += 3u << ((byte(10) & 7) + 1);  // the global colour table
+    int frames = 0;
+    while (at < file.size()) {
+        if (byte(at) == 0x3B) return at + 1 == file.size() ? frames : -1;
+        if (byte(at) == 0x21) {
+            at = skipSubBlocks(at + 2);
+        } else if (byte(at) == 0x2C) {
+            const std::uint8_t flags = byte(at + 9);
+            at += 10;
+            if (flags & 0x80) at += 3u << ((flags & 7) + 1);  // a local colour table
+            at = skipSubBlocks(at + 1);                     // after the LZW code size
+            ++frames;
+        } else {
+            return -1;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+// An animated PNG and a GIF hold every frame, whether the frames are counted
+// up front (files) or not (a stream); a sequence that fails leaves neither.
+TEST(SequenceRunTest, AnimatedPngAndGifHoldEveryFrame) {
+    const std::string dir = framesDirectory(3);
+    ASSERT_EQ(runRdsgenProcess({"f%d.tga", "anim.png", "/Rand:3", "/Rate:10"}, dir).status, 0);
+    ASSERT_EQ(runRdsgenProcess({"f%d.tga", "anim.gif", "/Rand:3"}, dir).status, 0);
+    std::uint32_t announced = 0;
+    const std::vector<std::string> types = pngChunkTypes(bytesOf(dir + "/anim.png"), announced);
+    EXPECT_EQ(announced, 3u);
+    EXPECT_EQ(std::count(types.begin(), types.end(), "fcTL"), 3);
+    EXPECT_GE(std::count(types.begin(), types.end(), "fdAT"), 2);
+    ASSERT_FALSE(types.empty());
+    EXPECT_EQ(types.back(), "IEND");
+    EXPECT_EQ(gifFrames(bytesOf(dir + "/anim.gif")), 3);
+
+    const std::string tgas = bytesOf(dir + "/f1.tga") + bytesOf(dir + "/f2.tga") + bytesOf(dir + "/f3.tga");
+    writeFileBytes(dir + "/tgas.in", std::vector<std::uint8_t>(tgas.begin(), tgas.end()));
+    ProcessResult r = runWithStreams({"-", "streamed.apng", "/Rand:3", "/Rate:10"}, dir, dir + "/tgas.in",
+                                     dir + "/ignored");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(bytesOf(dir + "/streamed.apng"), bytesOf(dir + "/anim.png"));
+
+    // A frame of another size at the end: nothing written, nothing left behind.
+    writeFileBytes(dir + "/f4.tga", frameTga(4, 40, 25));
+    for (const char* name : {"bad.png", "bad.gif"}) {
+        r = runRdsgenProcess({"f%d.tga", name}, dir);
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_EQ(r.err, "ERROR: Frame 4 ('f4.tga') is 40 x 25 pixels; the first frame is 40 x 24.\n") << name;
+    }
+    EXPECT_EQ(otherFiles(dir, {"f1.tga", "f2.tga", "f3.tga", "f4.tga", "anim.png", "anim.gif", "tgas.in",
+                               "streamed.apng", "ignored"}),
+              std::vector<std::string>{});
 }
