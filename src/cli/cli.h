@@ -12,7 +12,8 @@
 //   kOptions is the one table of the options; parseOptions fills one text
 //   slot per entry of the parser's table made from it; convertSlots turns
 //   the slots into Settings and start-up values (readDecimal, readStretch).
-//   printUsage prints the twenty usage lines from the table. The page's
+//   printUsage prints the twenty usage lines from the table (--help: and the
+//   later options' lines). The page's
 //   engine (web/api.cpp) uses the same code, so the texts these return
 //   (refusals, warnings) are printed only by the driver.
 #pragma once
@@ -104,6 +105,8 @@ inline constexpr OptionSpec kOptions[] = {
      "enable hidden surface checking (don't know if it helps)", "hidden surfaces"},
     {"!Double", OptionKind::kFlag, "", 0, -1, "",
      "double output image resolution (for better 3D effect)", "doubled size"},
+    {"Width:", OptionKind::kNumber, "0", 0, -1, "",
+     "resample the height image to this width first (0=as it is)", "Height image width"},
     {"First:", OptionKind::kSequence, "0 or 1", 0, -1, "", "", "first frame",
      "number of the first input frame (%d in the input name)"},
     {"Rate:", OptionKind::kSequence, "25", 0, -1, "", "", "frames per second",
@@ -171,6 +174,12 @@ inline constexpr int kSlotInv = slotOf("Inv");
 inline constexpr int kSlotCutOff = slotOf("CutOff");
 inline constexpr int kSlotHidden = slotOf("Hidden");
 inline constexpr int kSlotDouble = slotOf("Double");
+inline constexpr int kSlotWidth = slotOf("Width");
+
+// The usage of /h, /? and a refused command line lists the options up to
+// /Double, as it always has; --help lists every option.
+inline constexpr std::size_t kUsageOptions = kSlotDouble - kPositionalSlots + 1;
+
 inline constexpr int kSlotFirst = slotOf("First");
 inline constexpr int kSlotRate = slotOf("Rate");
 inline constexpr int kSlotDots = slotOf("Dots");
@@ -271,8 +280,9 @@ void convertSlots(std::vector<std::string>& slots, Settings& settings, StartValu
 // last newline); "" for a bit that is no warning.
 std::string planWarningText(unsigned warning);
 
-// Prints the twenty usage lines with the default settings.
-void printUsage(std::FILE* out, const char* programName);
+// Prints the twenty usage lines with the default settings; with
+// everyOption, a line for each later option besides (--help).
+void printUsage(std::FILE* out, const char* programName, bool everyOption = false);
 // Prints the lines --help adds after the usage: the options of frame
 // sequences and the names that make one.
 void printMoreUsage(std::FILE* out);

@@ -393,7 +393,7 @@ int runRdsgen(int argc, const char* const* argv) {
     upcaseString(name.data());
     printBanner(name);
     if (info == InfoRequest::kHelp) {
-        printUsage(stdout, name.c_str());
+        printUsage(stdout, name.c_str(), true);
         printMoreUsage(stdout);
         return 0;
     }
