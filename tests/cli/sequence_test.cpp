@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include <gif_lib.h>
+
 #include "cli/cli.h"
+#include "sequence/apng_reader.h"
 #include "support/test_support.h"
 
 using namespace rdsgen;
@@ -264,12 +267,49 @@ TEST(SequenceRunTest, AnimatedPngAndGifHoldEveryFrame) {
     EXPECT_EQ(types.back(), "IEND");
     EXPECT_EQ(gifFrames(bytesOf(dir + "/anim.gif")), 3);
 
+    // Decoded, every frame is the numbered PNG of that frame.
+    ASSERT_EQ(runRdsgenProcess({"f%d.tga", "s%d.png", "/Rand:3"}, dir).status, 0);
+    const std::vector<std::uint8_t> apngBytes = readFileBytes(dir + "/anim.png");
+    const ApngFile apng = readApng(apngBytes);
+    ASSERT_EQ(apng.error, "");
+    ASSERT_EQ(apng.frames.size(), 3u);
+    int error = 0;
+    GifFileType* gif = DGifOpenFileName((dir + "/anim.gif").c_str(), &error);
+    ASSERT_NE(gif, nullptr);
+    ASSERT_EQ(DGifSlurp(gif), GIF_OK);
+    ASSERT_EQ(gif->ImageCount, 3);
+    for (int k = 0; k < 3; ++k) {
+        Image frame;
+        ASSERT_TRUE(readPng(readFileBytes(dir + "/s" + std::to_string(k + 1) + ".png"), frame));
+        ASSERT_EQ(frame.kind, PixelKind::kGrey8);
+        const std::vector<std::uint8_t> expected(frame.pixels.get(),
+                                                 frame.pixels.get() + frame.rowBytes * frame.height);
+        EXPECT_EQ(apng.frames[k].pixels, expected) << k;
+        EXPECT_EQ(apng.frames[k].delayNumerator * 10, apng.frames[k].delayDenominator) << k;  // 1/10 s
+        const SavedImage& image = gif->SavedImages[k];
+        const ColorMapObject* map = image.ImageDesc.ColorMap != nullptr ? image.ImageDesc.ColorMap : gif->SColorMap;
+        ASSERT_NE(map, nullptr);
+        ASSERT_EQ(image.ImageDesc.Width * image.ImageDesc.Height, frame.width * frame.height);
+        std::vector<std::uint8_t> grey(expected.size());
+        for (std::size_t i = 0; i < grey.size(); ++i) grey[i] = map->Colors[image.RasterBits[i]].Red;
+        EXPECT_EQ(grey, expected) << k;
+    }
+    DGifCloseFile(gif, &error);
+
     const std::string tgas = bytesOf(dir + "/f1.tga") + bytesOf(dir + "/f2.tga") + bytesOf(dir + "/f3.tga");
     writeFileBytes(dir + "/tgas.in", std::vector<std::uint8_t>(tgas.begin(), tgas.end()));
     ProcessResult r = runWithStreams({"-", "streamed.apng", "/Rand:3", "/Rate:10"}, dir, dir + "/tgas.in",
                                      dir + "/ignored");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(bytesOf(dir + "/streamed.apng"), bytesOf(dir + "/anim.png"));
+
+    // Soft discs have more colours than a GIF frame holds.
+    r = runRdsgenProcess({"f%d.tga", "soft.gif", "/PatT:7", "/Rand:2"}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.substr(r.err.find("ERROR")),
+              "ERROR: Frame 1 ('f1.tga') has more than 256 colours, more than a GIF frame can hold; an animated PNG "
+              "(.png or .apng) keeps them all.\n");
+    EXPECT_FALSE(fileExists(dir + "/soft.gif"));
 
     // A frame of another size at the end: nothing written, nothing left behind.
     writeFileBytes(dir + "/f4.tga", frameTga(4, 40, 25));
@@ -279,6 +319,6 @@ TEST(SequenceRunTest, AnimatedPngAndGifHoldEveryFrame) {
         EXPECT_EQ(r.err, "ERROR: Frame 4 ('f4.tga') is 40 x 25 pixels; the first frame is 40 x 24.\n") << name;
     }
     EXPECT_EQ(otherFiles(dir, {"f1.tga", "f2.tga", "f3.tga", "f4.tga", "anim.png", "anim.gif", "tgas.in",
-                               "streamed.apng", "ignored"}),
+                               "streamed.apng", "ignored", "s1.png", "s2.png", "s3.png"}),
               std::vector<std::string>{});
 }
