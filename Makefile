@@ -53,7 +53,7 @@ bench:
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DRDSGEN_BENCH=ON -DRDSGEN_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target rdsgen_bench sequence_floor rdsgen_cli make-heightmaps
 	$(BENCH_BUILD)/bench/rdsgen_bench $(BENCH_ARGS)
-	bench/sequence_bench.sh $(BENCH_BUILD) $(if $(FULL),--full)
+	bench/sequence_runs.sh $(BENCH_BUILD) $(if $(FULL),--full)
 
 # The page on the WebAssembly engine, in build-web/ (needs emscripten), and
 # its tests in headless Chromium (needs chromium, nodejs, npm).

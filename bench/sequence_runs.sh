@@ -7,7 +7,7 @@
 # cores), and the pixels that change from frame to frame with /Dots:Same
 # and /Dots:New.
 #
-#   bench/sequence_bench.sh BUILD_DIR [--full]    (30 frames; --full: 300)
+#   bench/sequence_runs.sh BUILD_DIR [--full]    (30 frames; --full: 300)
 set -euo pipefail
 BUILD=$(cd "$1" && pwd)
 FRAMES=30
