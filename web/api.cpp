@@ -3,7 +3,10 @@
 // ABOUT
 //   The page's worker holds one instance of this module. It hands over the
 //   height image (and a pattern image) as TARGA file bytes, decoded here by
-//   the engine, or as RGBA pixels that the browser decoded; then the
+//   the engine; as a PNG file with its image data inflated by the browser,
+//   or a JPEG file's header with its pixels decoded by the JPEG decoder,
+//   read here by the command line's rules (png_inflated.cpp); or, for the
+//   formats only the browser reads, as RGBA pixels it decoded; then the
 //   options as the command line's slot texts (rdsgen_web_set_slots), which
 //   become settings, colours and seed exactly as on the command line; and
 //   reads back the TARGA file the run wrote, its pixels as RGBA for the
@@ -11,7 +14,7 @@
 //   a command line and every warning text come from the command line's code
 //   (src/cli), so the page holds none of its own.
 //
-// RGBA PIXELS
+// RGBA PIXELS (of the formats only the browser reads)
 //   A pixel is composited over black: each of red, green and blue becomes
 //   round(v * alpha / 255). When every pixel of the image is then grey
 //   (red = green = blue) the image is 8-bit grey and its heights are the grey

@@ -8,6 +8,9 @@
 // and totalMs time the last stereogram (in the engine, and from the request
 // to the picture on screen).
 //
+// ?demo makes the bundled case; ?src=URL&args=OPTIONS an image of this site
+// with command-line options (startSource).
+//
 // The options are the command line's: the page keeps each as the text the
 // command line would hold for it (a "slot": "" when absent, ">" for a flag
 // that is set or an empty value, else the value as typed), and the engine

@@ -1,5 +1,7 @@
-// The page's worker: holds the engine (WebAssembly) and the images, decodes
-// dropped files and makes the stereograms, so that the page never waits.
+// The page's worker: holds the engine (WebAssembly) and the images, reads
+// dropped files (PNG, JPEG and TARGA by the command line's rules, the other
+// formats through the browser) and makes the stereograms and the PNG
+// download, so that the page never waits.
 //
 // The options travel as the command line's slot texts, in the engine's slot
 // order; the engine turns them into its settings.

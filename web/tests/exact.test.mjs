@@ -152,6 +152,24 @@ function claimingFourComponents(jpeg) {
   throw new Error('no frame header');
 }
 
+// A 24-bit BMP file of grey values, bottom row first.
+function bmpFile(width, height, grey) {
+  const stride = (3 * width + 3) & ~3;
+  const file = Buffer.alloc(54 + stride * height);
+  file.write('BM', 0, 'latin1');
+  file.writeUInt32LE(file.length, 2);
+  file.writeUInt32LE(54, 10);
+  file.writeUInt32LE(40, 14);
+  file.writeInt32LE(width, 18);
+  file.writeInt32LE(height, 22);
+  file.writeUInt16LE(1, 26);
+  file.writeUInt16LE(24, 28);
+  for (let y = 0; y < height; ++y) {
+    for (let x = 0; x < width; ++x) file.fill(grey[(height - 1 - y) * width + x], 54 + y * stride + 3 * x, 54 + y * stride + 3 * x + 3);
+  }
+  return file;
+}
+
 export default function register(test, options, after) {
   const work = fs.mkdtempSync(path.join(os.tmpdir(), 'rdsgen-exact-test-'));
   // Files the page opens by address: a folder of the served site.
@@ -178,9 +196,10 @@ export default function register(test, options, after) {
   }
 
   // The native rdsgen on one thread: the output's bytes, or its error.
-  function native(input, bytes, args, output = 'out.tga') {
+  function native(input, bytes, args, output = 'out.tga', others = {}) {
     const dir = fs.mkdtempSync(path.join(work, 'native-'));
     fs.writeFileSync(path.join(dir, input), bytes);
+    for (const [name, other] of Object.entries(others)) fs.writeFileSync(path.join(dir, name), other);
     const run = spawnSync(path.resolve(options.rdsgen), [input, output, ...args],
       { cwd: dir, env: { ...process.env, RDSGEN_THREADS: '1' }, encoding: 'latin1' });
     const out = path.join(dir, output);
@@ -250,6 +269,13 @@ export default function register(test, options, after) {
     for (const [name, layout, kind] of cases) {
       await sameAsNative(page, name, pngFile({ width: w, height: h, ...layout }), ['/PatT:7', '/Rand:4242'], kind);
     }
+    // A pattern image named in the options is fetched beside the image.
+    const pattern = fs.readFileSync(path.join(root, 'web/demo/pattern.tga'));
+    fs.writeFileSync(path.join(site, 'pattern.tga'), pattern);
+    const args = ['/PatT:pattern.tga', '/Stret:Z', '/Rand:9'];
+    const expected = native('grey16.png', fs.readFileSync(path.join(site, 'grey16.png')), args, 'out.tga', { 'pattern.tga': pattern });
+    const state = await openSource(page, 'grey16.png', args);
+    assert.equal(state.sha256, sha256(expected.bytes), 'with a pattern image');
     await page.close();
   });
 
@@ -274,7 +300,7 @@ export default function register(test, options, after) {
     await page.close();
   });
 
-  test('exact: what the command line refuses the page refuses, and ?src= reads only this site', async () => {
+  test('exact: what the command line refuses the page refuses, BMP is the page\'s own, ?src= reads only this site', async () => {
     const page = await newPage();
     const rgba = Buffer.alloc(32 * 16 * 4, 200);
     const cmyk = claimingFourComponents(await jpegFile(32, 16, rgba, { quality: 90, color_space: 1, progressive: false }));
@@ -292,6 +318,14 @@ export default function register(test, options, after) {
     state = await openSource(page, 'broken.png', []);
     assert.equal(state.state, 'error');
     assert.match(state.message, /^broken\.png: Can't read PNG image: /);
+
+    // A BMP file: the browser decodes it, and the page says the command line does not read it.
+    const bmp = bmpFile(40, 30, picture(40, 30, 1, 255));
+    fs.writeFileSync(path.join(site, 'grey.bmp'), bmp);
+    assert.ok(native('grey.bmp', bmp, []).error, 'the command line refuses BMP');
+    state = await openSource(page, 'grey.bmp', ['/Rand:3']);
+    assert.equal(state.state, 'done', state.message);
+    assert.match(state.info, /40 x 30, 8-bit grey \(BMP, read by the browser; the command line does not read it\)/);
 
     await page.goto(new URL(`?src=${encodeURIComponent('http://example.invalid/x.png')}`, options.base).href);
     await page.waitForFunction(() => document.body.dataset.state === 'error', { timeout: 20000 });
