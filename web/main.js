@@ -190,19 +190,24 @@ function readFile(slot, file) {
   sendImage(slot, { name: file.name, blob: file });
 }
 
-async function fetchImage(slot, url, name) {
-  let blob;
+// A file of the site as a Blob; null, with the message shown, when it
+// cannot be had.
+async function fetchBlob(url, name) {
   try {
     const response = await fetch(url);
     if (!response.ok) throw new Error(`HTTP status ${response.status}`);
-    blob = await response.blob();
+    return await response.blob();
   } catch (error) {
     showMessage(`${name} could not be loaded (${error.message}).`);
     lastOutcomeOk = false;
     becomeIdleIfDone();
-    return;
+    return null;
   }
-  sendImage(slot, { name, blob });
+}
+
+async function fetchImage(slot, url, name) {
+  const blob = await fetchBlob(url, name);
+  if (blob) sendImage(slot, { name, blob });
 }
 
 function wireDrop(zone, slot) {
@@ -598,13 +603,21 @@ async function startSource(params) {
   if (state === null) return;
   showSlots(state);
   if (state.seed === 0) setSeed(String(newSeed()));
+  // Both files are fetched before either goes to the worker, so that the
+  // page is not idle between them.
+  let pattern = null;
   if (state.patternImage) {
     const slot = Number(patternControl().dataset.slot);
     const patternName = slots[slot].includes('.') ? slots[slot] : `${slots[slot]}.TGA`;
-    await fetchImage(1, new URL(encodeURIComponent(patternName), source).href, patternName);
+    const blob = await fetchBlob(new URL(encodeURIComponent(patternName), source).href, patternName);
+    if (!blob) return;
+    pattern = { name: patternName, blob };
     slots[slot] = patternName;
   }
-  await fetchImage(0, source.href, name);
+  const blob = await fetchBlob(source.href, name);
+  if (!blob) return;
+  if (pattern) sendImage(1, pattern);
+  sendImage(0, { name, blob });
 }
 
 async function start() {
