@@ -50,7 +50,7 @@ bench:
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target rdsgen_bench
 	$(BENCH_BUILD)/bench/rdsgen_bench $(BENCH_ARGS)
 
-# The page on the WebAssembly engine, in build-web/ (needs emscripten), and
+# The page on the WebAssembly engine, in build-web/ (needs emscripten and npm), and
 # its tests in headless Chromium (needs chromium, nodejs, npm).
 web:
 	bash web/build.sh
