@@ -4,7 +4,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all configure build test demo bench clean web web-test
+.PHONY: all configure build test demo bench clean web web-test npm npm-test
 
 all: build
 
@@ -57,6 +57,15 @@ web:
 
 web-test:
 	bash web/test.sh
+
+# The npm package of the WebAssembly engine, build-npm/rdsgen-VERSION.tgz
+# (needs emscripten and npm), and its test: installed offline into an empty
+# folder, it renders the demo to the command line's bytes.
+npm:
+	bash web/npm/build.sh
+
+npm-test: build
+	bash web/npm/test.sh
 
 clean:
 	rm -rf $(BUILD)

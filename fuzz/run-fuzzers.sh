@@ -18,7 +18,7 @@ CXX=${CXX:-clang++-14}
 CC=$CC CXX=$CXX cmake -S . -B "$BUILD" -DRDSGEN_FUZZ=ON -DRDSGEN_TESTS=OFF \
     -DRDSGEN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$BUILD" -j 2 --target fuzz_tga_reader fuzz_png_reader fuzz_jpeg_reader fuzz_run fuzz_options \
-    fuzz_make_seeds
+    fuzz_sequence fuzz_make_seeds
 # The harnesses work in their own temporary directory: absolute paths only.
 BUILD=$(cd "$BUILD" && pwd)
 
@@ -97,12 +97,21 @@ printf '/PSiz:P20\n/PUse:-50\n/PPos:7\n/Dens:1000\n/FocP:-1\n/TopF:999999999\n/B
 printf '!PATT\n/Rand:-1\n/Stret:\n/CutOff\n/Hidden\n/Inv\n/TrueOut\n/h' >"$WORK/options/3"
 printf '/PatT:pattern\n/Stret:A\n/PSiz:S0\nextra' >"$WORK/options/4"
 
+# Corpus of the frame sequences: settings, width, height, frames, flags, then
+# heights (each settings line, both formats).
+mkdir -p "$WORK/sequence"
+for line in 0 1 2 3 4; do
+    printf "\\x0$line\\x20\\x10\\x03\\x0a\\x00\\x40\\x80\\xc0\\xff" >"$WORK/sequence/apng-$line"
+    printf "\\x0$line\\x18\\x08\\x02\\x07\\x10\\x10\\xf0\\xf0" >"$WORK/sequence/gif-$line"
+done
+
 status=0
-for harness in tga_reader png_reader jpeg_reader run options; do
+for harness in tga_reader png_reader jpeg_reader run options sequence; do
     echo "== fuzzing $harness for $SECONDS_EACH seconds"
     max_len=65536
     [ "$harness" = run ] && max_len=16384
     [ "$harness" = options ] && max_len=1024
+    [ "$harness" = sequence ] && max_len=4096
     dict=()
     [ -f "$WORK/$harness.dict" ] && dict=(-dict="$WORK/$harness.dict")
     mkdir -p "$WORK/found-$harness"

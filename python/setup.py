@@ -38,7 +38,7 @@ core = Pybind11Extension(
     "rdsgen._core",
     ["src/core.cpp"],
     include_dirs=[str(ROOT / "include"), str(ROOT / "src")],
-    libraries=pkg_config_libraries("spng", "libjpeg", "zlib") + ["pthread"],
+    libraries=pkg_config_libraries("spng", "libjpeg", "zlib") + ["gif", "pthread"],
     cxx_std=20,
 )
 

@@ -4,8 +4,10 @@
 # that uses it:
 #
 #   cli      the command line: files, messages, the exit status
-#   engine   files      plan() and render(), the library's entry points |
-#                       input files read, output files written (side by side)
+#   engine   files   sequence
+#            plan() and render(), the library's entry points | input files
+#            read, output files written | frame sequences over render()
+#            (side by side)
 #   stereo   the calculation loop and the work on one row
 #   depth    pattern      height scaling; pattern sources (side by side)
 #   image    images in memory, their codecs, output writers
@@ -20,7 +22,7 @@ cd "$(dirname "$0")/.."
 rank() {
     case $1 in
         rdsgen) echo 0 ;; run) echo 1 ;; image) echo 2 ;; depth | pattern) echo 3 ;;
-        stereo) echo 4 ;; engine | files) echo 5 ;; cli) echo 6 ;; *) echo -1 ;;
+        stereo) echo 4 ;; engine | files | sequence) echo 5 ;; cli) echo 6 ;; *) echo -1 ;;
     esac
 }
 

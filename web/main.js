@@ -118,6 +118,7 @@ function restartWorker(text) {
 function receive(message) {
   switch (message.type) {
     case 'ready':
+      body.dataset.engine = message.engine;
       if (tableArrived) tableArrived(message.table);
       tableArrived = null;
       return;
@@ -374,7 +375,7 @@ function makeControls() {
     unit.append(...choiceElements(group.map((option) => [option.prefix, option.label])));
     group.forEach((option, k) => { unit.options[k].dataset.slot = String(option.slot); });
     unit.dataset.units = `${name}Unit`;
-    $('width-control').append(labelled('Width', input), labelled('in', unit));
+    $('width-control').append(labelled('Pattern width', input), labelled('in', unit));
   }
 
   for (const option of optionsOfKind('choice')) {

@@ -8,17 +8,29 @@
 //
 // Messages in (handled one at a time, in order):
 //   {type: 'image', slot, blob, slots, check}  slot 0 heights, 1 pattern (the
-//       file as a Blob, which passes without a copy); check: refuse an image
-//       of a size whose stereogram the options refuse
+//       file as a Blob, which passes without a copy, or as bytes, an
+//       ArrayBuffer); check: refuse an image of a size whose stereogram the
+//       options refuse
 //   {type: 'render', id, slots}
 //   {type: 'parse', args}  command-line arguments read into slots
 //   {type: 'canvas', canvas}  the page's OffscreenCanvas, drawn by render
 //   {type: 'png'}  the last stereogram as a PNG file (see pngFile)
-// Messages out: 'ready' (with the engine's option table), 'image',
-// 'parsed', 'progress', 'picture' then 'result' for a run (see render),
-// 'failed'.
-import createEngine from './rdsgen-engine.js';
+// Messages out: 'ready' (with the engine's option table and which build
+// of the engine runs), 'image', 'parsed', 'progress', 'picture' then
+// 'result' for a run (see render), 'failed'.
+//
+// The engine is built twice, with WebAssembly SIMD and without; the worker
+// loads the SIMD build where the browser validates a SIMD instruction
+// (worker.js?engine=baseline asks for the other, for tests). Both give the
+// same bytes.
 import decodeJpeg from './jpeg/decode.js';
+
+// A module of one function that returns an i8x16.splat: valid only where
+// the browser has WebAssembly SIMD.
+const SIMD_PROBE = new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0,
+  10, 8, 1, 6, 0, 65, 0, 253, 15, 11]);
+const engineBuild = new URLSearchParams(self.location.search).get('engine') !== 'baseline' &&
+  WebAssembly.validate(SIMD_PROBE) ? 'simd' : 'baseline';
 
 let engine = null;
 let canvas = null;
@@ -162,8 +174,8 @@ async function loadExact(slot, bytes, format, check) {
   });
 }
 
-async function loadImage({ slot, blob, slots, check }) {
-  const bytes = new Uint8Array(await blob.arrayBuffer());
+async function loadImage({ slot, blob, bytes: buffer, slots, check }) {
+  const bytes = new Uint8Array(blob ? await blob.arrayBuffer() : buffer);
   setSlots(slots);
   const format = fileFormat(bytes);
   let code;
@@ -276,11 +288,13 @@ async function render({ id, slots }) {
   const rgbaAt = engine._rdsgen_web_output_rgba();
   if (rgbaAt === 0) return { type: 'result', id, ok: false, message: 'Not enough memory to show the stereogram.' };
   // The picture goes first, straight from the engine's memory to the
-  // page's canvas; the file and its hash follow.
-  canvas.width = width;
-  canvas.height = height;
+  // page's canvas; the file and its hash follow. The canvas is opaque, so
+  // that its pixels are taken without premultiplying by alpha, and keeps
+  // its backing store while the size stays (every pixel is overwritten).
+  if (canvas.width !== width) canvas.width = width;
+  if (canvas.height !== height) canvas.height = height;
   const pixels = new Uint8ClampedArray(engine.HEAPU8.buffer, rgbaAt, 4 * width * height);
-  canvas.getContext('2d').putImageData(new ImageData(pixels, width, height), 0, 0);
+  canvas.getContext('2d', { alpha: false }).putImageData(new ImageData(pixels, width, height), 0, 0);
   postMessage({ type: 'picture', id, width, height, engineMs, seed, warnings });
   const out = engine._rdsgen_web_output();
   const tga = engine.HEAPU8.slice(out, out + engine._rdsgen_web_output_size());
@@ -327,8 +341,10 @@ self.onmessage = (event) => {
   drain();
 };
 
-createEngine().then((module) => {
+import(engineBuild === 'simd' ? './rdsgen-engine-simd.js' : './rdsgen-engine.js').then(
+  ({ default: createEngine }) => createEngine(),
+).then((module) => {
   engine = module;
-  postMessage({ type: 'ready', table: engineJson(engine._rdsgen_web_options()) });
+  postMessage({ type: 'ready', table: engineJson(engine._rdsgen_web_options()), engine: engineBuild });
   drain();
 }, (error) => postMessage({ type: 'failed', message: `The engine could not be loaded: ${error}` }));

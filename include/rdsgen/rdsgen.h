@@ -64,6 +64,9 @@ struct Settings {
     std::int32_t CutOff = 0;    // output cut to the input width
     std::int32_t Hidden = 0;    // hidden-surface checking
     std::int32_t Double = 0;    // doubled output resolution
+    // The height image resampled to this width before the run, its height
+    // scaled to keep the aspect (0: used as it is; at most 65535).
+    std::int32_t Width = 0;
     // Fitting a pattern image (the letters of /Stret): A automatic, X and Y
     // stretch, R keep the ratio, P adjust the pattern width, Z use the
     // height image's actual range. A plan holds the flags it decided.
@@ -190,6 +193,8 @@ enum class StatusCode {
     // Frame sequences.
     kTooManyColours,         // a GIF frame with over 256 colours; detail[0]: the frame's index
     kSequenceOrder,          // addFrame or finish out of order (before begin, after finish)
+    // Resampling.
+    kWidthOutOfRange,        // a Width below 0 or above 65535
 };
 
 struct Status {
@@ -316,7 +321,8 @@ struct Plan {
                                   // whatever the pattern image (for the sizes).
     unsigned warnings = 0;        // Warning bits a run prints before its refusal or its rows
     Settings settings;            // completed for the images
-    ImageHeader heights;
+    ImageHeader heights;          // the height image render() is given
+    ImageHeader resampled;        // the height image the run uses: heights resampled to Width
     ImageHeader pattern;          // PatT 0
     std::int32_t outputWidth = 0;
     std::int32_t outputHeight = 0;
@@ -333,7 +339,8 @@ Plan plan(const Settings& settings, const ImageHeader& heights, const ImageHeade
 
 // Writes the stereogram of an accepted plan to sink. The images must be those
 // planned for (same sizes and kind, with their pixels); anything else is
-// refused with kNotPrepared before anything is written.
+// refused with kNotPrepared before anything is written. With a Width, the
+// height image is resampled once, into one new image held for the call.
 Status render(const Plan& plan, const Image& heights, const Image* pattern, const RenderOptions& options,
               RowSink sink, Progress progress = {});
 
@@ -351,12 +358,14 @@ enum class SequenceFormat {
 
 struct SequenceOptions {
     SequenceFormat format = SequenceFormat::kApng;
-    std::int32_t rate = 25;       // frames per second (APNG and GIF), 1 or more
+    std::int32_t rate = 25;       // frames per second (APNG and GIF), 1 to 65535
     // Frame i (0 for the first) is rendered with seed render.seed + i; else
     // every frame with render.seed, so that still parts stay still.
     bool newDots = false;
     // Frames the sequence will have; 0 when not known. An animated PNG of
-    // unknown length needs a sink that can rewrite (RowSink::rewrite).
+    // unknown length needs a sink that can rewrite (RowSink::rewrite); so
+    // does one whose frames end up more or fewer than announced (else
+    // kSequenceOrder).
     std::uint32_t frames = 0;
     RenderOptions render;         // seed, threads and pngLevel; format is ignored
 };
@@ -373,8 +382,9 @@ public:
     SequenceWriter(const SequenceWriter&) = delete;
     SequenceWriter& operator=(const SequenceWriter&) = delete;
 
-    // kNotPrepared for a plan not accepted; kInvalidSetting for a rate below
-    // 1 or an animated PNG of unknown length without a rewriting sink.
+    // kNotPrepared for a plan not accepted; kInvalidSetting for a rate
+    // outside 1..65535 or an animated PNG of unknown length without a
+    // rewriting sink.
     Status begin(const Plan& plan, const SequenceOptions& options, RowSink sink);
     // Renders the next frame from heights (and the pattern image with PatT
     // 0) of the headers planned for, and writes it. progress reports the

@@ -23,7 +23,7 @@ import numpy as np
 
 from . import _core
 
-__all__ = ["stereogram", "read", "write", "pattern_types", "RdsgenWarning"]
+__all__ = ["stereogram", "animate", "read", "write", "pattern_types", "RdsgenWarning"]
 
 #: The generated patterns: {type number: (name, colour output)}.
 pattern_types = {number: (name, colour) for number, name, colour in _core.pattern_types}
@@ -154,11 +154,59 @@ def _seed(seed):
     return seed & 0xFFFFFFFF
 
 
+def _run_options(pattern, pattern_width, pattern_stripes, depth, position, density, focus_marks,
+                 top_foreground, bottom_foreground, top_background, bottom_background, stretch, random_dots,
+                 colour, vinc, invert, cut_off, hidden, double, width=None):
+    """The options of stereogram() as the engine's option texts, with the
+    pattern image: (options, pattern image or None, its kind)."""
+    options = {
+        "PUse": str(_integer("depth", depth)),
+        "PPos": str(_choice("position", position, _POSITIONS)),
+        "Dens": str(_integer("density", density)),
+        "FocP": str(_choice("focus_marks", focus_marks, _FOCUS_MARKS)),
+    }
+    if pattern_width is not None:
+        options["PSizP"] = str(_integer("pattern_width", pattern_width))
+    if pattern_stripes is not None:
+        options["PSizS"] = str(_integer("pattern_stripes", pattern_stripes))
+    if width is not None:
+        options["Width"] = str(_integer("width", width))
+    for name, key, value in (("top_foreground", "TopF", top_foreground),
+                             ("bottom_foreground", "BotF", bottom_foreground),
+                             ("top_background", "TopB", top_background),
+                             ("bottom_background", "BotB", bottom_background)):
+        if value is not None:
+            options[key] = str(_colour(name, value))
+    if stretch is not None:
+        if not isinstance(stretch, str):
+            raise ValueError(f"stretch must be a text of letters, not {stretch!r}")
+        options["Stret"] = stretch if stretch else ">"
+    for name, key, value in (("colour", "TrueOut", colour), ("vinc", "VInc", vinc), ("invert", "Inv", invert),
+                             ("cut_off", "CutOff", cut_off), ("hidden", "Hidden", hidden),
+                             ("double", "Double", double)):
+        if _flag(name, value):
+            options[key] = ">"
+    if not _flag("random_dots", random_dots):
+        options["NoRD"] = ">"
+
+    pattern_image, pattern_kind = None, 0
+    if isinstance(pattern, (int, np.integer)) and not isinstance(pattern, (bool, np.bool_)):
+        if int(pattern) not in pattern_types:
+            raise ValueError(f"pattern must be a type number ({', '.join(map(str, pattern_types))}) "
+                             f"or a pattern image array, not {pattern!r}")
+        options["PatT"] = str(int(pattern))
+    else:
+        pattern_image, pattern_kind = _as_image(pattern, "pattern")
+        options["PatT"] = "0"
+
+    return options, pattern_image, pattern_kind
+
+
 def stereogram(heights, *, pattern=1, pattern_width=None, pattern_stripes=None, depth=24,
                position="centre", density=45, seed=None, focus_marks="above", top_foreground=None,
                bottom_foreground=None, top_background=None, bottom_background=None, stretch=None,
                random_dots=True, colour=False, vinc=False, invert=False, cut_off=False, hidden=False,
-               double=False, range=None, threads=0):
+               double=False, width=None, range=None, threads=0):
     """Make a single-image random-dot stereogram of a height map.
 
     Returns a numpy array: (H, W) uint8 for grey stereograms, (H, W, 3)
@@ -213,6 +261,8 @@ def stereogram(heights, *, pattern=1, pattern_width=None, pattern_stripes=None, 
     cut_off=True       /CutOff   output as wide as the heights
     hidden=True        /Hidden   hidden-surface checking
     double=True        /Double   doubled output resolution
+    width              /Width:n  the heights resampled to this many columns first
+                                 (rows scaled to keep the aspect; None: as they are)
     threads                      worker threads: 0 every core, 1 none besides the
                                  caller's (the pixels do not depend on it)
 
@@ -220,44 +270,10 @@ def stereogram(heights, *, pattern=1, pattern_width=None, pattern_stripes=None, 
     raise ValueError with its message. The GIL is released while the
     stereogram is computed.
     """
-    options = {
-        "PUse": str(_integer("depth", depth)),
-        "PPos": str(_choice("position", position, _POSITIONS)),
-        "Dens": str(_integer("density", density)),
-        "FocP": str(_choice("focus_marks", focus_marks, _FOCUS_MARKS)),
-    }
-    if pattern_width is not None:
-        options["PSizP"] = str(_integer("pattern_width", pattern_width))
-    if pattern_stripes is not None:
-        options["PSizS"] = str(_integer("pattern_stripes", pattern_stripes))
-    for name, key, value in (("top_foreground", "TopF", top_foreground),
-                             ("bottom_foreground", "BotF", bottom_foreground),
-                             ("top_background", "TopB", top_background),
-                             ("bottom_background", "BotB", bottom_background)):
-        if value is not None:
-            options[key] = str(_colour(name, value))
-    if stretch is not None:
-        if not isinstance(stretch, str):
-            raise ValueError(f"stretch must be a text of letters, not {stretch!r}")
-        options["Stret"] = stretch if stretch else ">"
-    for name, key, value in (("colour", "TrueOut", colour), ("vinc", "VInc", vinc), ("invert", "Inv", invert),
-                             ("cut_off", "CutOff", cut_off), ("hidden", "Hidden", hidden),
-                             ("double", "Double", double)):
-        if _flag(name, value):
-            options[key] = ">"
-    if not _flag("random_dots", random_dots):
-        options["NoRD"] = ">"
-
-    pattern_image, pattern_kind = None, 0
-    if isinstance(pattern, (int, np.integer)) and not isinstance(pattern, (bool, np.bool_)):
-        if int(pattern) not in pattern_types:
-            raise ValueError(f"pattern must be a type number ({', '.join(map(str, pattern_types))}) "
-                             f"or a pattern image array, not {pattern!r}")
-        options["PatT"] = str(int(pattern))
-    else:
-        pattern_image, pattern_kind = _as_image(pattern, "pattern")
-        options["PatT"] = "0"
-
+    options, pattern_image, pattern_kind = _run_options(
+        pattern, pattern_width, pattern_stripes, depth, position, density, focus_marks, top_foreground,
+        bottom_foreground, top_background, bottom_background, stretch, random_dots, colour, vinc, invert,
+        cut_off, hidden, double, width)
     threads = _integer("threads", threads)
     if threads < 0:
         raise ValueError(f"threads must be 0 or more, not {threads}")
@@ -309,3 +325,66 @@ def write(path, image):
     pixels = np.ascontiguousarray(image if image.ndim == 2 else image[:, :, ::-1])
     if not _core.write(path, pixels, path.lower().endswith(".png")):
         raise OSError(f"Can't write output file '{path}'.")
+
+
+_SEQUENCE_FORMATS = {"apng": 0, "gif": 1, "png-stream": 2}
+_DOTS = {"same": False, "new": True}
+
+
+def animate(frames, path=None, *, format="apng", rate=25, dots="same", seed=None, threads=0, range=None,
+            **options):
+    """Make an animated stereogram of a sequence of height maps.
+
+    frames: an iterable of height maps (as stereogram() takes them), all of
+    the same size and kind; each is rendered with the plan of the first and
+    written at once, so a generator needs no more memory than a frame.
+    path: the file to write (replaced only once complete), or None to get
+    the file's bytes back.
+
+    format   "apng"        an animated PNG; viewers without animation show
+                           the first frame
+             "gif"         a looping animated GIF in exact colours (a frame
+                           of more than 256 colours raises ValueError)
+             "png-stream"  PNG files one after another, as
+                           `ffmpeg -f image2pipe -c:v png -i -` reads them
+    rate     frames per second (the GIF's delay rounds to 1/100 s)
+    dots     "same": every frame drawn with the same seed, so that still
+             parts stay still; "new": frame i with seed + i, a new dot
+             field each frame
+    seed     the random seed; None or 0 takes the clock, once
+    range    for float heights, as in stereogram(); "auto" scales each frame
+             on its own, so give (near, far) for a steady depth
+
+    The other keyword arguments are stereogram()'s options.
+    """
+    if format not in _SEQUENCE_FORMATS:
+        raise ValueError(f"format must be one of {', '.join(map(repr, _SEQUENCE_FORMATS))}, not {format!r}")
+    if dots not in _DOTS:
+        raise ValueError(f"dots must be 'same' or 'new', not {dots!r}")
+    rate = _integer("rate", rate)
+    if not 1 <= rate <= 65535:
+        raise ValueError(f"rate must be from 1 to 65535 frames per second, not {rate}")
+    threads = _integer("threads", threads)
+    if threads < 0:
+        raise ValueError(f"threads must be 0 or more, not {threads}")
+    defaults = dict(pattern=1, pattern_width=None, pattern_stripes=None, depth=24, position="centre", density=45,
+                    focus_marks="above", top_foreground=None, bottom_foreground=None, top_background=None,
+                    bottom_background=None, stretch=None, random_dots=True, colour=False, vinc=False,
+                    invert=False, cut_off=False, hidden=False, double=False, width=None)
+    unknown = set(options) - set(defaults)
+    if unknown:
+        raise TypeError(f"animate() got unexpected keyword arguments: {', '.join(sorted(unknown))}")
+    defaults.update(options)
+    engine_options, pattern_image, pattern_kind = _run_options(**defaults)
+    try:
+        count = len(frames)
+    except TypeError:
+        count = 0
+    target = "" if path is None else os.fsdecode(os.fspath(path))
+    animation = _core.Animation(target, _SEQUENCE_FORMATS[format], rate, _DOTS[dots], count, _seed(seed), threads,
+                                engine_options, pattern_image, pattern_kind)
+    for heights in frames:
+        image, kind = _as_image(heights, "heights", float_range=range, allow_float=True)
+        for text in animation.add(image, kind):
+            warnings.warn(text.removeprefix("WARNING: "), RdsgenWarning, stacklevel=2)
+    return animation.finish()

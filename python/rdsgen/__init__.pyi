@@ -1,5 +1,5 @@
 import os
-from typing import Literal, Sequence, Tuple, Union
+from typing import Any, Iterable, Literal, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -34,9 +34,23 @@ def stereogram(
     cut_off: bool = ...,
     hidden: bool = ...,
     double: bool = ...,
+    width: int | None = ...,
     range: Union[Tuple[float, float], Literal["auto"], None] = ...,
     threads: int = ...,
 ) -> npt.NDArray[np.uint8]: ...
+
+def animate(
+    frames: Iterable[npt.ArrayLike],
+    path: _Path | None = ...,
+    *,
+    format: Literal["apng", "gif", "png-stream"] = ...,
+    rate: int = ...,
+    dots: Literal["same", "new"] = ...,
+    seed: int | None = ...,
+    threads: int = ...,
+    range: Union[Tuple[float, float], Literal["auto"], None] = ...,
+    **options: Any,
+) -> bytes | None: ...
 
 def read(path: _Path) -> Union[npt.NDArray[np.uint8], npt.NDArray[np.uint16], npt.NDArray[np.uint32]]: ...
 

@@ -7,6 +7,7 @@
 #include <pybind11/stl.h>
 
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -308,6 +309,150 @@ bool writeFile(const std::string& path, const py::array& pixels, bool png) {
     return commitOutputFile(output);
 }
 
+// A frame sequence: each frame's heights rendered with the plan of the
+// first and written by a SequenceWriter into memory or an output file.
+class Animation {
+public:
+    Animation(const std::string& path, int format, std::int32_t rate, bool newDots, std::uint32_t frames,
+              std::uint32_t seed, std::int32_t threads, const std::map<std::string, std::string>& options,
+              const py::object& pattern, int patternKind)
+        : path_(path), pattern_(pattern) {
+        readOptions(options, settings_, warnings_);
+        if (!pattern.is_none()) {
+            borrow(pattern.cast<py::array>(), static_cast<PixelKind>(patternKind), "pattern", patternImage_);
+            settings_.PatT = 0;
+        }
+        options_.format = static_cast<SequenceFormat>(format);
+        options_.rate = rate;
+        options_.newDots = newDots;
+        options_.frames = frames;
+        options_.render.seed = seed;
+        options_.render.threads = threads;
+        options_.render.anyThreadWrites = true;
+    }
+    Animation(const Animation&) = delete;
+    Animation& operator=(const Animation&) = delete;
+    ~Animation() {
+        if (fileOpen_) abandonOutputFile(file_);
+    }
+
+    // Renders and writes the next frame; returns the plan's warnings with the
+    // first frame (an empty list after).
+    std::vector<std::string> add(const py::array& heights, int kind) {
+        BorrowedImage image;
+        borrow(heights, static_cast<PixelKind>(kind), "heights", image);
+        std::vector<std::string> warnings;
+        if (!begun_) {
+            begin(headerOf(image.image), warnings);
+        } else if (headerOf(image.image).width != plan_.heights.width ||
+                   headerOf(image.image).height != plan_.heights.height || image.image.kind != plan_.heights.kind) {
+            fail("Frame " + std::to_string(writer_.frames() + 1) + " is " + std::to_string(image.image.width) +
+                 " x " + std::to_string(image.image.height) + " pixels; the first frame is " +
+                 std::to_string(plan_.heights.width) + " x " + std::to_string(plan_.heights.height) + ".");
+        }
+        Status status;
+        {
+            py::gil_scoped_release released;
+            status = writer_.addFrame(image.image, pattern_.is_none() ? nullptr : &patternImage_.image);
+        }
+        if (!status) failWith(status);
+        return warnings;
+    }
+
+    // Ends the sequence: the file's bytes when there is no path, else None.
+    py::object finish() {
+        if (!begun_) fail("an animation needs at least one frame");
+        const Status status = writer_.finish();
+        if (!status) failWith(status);
+        if (fileOpen_) {
+            fileOpen_ = false;
+            if (!commitOutputFile(file_)) {
+                PyErr_SetString(PyExc_OSError, writeText().c_str());
+                throw py::error_already_set();
+            }
+            return py::none();
+        }
+        return py::bytes(reinterpret_cast<const char*>(memory_.data()), memory_.size());
+    }
+
+private:
+    void begin(const ImageHeader& heights, std::vector<std::string>& warnings) {
+        const ImageHeader patternHeader = headerOf(patternImage_.image);
+        plan_ = plan(settings_, heights, pattern_.is_none() ? nullptr : &patternHeader);
+        if (plan_.stage == PlanStage::kPatternImage) fail("Pattern image 'pattern' has no pixels.");
+        warnings = warnings_;
+        for (unsigned bit : {kWarnStretchXAssumed, kWarnFocPAssumed, kWarnHiddenCentre, kWarnHiddenRight}) {
+            if (plan_.warnings & bit) warnings.push_back(planWarningText(bit));
+        }
+        if (!plan_) fail(statusText(plan_.refusal));
+        RowSink sink{writeMemory, &memory_, rewriteMemory};
+        if (!path_.empty()) {
+            if (!openOutputFile(file_, path_.c_str())) {
+                PyErr_SetString(PyExc_OSError, writeText().c_str());
+                throw py::error_already_set();
+            }
+            fileOpen_ = true;
+            sink = fileRowSink(file_.sink);
+            sink.rewrite = rewriteFile;
+        }
+        const Status status = writer_.begin(plan_, options_, sink);
+        if (!status) failWith(status);
+        begun_ = true;
+    }
+
+    std::string writeText() const { return "Can't write output file '" + path_ + "'."; }
+
+    // Ends the sequence with an exception; a partial output file is removed.
+    [[noreturn]] void fail(const std::string& message) {
+        if (fileOpen_) abandonOutputFile(file_);
+        fileOpen_ = false;
+        throw py::value_error(message);
+    }
+    [[noreturn]] void failWith(const Status& status) {
+        if (fileOpen_) abandonOutputFile(file_);
+        fileOpen_ = false;
+        if (status.code == StatusCode::kWriteFailed) {
+            PyErr_SetString(PyExc_OSError, writeText().c_str());
+            throw py::error_already_set();
+        }
+        throw py::value_error(statusText(status));
+    }
+
+    static bool writeMemory(void* context, const std::uint8_t* bytes, std::size_t count) {
+        auto& memory = *static_cast<std::vector<std::uint8_t>*>(context);
+        memory.insert(memory.end(), bytes, bytes + count);
+        return true;
+    }
+    static bool rewriteMemory(void* context, std::uint64_t offset, const std::uint8_t* bytes, std::size_t count) {
+        auto& memory = *static_cast<std::vector<std::uint8_t>*>(context);
+        if (offset > memory.size() || count > memory.size() - offset) return false;
+        std::memcpy(memory.data() + offset, bytes, count);
+        return true;
+    }
+    // The output file's sink rewritten in place (a pipe or device cannot be).
+    static bool rewriteFile(void* context, std::uint64_t offset, const std::uint8_t* bytes, std::size_t count) {
+        FileSink& sink = *static_cast<FileSink*>(context);
+        std::FILE* stream = sink.stream;
+        if (sink.failed || stream == nullptr || std::fflush(stream) != 0) return false;
+        const off_t end = ftello(stream);
+        return end >= 0 && fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0 &&
+               std::fwrite(bytes, 1, count, stream) == count && fseeko(stream, end, SEEK_SET) == 0;
+    }
+
+    std::string path_;
+    py::object pattern_;  // keeps the borrowed pattern array alive
+    BorrowedImage patternImage_;
+    Settings settings_;
+    std::vector<std::string> warnings_;
+    SequenceOptions options_;
+    Plan plan_;
+    SequenceWriter writer_;
+    bool begun_ = false;
+    std::vector<std::uint8_t> memory_;
+    OutputFile file_;
+    bool fileOpen_ = false;
+};
+
 }  // namespace
 
 PYBIND11_MODULE(_core, module) {
@@ -316,6 +461,11 @@ PYBIND11_MODULE(_core, module) {
     module.def("time_library_render", &timeLibraryRender);
     module.def("read", &readFile);
     module.def("write", &writeFile);
+    py::class_<Animation>(module, "Animation")
+        .def(py::init<const std::string&, int, std::int32_t, bool, std::uint32_t, std::uint32_t, std::int32_t,
+                      const std::map<std::string, std::string>&, const py::object&, int>())
+        .def("add", &Animation::add)
+        .def("finish", &Animation::finish);
     module.def("gil_held_while_rendering", [] { return gilHeldWhileRendering.load(); });
     py::list patternTypes;
     for (const PatternType& type : kPatternTypes) {

@@ -12,7 +12,8 @@
 //   kOptions is the one table of the options; parseOptions fills one text
 //   slot per entry of the parser's table made from it; convertSlots turns
 //   the slots into Settings and start-up values (readDecimal, readStretch).
-//   printUsage prints the twenty usage lines from the table. The page's
+//   printUsage prints the twenty usage lines from the table (--help: and the
+//   later options' lines). The page's
 //   engine (web/api.cpp) uses the same code, so the texts these return
 //   (refusals, warnings) are printed only by the driver.
 #pragma once
@@ -102,6 +103,8 @@ inline constexpr OptionSpec kOptions[] = {
      "enable hidden surface checking (don't know if it helps)", "hidden surfaces"},
     {"!Double", OptionKind::kFlag, "", 0, -1, "",
      "double output image resolution (for better 3D effect)", "doubled size"},
+    {"Width:", OptionKind::kNumber, "0", 0, -1, "",
+     "resample the height image to this width first (0=as it is)", "Height image width"},
 };
 
 // The letters of the stretch option, in the order they are looked for.
@@ -163,6 +166,11 @@ inline constexpr int kSlotInv = slotOf("Inv");
 inline constexpr int kSlotCutOff = slotOf("CutOff");
 inline constexpr int kSlotHidden = slotOf("Hidden");
 inline constexpr int kSlotDouble = slotOf("Double");
+inline constexpr int kSlotWidth = slotOf("Width");
+
+// The usage of /h, /? and a refused command line lists the options up to
+// /Double, as it always has; --help lists every option.
+inline constexpr std::size_t kUsageOptions = kSlotDouble - kPositionalSlots + 1;
 
 // The parser's table: "__" (the two positional slots), then every entry,
 // comma-separated.
@@ -260,8 +268,9 @@ void convertSlots(std::vector<std::string>& slots, Settings& settings, StartValu
 // last newline); "" for a bit that is no warning.
 std::string planWarningText(unsigned warning);
 
-// Prints the twenty usage lines with the default settings.
-void printUsage(std::FILE* out, const char* programName);
+// Prints the twenty usage lines with the default settings; with
+// everyOption, a line for each later option besides (--help).
+void printUsage(std::FILE* out, const char* programName, bool everyOption = false);
 
 // --- Run driver ---
 

@@ -389,7 +389,7 @@ int runRdsgen(int argc, const char* const* argv) {
     upcaseString(name.data());
     printBanner(name);
     if (info == InfoRequest::kHelp) {
-        printUsage(stdout, name.c_str());
+        printUsage(stdout, name.c_str(), true);
         return 0;
     }
 

@@ -112,6 +112,7 @@ void convertSlots(std::vector<std::string>& slots, Settings& settings, StartValu
     for (const auto& [slot, flag] : flags) {
         if (!slots[slot].empty() && slots[slot][0] == '>') *flag = 1;
     }
+    value(kSlotWidth, settings.Width);
 }
 
 std::string planWarningText(unsigned warning) {
@@ -130,16 +131,17 @@ std::string planWarningText(unsigned warning) {
     }
 }
 
-void printUsage(std::FILE* out, const char* programName) {
+void printUsage(std::FILE* out, const char* programName, bool everyOption) {
     std::fprintf(out, "USAGE: %s input[.tga] output[.tga] /options [/?]\n", programName);
     std::string types;
     for (const PatternType& type : kPatternTypes) {
         if (!types.empty()) types += ',';
         types += std::to_string(type.number);
     }
-    for (const OptionSpec& option : kOptions) {
+    for (std::size_t k = 0; k < std::size(kOptions); ++k) {
+        const OptionSpec& option = kOptions[k];
         std::string help = option.help;
-        if (help.empty()) continue;
+        if (help.empty() || (k >= kUsageOptions && !everyOption)) continue;
         const std::size_t placeholder = help.find("{types}");
         if (placeholder != std::string::npos) help.replace(placeholder, 7, types);
         // "/Name:n [default]" (the value's fixed prefix before a default,

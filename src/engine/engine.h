@@ -4,7 +4,7 @@
 //   plan() completes the caller's settings for the images' headers and fixes
 //   every size of the run, in the order a run meets its refusals:
 //
-//     checkFlags  normalisePatternType  resolveStripes  (pattern header)
+//     checkFlags  (Width: resampledHeader)  normalisePatternType  resolveStripes  (pattern header)
 //     fitPatternImage  adjustSettings  makeRowGeometry
 //
 //   makeRowGeometry makes every limit check of the run (pattern width,
@@ -25,8 +25,9 @@ namespace rdsgen {
 struct PlanDetail {
     RunSettings settings;
     RowGeometry geometry;
-    ImageHeader heights;
-    ImageHeader pattern;  // PatT 0
+    ImageHeader heights;    // as given to render()
+    ImageHeader resampled;  // as the run uses it (Width)
+    ImageHeader pattern;    // PatT 0
 };
 
 // kInvalidSetting for a flag that is not 0 or 1.

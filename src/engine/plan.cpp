@@ -163,9 +163,10 @@ Status makeRowGeometry(const RunSettings& settings, const ImageHeader& heights, 
     return {};
 }
 
-Plan plan(const Settings& request, const ImageHeader& heights, const ImageHeader* pattern) {
+Plan plan(const Settings& request, const ImageHeader& given, const ImageHeader* pattern) {
     Plan result;
-    result.heights = heights;
+    result.heights = given;
+    result.resampled = given;
     RunSettings settings = runSettings(request);
     const auto refuse = [&](PlanStage stage, Status status) {
         result.stage = stage;
@@ -174,9 +175,16 @@ Plan plan(const Settings& request, const ImageHeader& heights, const ImageHeader
         return result;
     };
     if (Status status = checkFlags(settings); !status) return refuse(PlanStage::kSettings, status);
-    if (heights.width < 0 || heights.height < 0 || heights.width > kMaxImageSide || heights.height > kMaxImageSide) {
-        return refuse(PlanStage::kHeightImage, makeStatus(StatusCode::kImageTooLarge, heights.width, heights.height));
+    if (given.width < 0 || given.height < 0 || given.width > kMaxImageSide || given.height > kMaxImageSide) {
+        return refuse(PlanStage::kHeightImage, makeStatus(StatusCode::kImageTooLarge, given.width, given.height));
     }
+    if (settings.Width < 0 || settings.Width > kMaxImageSide) {
+        return refuse(PlanStage::kSettings, makeStatus(StatusCode::kWidthOutOfRange));
+    }
+    // From here on the height image is the one the run uses: every size
+    // and limit is that of the resampled image.
+    const ImageHeader heights = resampledHeader(given, settings.Width);
+    result.resampled = heights;
     normalisePatternType(settings);
     if (Status status = resolveStripes(settings, heights.width); !status) {
         return refuse(PlanStage::kHeightImage, status);
@@ -216,7 +224,7 @@ Plan plan(const Settings& request, const ImageHeader& heights, const ImageHeader
     result.outputGrey = geometry.outputGrey;
     result.outputRowBytes = geometry.outputRowBytes;
     result.tgaBytes = tgaFileBytes(geometry);
-    result.detail = std::make_shared<const PlanDetail>(PlanDetail{settings, geometry, heights, result.pattern});
+    result.detail = std::make_shared<const PlanDetail>(PlanDetail{settings, geometry, given, heights, result.pattern});
     return result;
 }
 

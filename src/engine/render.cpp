@@ -1,6 +1,7 @@
 // Rendering a plan: the images checked against it, then the calculation
 // loop over what the plan fixed.
 #include "engine/engine.h"
+#include "image/image.h"
 #include "stereo/stereo.h"
 
 namespace rdsgen {
@@ -29,8 +30,14 @@ Status render(const Plan& plan, const Image& heights, const Image* pattern, cons
     }
     if (!hasPixels(heights)) return makeStatus(StatusCode::kNoMemory);
     if (patternImage && !hasPixels(*pattern)) return makeStatus(StatusCode::kPatternImageEmpty);
-    return renderStereogram(detail.settings, detail.geometry, heights, patternImage ? pattern : nullptr, options,
-                            sink, progress);
+    const Image* runHeights = &heights;
+    Image resampled;
+    if (headerOf(heights).width != detail.resampled.width || headerOf(heights).height != detail.resampled.height) {
+        if (Status status = resampleImage(heights, detail.resampled, resampled); !status) return status;
+        runHeights = &resampled;
+    }
+    return renderStereogram(detail.settings, detail.geometry, *runHeights, patternImage ? pattern : nullptr,
+                            options, sink, progress);
 }
 
 Status generateStereogram(const Settings& settings, const Image& heights, const Image* pattern,

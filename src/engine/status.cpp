@@ -51,7 +51,14 @@ std::string statusText(const Status& status) {
         case StatusCode::kWriteFailed: return "Can't write output file.";
         case StatusCode::kCancelled: return "The render was cancelled.";
         case StatusCode::kCallbackFailed: return "A callback of the render threw an exception.";
-        case StatusCode::kInvalidSetting: return "Setting " + status.reason + " must be 0 or 1.";
+        case StatusCode::kInvalidSetting:
+            // The frame sequence's settings, named by the writer.
+            if (status.reason == "rate") return "The frame rate must be from 1 to 65535 frames per second.";
+            if (status.reason == "rewrite") {
+                return "An animated PNG of unknown length needs an output that can be rewritten.";
+            }
+            if (status.reason == "format") return "Unknown frame sequence format.";
+            return "Setting " + status.reason + " must be 0 or 1.";
         case StatusCode::kNotPrepared:
             return "The plan was not accepted, or the images differ from those it was made for.";
         case StatusCode::kTooManyColours:
@@ -60,6 +67,8 @@ std::string statusText(const Status& status) {
                    " (.png or .apng) instead.";
         case StatusCode::kSequenceOrder:
             return "Frames were added before the sequence began or after it finished.";
+        case StatusCode::kWidthOutOfRange:
+            return "Width must be 1 to 65535 pixels (0: the height image's own).";
     }
     return "Unknown error.";
 }

@@ -5,7 +5,8 @@
 //   readTga, readPng and readJpeg (public, rdsgen.h) decode files held in
 //   memory into Images; readTgaOwned decodes a block it may keep as the
 //   pixels, so that a file read whole costs no second copy. imageRow and
-//   copyPatternRow read rows back out. tgaHeader and finishRow make the
+//   copyPatternRow read rows back out; resampleImage scales a height image
+//   (the Width setting). tgaHeader and finishRow make the
 //   output: the 18-byte header, and each finished row (CutOff and grey
 //   compaction) in place; the ImageWriters turn finished rows into a file
 //   format. Files themselves are read and written in src/files/.
@@ -139,6 +140,16 @@ inline const std::uint8_t* imageRow(const Image& image, std::int32_t row) {
 // Copies stored row `row` as colour pixels into destination (width * 3
 // bytes): a grey pixel becomes three copies of its most significant byte.
 void copyPatternRow(const Image& image, std::int32_t row, std::uint8_t* destination);
+
+// The header of an image resampled to `width` pixels across, its height
+// scaled to keep the aspect (rounded, at least 1); the header itself for a
+// width of 0 or an image without pixels.
+ImageHeader resampledHeader(const ImageHeader& header, std::int32_t width);
+// Resamples source to the target's size into a new image of the same kind,
+// each sample at its own precision: area average along an axis that
+// shrinks, linear interpolation along one that grows, rounded once.
+// kNoMemory when the new image cannot be had.
+Status resampleImage(const Image& source, const ImageHeader& target, Image& result);
 
 // The 18-byte header of the output file: type 3 (8-bit grey) or 2 (24-bit),
 // top row first.

@@ -52,7 +52,7 @@ TEST(UpcaseTest, OptionNameUpToColonOnly) {
 TEST(ParseOptionsTest, NoArgumentsLeavesEverySlotEmpty) {
     Parsed p = parse({});
     EXPECT_EQ(p.result, 0);
-    ASSERT_EQ(p.slots.size(), 24u);
+    ASSERT_EQ(p.slots.size(), 25u);
     for (const std::string& slot : p.slots) EXPECT_EQ(slot, "");
 }
 

@@ -91,6 +91,34 @@ TEST(RunSizesTest, SameSeedSameFile) {
     EXPECT_NE(readFileBytes(dir + "/out.TGA"), first);
 }
 
+TEST(RunSizesTest, WidthRunsTheResampledHeightImage) {
+    // Heights made of 2 x 2 blocks, halved with /Width, are the image of
+    // the blocks themselves.
+    std::vector<std::uint8_t> small;
+    std::vector<std::uint8_t> blocks(128 * 80);
+    for (int y = 0; y < 40; ++y) {
+        for (int x = 0; x < 64; ++x) {
+            const std::uint8_t h = static_cast<std::uint8_t>(x > 16 && x < 48 && y > 10 && y < 30 ? 200 : x * 3 + y);
+            small.push_back(h);
+            for (int k = 0; k < 4; ++k) blocks[(2 * y + k / 2) * 128 + 2 * x + k % 2] = h;
+        }
+    }
+    const std::string dir = temporaryDirectory();
+    writeFileBytes(dir + "/heights.TGA", greyTga(128, 80, blocks));
+    writeFileBytes(dir + "/small.TGA", greyTga(64, 40, small));
+    ASSERT_EQ(runRdsgenProcess({"small", "direct", "/Rand:5", "/PatT:6"}, dir).status, 0);
+    const ProcessResult r = runIn(dir, {"/Width:64", "/Rand:5", "/PatT:6"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFileBytes(dir + "/out.TGA"), readFileBytes(dir + "/direct.TGA"));
+
+    // Enlarged: 64 x 40 to 100 x 63 (62.5 rounded up).
+    const std::string enlarged = withHeights(64, 40);
+    ASSERT_EQ(runIn(enlarged, {"/Width:100", "/Rand:1"}).status, 0);
+    const Header h = readHeader(enlarged + "/out.TGA");
+    EXPECT_EQ(h.width, 168);
+    EXPECT_EQ(h.height, 63 + 2);
+}
+
 TEST(RunRefusalTest, BadSizesEndWithOneErrorAndNoOutput) {
     struct Case {
         std::vector<std::string> options;
@@ -109,6 +137,8 @@ TEST(RunRefusalTest, BadSizesEndWithOneErrorAndNoOutput) {
          "ERROR: Output image too large (80128 x 82 pixels, at most 65535 x 65535).\n"},
         {{"/PSiz:P2147483647"}, "ERROR: Pattern width must be at most 65535 pixels.\n"},
         {{"/PatT:missing"}, "ERROR: Can't open input file 'missing.TGA'.\n"},
+        {{"/Width:-3"}, "ERROR: Width must be 1 to 65535 pixels (0: the height image's own).\n"},
+        {{"/Width:65535"}, "ERROR: Output image too large (65603 x 42324 pixels, at most 65535 x 65535).\n"},
     };
     std::string dir = withHeights(64, 40);
     for (const Case& c : cases) {

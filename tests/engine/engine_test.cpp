@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "image/image.h"
 #include "stereo/stereo.h"
 #include "rdsgen/rdsgen.h"
 
@@ -269,6 +270,46 @@ TEST(EngineTest, PlanRefusalsAndRowsOnlyOutput) {
     MemorySink sink;
     ASSERT_TRUE(render(planned, heights, nullptr, options, sink.rowSink()));
     EXPECT_EQ(sink.bytes.size(), std::size_t{97} * 61);
+}
+
+TEST(EngineTest, WidthResamplesTheHeightImageBeforeEverySize) {
+    const Image heights = domeImage();
+    Settings settings;
+    settings.Width = 200;
+    settings.PSiz = 4;
+    settings.psizInStripes = true;  // stripes across the resampled width
+    const Plan planned = plan(settings, headerOf(heights));
+    ASSERT_TRUE(planned) << statusText(planned.refusal);
+    EXPECT_EQ(planned.heights.width, 97);
+    EXPECT_EQ(planned.resampled.width, 200);
+    EXPECT_EQ(planned.resampled.height, 126);
+    EXPECT_EQ(planned.settings.PSiz, 50);
+    EXPECT_EQ(planned.outputWidth, 250);
+    EXPECT_EQ(planned.outputHeight, 126 + 4);
+
+    // The run is that of the resampled image, resampled once in render().
+    Image expected;
+    ASSERT_TRUE(resampleImage(heights, planned.resampled, expected));
+    settings.Width = 0;
+    MemorySink direct;
+    MemorySink viaWidth;
+    RenderOptions options;
+    options.threads = 2;
+    ASSERT_TRUE(render(plan(settings, headerOf(expected)), expected, nullptr, options, direct.rowSink()));
+    ASSERT_TRUE(render(planned, heights, nullptr, options, viaWidth.rowSink()));
+    EXPECT_EQ(viaWidth.bytes, direct.bytes);
+    EXPECT_EQ(render(planned, expected, nullptr, options, viaWidth.rowSink()).code, StatusCode::kNotPrepared);
+
+    // Limits apply to the resampled size; a width out of range is refused.
+    Settings wide;
+    wide.Width = 65500;
+    EXPECT_EQ(plan(wide, headerOf(heights)).refusal.code, StatusCode::kOutputTooLarge);
+    for (std::int32_t width : {-1, 65536}) {
+        wide.Width = width;
+        const Plan refused = plan(wide, headerOf(heights));
+        EXPECT_EQ(refused.stage, PlanStage::kSettings);
+        EXPECT_EQ(refused.refusal.code, StatusCode::kWidthOutOfRange);
+    }
 }
 
 }  // namespace

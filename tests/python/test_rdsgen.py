@@ -123,6 +123,7 @@ OPTION_CASES = [
      ["/PatT:7", "/TopF:010200030", "/BotF:255000255", "/TopB:0", "/BotB:250250250", "/Dens:12"]),
     (dict(pattern_width=50, colour=True), ["/PSiz:P50", "/TrueOut"]),
     (dict(pattern_stripes=6, stretch="Z"), ["/PSiz:S6", "/Stret:Z"]),
+    (dict(width=150, pattern=5), ["/Width:150", "/PatT:5"]),
 ]
 
 
