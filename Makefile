@@ -55,7 +55,7 @@ bench:
 	$(BENCH_BUILD)/bench/rdsgen_bench $(BENCH_ARGS)
 	bench/sequence_runs.sh $(BENCH_BUILD) $(if $(FULL),--full)
 
-# The page on the WebAssembly engine, in build-web/ (needs emscripten), and
+# The page on the WebAssembly engine, in build-web/ (needs emscripten and npm), and
 # its tests in headless Chromium (needs chromium, nodejs, npm).
 web:
 	bash web/build.sh

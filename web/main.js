@@ -8,6 +8,9 @@
 // and totalMs time the last stereogram (in the engine, and from the request
 // to the picture on screen).
 //
+// ?demo makes the bundled case; ?src=URL&args=OPTIONS an image of this site
+// with command-line options (startSource).
+//
 // The options are the command line's: the page keeps each as the text the
 // command line would hold for it (a "slot": "" when absent, ">" for a flag
 // that is set or an empty value, else the value as typed), and the engine
@@ -26,8 +29,8 @@ let table = null;         // the engine's option table (rdsgen_web_options)
 let slots = [];           // the slot texts, by the engine's slot numbers
 let tableArrived = null;  // resolves the wait for the table
 let parsedArrived = null; // resolves the wait for a command line's reading
-// The images the worker holds (name and file bytes), kept to hand them to a
-// new worker after a failure; and those sent to it and not answered yet.
+// The images the worker holds (name and file as a Blob), kept to hand them
+// to a new worker after a failure; and those sent to it and not answered yet.
 const images = [null, null];
 const pendingImages = [null, null];
 
@@ -46,6 +49,7 @@ let restarts = 0;        // worker failures since the last answer that was not o
 
 function showMessage(text) {
   $('message').textContent = text;
+  body.dataset.message = text;
 }
 
 function showNotes(texts) {
@@ -154,10 +158,10 @@ function receive(message) {
 
 // --- Images -----------------------------------------------------------------
 
+// The file goes as a Blob: the worker reads it without a copy made here.
 function sendImage(slot, image, again = false) {
   pendingImages[slot] = image;
-  const bytes = image.bytes.slice(0);
-  post({ type: 'image', slot, bytes, slots: [...slots], check: slot === 0 && !again }, [bytes]);
+  post({ type: 'image', slot, blob: image.blob, slots: [...slots], check: slot === 0 && !again });
 }
 
 function imageLoaded(message) {
@@ -170,7 +174,8 @@ function imageLoaded(message) {
     return;
   }
   images[slot] = image;
-  info.textContent = `${image.name}: ${message.width} x ${message.height}, ${message.kind} (${message.format})`;
+  const format = message.browserOnly ? `${message.format}, read by the browser; the command line does not read it` : message.format;
+  info.textContent = `${image.name}: ${message.width} x ${message.height}, ${message.kind} (${format})`;
   if (slot === 1) {
     const control = patternControl();
     if (control.value !== 'image') slots[Number(control.dataset.slot)] = '0';
@@ -180,26 +185,30 @@ function imageLoaded(message) {
   if (images[0] && !image.restored) requestRender();
 }
 
-async function readFile(slot, file) {
+function readFile(slot, file) {
   if (!file) return;
-  const bytes = await file.arrayBuffer();
   showMessage('');
-  sendImage(slot, { name: file.name, bytes });
+  sendImage(slot, { name: file.name, blob: file });
 }
 
-async function fetchImage(slot, url, name) {
-  let bytes;
+// A file of the site as a Blob; null, with the message shown, when it
+// cannot be had.
+async function fetchBlob(url, name) {
   try {
     const response = await fetch(url);
     if (!response.ok) throw new Error(`HTTP status ${response.status}`);
-    bytes = await response.arrayBuffer();
+    return await response.blob();
   } catch (error) {
     showMessage(`${name} could not be loaded (${error.message}).`);
     lastOutcomeOk = false;
     becomeIdleIfDone();
-    return;
+    return null;
   }
-  sendImage(slot, { name, bytes });
+}
+
+async function fetchImage(slot, url, name) {
+  const blob = await fetchBlob(url, name);
+  if (blob) sendImage(slot, { name, blob });
 }
 
 function wireDrop(zone, slot) {
@@ -579,6 +588,39 @@ async function startDemo(params) {
   await fetchImage(0, 'demo/height.tga', 'height.tga');
 }
 
+// ?src=URL: that image (an address of this page's own site) with the
+// options of the "args" parameter, made at once, as ?demo does. A pattern
+// image the options name is looked for beside the image.
+async function startSource(params) {
+  const source = new URL(params.get('src'), location.href);
+  const name = decodeURIComponent(source.pathname.split('/').pop() || 'image');
+  if (source.origin !== location.origin) {
+    showMessage(`${params.get('src')}: only images of this page's own site can be opened by address.`);
+    lastOutcomeOk = false;
+    becomeIdleIfDone();
+    return;
+  }
+  const state = await readArgs(splitArgs(params.get('args') || ''));
+  if (state === null) return;
+  showSlots(state);
+  if (state.seed === 0) setSeed(String(newSeed()));
+  // Both files are fetched before either goes to the worker, so that the
+  // page is not idle between them.
+  let pattern = null;
+  if (state.patternImage) {
+    const slot = Number(patternControl().dataset.slot);
+    const patternName = slots[slot].includes('.') ? slots[slot] : `${slots[slot]}.TGA`;
+    const blob = await fetchBlob(new URL(encodeURIComponent(patternName), source).href, patternName);
+    if (!blob) return;
+    pattern = { name: patternName, blob };
+    slots[slot] = patternName;
+  }
+  const blob = await fetchBlob(source.href, name);
+  if (!blob) return;
+  if (pattern) sendImage(1, pattern);
+  sendImage(0, { name, blob });
+}
+
 async function start() {
   const tableReady = new Promise((resolve) => { tableArrived = resolve; });
   startWorker();
@@ -589,6 +631,10 @@ async function start() {
   const params = new URLSearchParams(location.search);
   if (params.has('demo')) {
     startDemo(params);
+    return;
+  }
+  if (params.has('src')) {
+    startSource(params);
     return;
   }
   setSeed(String(newSeed()));

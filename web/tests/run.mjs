@@ -8,6 +8,7 @@
 import { parseArgs } from 'node:util';
 import registerOptions from './options.test.mjs';
 import registerPage from './page.test.mjs';
+import registerExact from './exact.test.mjs';
 
 const { values: args } = parseArgs({
   options: {
@@ -28,6 +29,7 @@ const after = [];
 registerOptions(test);
 if (args.base) {
   registerPage(test, args, (fn) => after.push(fn));
+  registerExact(test, args, (fn) => after.push(fn));
 } else {
   console.log('(no --base: the browser tests are left out)');
 }
