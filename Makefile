@@ -38,19 +38,24 @@ demo: configure
 	cd $(DEMO) && $(RDSGEN) ramp.tga ramp-gradient.tga /PatT:5 /Rand:5 >/dev/null
 	$(BUILD)/make-heightmaps -f png16 $(DEMO) torus
 	cd $(DEMO) && $(RDSGEN) torus16.png torus-discs.png /PatT:6 /Rand:6 >/dev/null
+	$(BUILD)/make-heightmaps -s 240x160 -f png16 --frames 24 $(DEMO) ball >/dev/null
+	cd $(DEMO) && $(RDSGEN) ball16_%04d.png ball-dots.png /Rand:7 /Rate:12 >/dev/null
+	cd $(DEMO) && $(RDSGEN) ball16_%04d.png ball-dots.gif /Rand:7 /Rate:12 >/dev/null
 	@echo "Stereograms written:"
 	@for f in dome-dots.tga text-discs.tga terraces-dashes-double.tga torus-soft-discs.tga \
-	    ramp-gradient.tga torus-discs.png; do echo "  $(DEMO)/$$f"; done
+	    ramp-gradient.tga torus-discs.png ball-dots.png ball-dots.gif; do echo "  $(DEMO)/$$f"; done
 
-# Benchmarks in their own optimised build directory (needs libbenchmark-dev).
+# Benchmarks in their own optimised build directory (needs libbenchmark-dev);
+# the frame sequences' one runs 30 frames, or 300 with `make bench FULL=1`.
 BENCH_BUILD ?= build-bench
 
 bench:
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DRDSGEN_BENCH=ON -DRDSGEN_TESTS=OFF $(CMAKE_FLAGS)
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target rdsgen_bench
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target rdsgen_bench sequence_floor rdsgen_cli make-heightmaps
 	$(BENCH_BUILD)/bench/rdsgen_bench $(BENCH_ARGS)
+	bench/sequence_runs.sh $(BENCH_BUILD) $(if $(FULL),--full)
 
-# The page on the WebAssembly engine, in build-web/ (needs emscripten), and
+# The page on the WebAssembly engine, in build-web/ (needs emscripten and npm), and
 # its tests in headless Chromium (needs chromium, nodejs, npm).
 web:
 	bash web/build.sh

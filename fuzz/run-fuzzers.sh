@@ -18,7 +18,7 @@ CXX=${CXX:-clang++-14}
 CC=$CC CXX=$CXX cmake -S . -B "$BUILD" -DRDSGEN_FUZZ=ON -DRDSGEN_TESTS=OFF \
     -DRDSGEN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$BUILD" -j 2 --target fuzz_tga_reader fuzz_png_reader fuzz_jpeg_reader fuzz_run fuzz_options \
-    fuzz_sequence fuzz_make_seeds
+    fuzz_sequence fuzz_stream_splitter fuzz_make_seeds
 # The harnesses work in their own temporary directory: absolute paths only.
 BUILD=$(cd "$BUILD" && pwd)
 
@@ -105,8 +105,17 @@ for line in 0 1 2 3 4; do
     printf "\\x0$line\\x18\\x08\\x02\\x07\\x10\\x10\\xf0\\xf0" >"$WORK/sequence/gif-$line"
 done
 
+# Corpus of the stream splitter: a piece-size byte, then small images one
+# after another.
+mkdir -p "$WORK/stream_splitter"
+{ printf '\x07'; cat "$SMALL"/grey-4x3.tga $(find "$WORK/seeds" -size -2k -name '*.png' | head -n 2) "$SMALL"/one-pixel.tga; } \
+    >"$WORK/stream_splitter/mixed"
+{ printf '\x00'; cat $(find "$WORK/seeds" -size -2k -name '*.jpg' | head -n 2); } >"$WORK/stream_splitter/jpegs"
+cat "$WORK/png_reader.dict" "$WORK/jpeg_reader.dict" >"$WORK/stream_splitter.dict"
+echo '"TRUEVISION-XFILE.\x00"' >>"$WORK/stream_splitter.dict"
+
 status=0
-for harness in tga_reader png_reader jpeg_reader run options sequence; do
+for harness in tga_reader png_reader jpeg_reader run options sequence stream_splitter; do
     echo "== fuzzing $harness for $SECONDS_EACH seconds"
     max_len=65536
     [ "$harness" = run ] && max_len=16384

@@ -1,7 +1,7 @@
 // make-heightmaps: writes example height images for rdsgen.
 //
 // USAGE
-//   make-heightmaps [-s WIDTHxHEIGHT] [-t TEXT] [-f FORMAT] DIRECTORY [SHAPE...]
+//   make-heightmaps [-s WIDTHxHEIGHT] [-t TEXT] [-f FORMAT] [--frames N] DIRECTORY [SHAPE...]
 //
 //   Writes one height image per shape into DIRECTORY. FORMAT: tga (8-bit
 //   grey TARGA, type 3, top row first, SHAPE.tga; the default), tga16
@@ -32,6 +32,7 @@ struct Canvas {
     int height = 480;
     std::string text = "3D";
     std::string format = "tga";
+    double phase = 0;  // of the motion, 0 to 1
 };
 
 // A 5 x 7 bitmap font: seven rows per glyph, bit 4 is the leftmost column.
@@ -156,8 +157,21 @@ double text(const Canvas& c, const TextLayout& layout, int x, int y) {
     return (glyph->rows[row] >> (4 - column % 6)) & 1 ? 200 : 0;
 }
 
+// A sphere of radius 0.3 going round an ellipse about the centre, its
+// nearest point rising from 90 to 255 and falling back over one loop.
+double ball(const Canvas& c, int x, int y) {
+    const double angle = 2.0 * 3.14159265358979323846 * c.phase;
+    Point p = centred(c, x, y);
+    const double du = p.u - 0.55 * std::cos(angle);
+    const double dv = p.v - 0.3 * std::sin(angle);
+    const double r = std::hypot(du, dv) / 0.3;
+    const double top = 172.5 + 82.5 * std::sin(angle);
+    return r < 1.0 ? toHeight(top - 60.0 + 60.0 * std::sqrt(1.0 - r * r)) : 0;
+}
+
 double shapeHeight(const std::string& shape, const Canvas& c, const TextLayout& layout,
                          int x, int y) {
+    if (shape == "ball") return ball(c, x, y);
     if (shape == "dome") return dome(c, x, y);
     if (shape == "torus") return torus(c, x, y);
     if (shape == "terraces") return terraces(c, x, y);
@@ -167,7 +181,7 @@ double shapeHeight(const std::string& shape, const Canvas& c, const TextLayout& 
 
 bool knownShape(const std::string& shape) {
     return shape == "dome" || shape == "torus" || shape == "terraces" || shape == "ramp" ||
-           shape == "text";
+           shape == "text" || shape == "ball";
 }
 
 // Writes the 18-byte header of a grey, top-first TARGA image.
@@ -211,11 +225,13 @@ bool writeRows(std::FILE* file, const Canvas& c, bool png, bool sixteen, MakeRow
     return ok;
 }
 
-// Writes one shape row by row.
-bool writeShape(const std::string& directory, const std::string& shape, const Canvas& c) {
+// Writes one shape row by row; frame (from 1) numbers the file, 0 none.
+bool writeShape(const std::string& directory, const std::string& shape, const Canvas& c, int frame = 0) {
     const bool png = c.format == "png16";
     const bool sixteen = c.format != "tga";
-    std::string path = directory + "/" + shape + (sixteen ? "16" : "") + (png ? ".png" : ".tga");
+    char number[16] = "";
+    if (frame > 0) std::snprintf(number, sizeof number, "_%04d", frame);
+    std::string path = directory + "/" + shape + (sixteen ? "16" : "") + number + (png ? ".png" : ".tga");
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
         std::fprintf(stderr, "make-heightmaps: cannot create %s\n", path.c_str());
@@ -260,8 +276,9 @@ bool parseSize(const char* text, Canvas& c) {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: make-heightmaps [-s WIDTHxHEIGHT] [-t TEXT] [-f tga|tga16|png16] DIRECTORY [SHAPE...]\n"
-                 "shapes: dome torus terraces ramp text (default: all)\n");
+                 "usage: make-heightmaps [-s WIDTHxHEIGHT] [-t TEXT] [-f tga|tga16|png16] [--frames N] DIRECTORY "
+                 "[SHAPE...]\n"
+                 "shapes: dome torus terraces ramp text (default: these five) ball (default with --frames)\n");
     return 2;
 }
 
@@ -269,6 +286,7 @@ int usage() {
 
 int main(int argc, char** argv) {
     Canvas canvas;
+    int frames = 0;
     int i = 1;
     for (; i + 1 < argc && argv[i][0] == '-'; i += 2) {
         if (std::strcmp(argv[i], "-s") == 0) {
@@ -278,6 +296,9 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "-f") == 0) {
             canvas.format = argv[i + 1];
             if (canvas.format != "tga" && canvas.format != "tga16" && canvas.format != "png16") return usage();
+        } else if (std::strcmp(argv[i], "--frames") == 0) {
+            char rest = 0;
+            if (std::sscanf(argv[i + 1], "%d%c", &frames, &rest) != 1 || frames < 1 || frames > 9999) return usage();
         } else {
             return usage();
         }
@@ -285,6 +306,7 @@ int main(int argc, char** argv) {
     if (i >= argc || argv[i][0] == '-') return usage();
     std::string directory = argv[i++];
     std::vector<std::string> shapes(argv + i, argv + argc);
+    if (shapes.empty() && frames > 0) shapes = {"ball"};
     if (shapes.empty()) shapes = {"dome", "torus", "terraces", "ramp", "text"};
     for (const std::string& shape : shapes) {
         if (!knownShape(shape)) {
@@ -293,7 +315,11 @@ int main(int argc, char** argv) {
         }
     }
     for (const std::string& shape : shapes) {
-        if (!writeShape(directory, shape, canvas)) return 1;
+        if (frames == 0 && !writeShape(directory, shape, canvas)) return 1;
+        for (int frame = 1; frame <= frames; ++frame) {
+            canvas.phase = static_cast<double>(frame - 1) / frames;
+            if (!writeShape(directory, shape, canvas, frame)) return 1;
+        }
     }
     return 0;
 }

@@ -105,6 +105,30 @@ TEST_F(MakeHeightmapsTest, ShapesHaveTheirForm) {
     EXPECT_EQ(textValues, (std::set<int>{0, 200}));
 }
 
+// --frames writes one loop of the ball's motion: numbered frames in which it
+// moves and comes nearer, the last one leading back to the first.
+TEST(MakeHeightmapsArguments, FramesOfTheMovingBall) {
+    fs::path dir = outputDirectory();
+    ASSERT_EQ(runGenerator("-s 80x60 --frames 4 " + dir.string()), 0);
+    EXPECT_FALSE(fs::exists(dir / "ball_0000.tga"));
+    EXPECT_FALSE(fs::exists(dir / "ball_0005.tga"));
+    int peaks[4] = {};
+    std::vector<std::uint8_t> previous;
+    for (int k = 1; k <= 4; ++k) {
+        Image frame = readWithRdsgen(dir / ("ball_000" + std::to_string(k) + ".tga"));
+        ASSERT_EQ(frame.width, 80);
+        std::vector<std::uint8_t> pixels(frame.pixels.get(), frame.pixels.get() + 80 * 60);
+        peaks[k - 1] = *std::max_element(pixels.begin(), pixels.end());
+        EXPECT_NE(pixels, previous) << k;
+        previous = pixels;
+    }
+    EXPECT_LT(peaks[0], peaks[1]);  // nearer a quarter round on, then back
+    EXPECT_GT(peaks[1], peaks[2]);
+    EXPECT_GT(peaks[2], peaks[3]);
+    EXPECT_NE(runGenerator("--frames 0 " + dir.string()), 0);
+    fs::remove_all(dir);
+}
+
 TEST(MakeHeightmapsArguments, RefusesBadSizesAndShapes) {
     fs::path dir = outputDirectory();
     EXPECT_NE(runGenerator("-s 0x10 " + dir.string()), 0);

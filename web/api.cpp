@@ -3,7 +3,10 @@
 // ABOUT
 //   The page's worker holds one instance of this module. It hands over the
 //   height image (and a pattern image) as TARGA file bytes, decoded here by
-//   the engine, or as RGBA pixels that the browser decoded; then the
+//   the engine; as a PNG file with its image data inflated by the browser,
+//   or a JPEG file's header with its pixels decoded by the JPEG decoder,
+//   read here by the command line's rules (png_inflated.cpp); or, for the
+//   formats only the browser reads, as RGBA pixels it decoded; then the
 //   options as the command line's slot texts (rdsgen_web_set_slots), which
 //   become settings, colours and seed exactly as on the command line; and
 //   reads back the TARGA file the run wrote, its pixels as RGBA for the
@@ -11,7 +14,7 @@
 //   a command line and every warning text come from the command line's code
 //   (src/cli), so the page holds none of its own.
 //
-// RGBA PIXELS
+// RGBA PIXELS (of the formats only the browser reads)
 //   A pixel is composited over black: each of red, green and blue becomes
 //   round(v * alpha / 255). When every pixel of the image is then grey
 //   (red = green = blue) the image is 8-bit grey and its heights are the grey
@@ -30,6 +33,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "png_inflated.h"
 #include "rdsgen/rdsgen.h"
 #include "run/run.h"
 
@@ -240,7 +244,7 @@ EMSCRIPTEN_KEEPALIVE const char* rdsgen_web_warnings() {
     return s.json.c_str();
 }
 
-// The last JSON answer (of rdsgen_web_parse).
+// The last JSON answer (of rdsgen_web_parse or rdsgen_web_inspect).
 EMSCRIPTEN_KEEPALIVE const char* rdsgen_web_json() { return session().json.c_str(); }
 
 EMSCRIPTEN_KEEPALIVE std::uint8_t* rdsgen_web_alloc(std::uint32_t size) {
@@ -288,6 +292,60 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_web_load_rgba(int slot, const std::uint8_t* rgba
             out[3 * i + 1] = over(p[1], p[3]);
             out[3 * i + 2] = over(p[0], p[3]);
         }
+    }
+    session().images[slot] = std::move(made);
+    return static_cast<int>(finish({}).code);
+}
+
+// Reads the header of a PNG or JPEG file: its sizes as shown, colour
+// components and orientation (rdsgen_web_json gives them); with check, a
+// size the options refuse is refused (checkSize). Returns the status code.
+EMSCRIPTEN_KEEPALIVE int rdsgen_web_inspect(const std::uint8_t* file, std::uint32_t size, int check) {
+    rdsgen::FileHeader header;
+    rdsgen::Status status = rdsgen::readImageHeader(std::span<const std::uint8_t>(file, size), header);
+    if (status && check != 0) {
+        status = checkSize(static_cast<std::int32_t>(header.width), static_cast<std::int32_t>(header.height));
+    }
+    session().json = "{\"width\":" + std::to_string(header.width) + ",\"height\":" + std::to_string(header.height) +
+                     ",\"components\":" + std::to_string(header.components) +
+                     ",\"orientation\":" + std::to_string(header.orientation) + "}";
+    return static_cast<int>(finish(status).code);
+}
+
+// Makes image slot 0 or 1 from a PNG file and its inflated image data, by
+// the command line's rules; as rdsgen_web_load_tga for failures.
+EMSCRIPTEN_KEEPALIVE int rdsgen_web_load_png(int slot, const std::uint8_t* file, std::uint32_t size,
+                                             const std::uint8_t* raw, std::uint32_t rawSize) {
+    if (!validSlot(slot)) return static_cast<int>(finish(rdsgen::makeStatus(rdsgen::StatusCode::kCantOpenFile)).code);
+    rdsgen::Image image;
+    const rdsgen::Status status = rdsgen::readInflatedPng(std::span<const std::uint8_t>(file, size),
+                                                          std::span<const std::uint8_t>(raw, rawSize), image);
+    if (status) session().images[slot] = std::move(image);
+    return static_cast<int>(finish(status).code);
+}
+
+// Makes image slot 0 or 1 from a decoded JPEG as RGBA pixels: grey (the red
+// values) or colour, as the file's components say, then turned upright by
+// its orientation; as rdsgen_web_load_tga for failures.
+EMSCRIPTEN_KEEPALIVE int rdsgen_web_load_jpeg(int slot, const std::uint8_t* rgba, std::int32_t width,
+                                              std::int32_t height, int grey, int orientation) {
+    if (!validSlot(slot)) return static_cast<int>(finish(rdsgen::makeStatus(rdsgen::StatusCode::kCantOpenFile)).code);
+    rdsgen::Image made = rdsgen::makeImage(width, height, grey != 0 ? rdsgen::PixelKind::kGrey8 : rdsgen::PixelKind::kColour);
+    if (!made.pixels) return static_cast<int>(finish(rdsgen::makeStatus(rdsgen::StatusCode::kImageNoMemory)).code);
+    const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    std::uint8_t* out = made.pixels.get();
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const std::uint8_t* p = rgba + 4 * i;
+        if (grey != 0) {
+            out[i] = p[0];
+        } else {
+            out[3 * i] = p[2];
+            out[3 * i + 1] = p[1];
+            out[3 * i + 2] = p[0];
+        }
+    }
+    if (!rdsgen::orientImage(made, orientation)) {
+        return static_cast<int>(finish(rdsgen::makeStatus(rdsgen::StatusCode::kImageNoMemory)).code);
     }
     session().images[slot] = std::move(made);
     return static_cast<int>(finish({}).code);

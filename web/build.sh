@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the page into build-web/, a folder to copy to any static host: the
 # engine as WebAssembly (Debian's emscripten, through emcmake in build-wasm/),
-# the page's files, the demo case and the example height images; and
-# build-web/rdsgen.html, the whole page in one file.
+# the page's files, the JPEG decoder (npm), the demo case and the example
+# height images; and build-web/rdsgen.html, the whole page in one file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 OUT=${OUT:-build-web}
@@ -22,6 +22,16 @@ emcmake cmake -S web -B "$WASM_BUILD" -DCMAKE_BUILD_TYPE=Release -DRDSGEN_WEB_OU
 cmake --build "$WASM_BUILD" -j "$JOBS"
 
 cp web/index.html web/style.css web/main.js web/options.js web/heights.js web/view.js web/worker.js "$OUT/"
+
+# The JPEG decoder: libjpeg-turbo's decoder built for WebAssembly, from npm
+# (web/package.json), copied beside the worker.
+JPEG_PACKAGE=web/node_modules/@jsquash/jpeg
+if [ ! -f "$JPEG_PACKAGE/decode.js" ] || [ web/package-lock.json -nt web/node_modules/.package-lock.json ]; then
+    (cd web && npm ci --no-audit --no-fund)
+fi
+mkdir -p "$OUT/jpeg/codec/dec"
+cp "$JPEG_PACKAGE"/decode.js "$JPEG_PACKAGE"/utils.js "$JPEG_PACKAGE"/meta.js "$JPEG_PACKAGE"/LICENSE "$OUT/jpeg/"
+cp "$JPEG_PACKAGE"/codec/dec/mozjpeg_dec.js "$JPEG_PACKAGE"/codec/dec/mozjpeg_dec.wasm "$OUT/jpeg/codec/dec/"
 mkdir -p "$OUT/demo" "$OUT/examples"
 cp web/demo/* "$OUT/demo/"
 

@@ -1,5 +1,7 @@
-// The WebAssembly build has no PNG, JPEG or zlib library: the browser
-// decodes those images itself and encodes the PNG download. These stand in
+// The WebAssembly build has no PNG, JPEG or zlib library: the page reads
+// PNG and JPEG files through png_inflated.cpp and api.cpp, with the
+// browser's inflate and a JPEG decoder of its own, and writes the PNG
+// download itself. These stand in
 // for the engine's codecs there, refusing every file and every PNG output
 // with a status that says why.
 #include "image/image.h"

@@ -8,6 +8,9 @@
 // and totalMs time the last stereogram (in the engine, and from the request
 // to the picture on screen).
 //
+// ?demo makes the bundled case; ?src=URL&args=OPTIONS an image of this site
+// with command-line options (startSource).
+//
 // The options are the command line's: the page keeps each as the text the
 // command line would hold for it (a "slot": "" when absent, ">" for a flag
 // that is set or an empty value, else the value as typed), and the engine
@@ -32,8 +35,8 @@ let table = null;         // the engine's option table (rdsgen_web_options)
 let slots = [];           // the slot texts, by the engine's slot numbers
 let tableArrived = null;  // resolves the wait for the table
 let parsedArrived = null; // resolves the wait for a command line's reading
-// The images the worker holds (name and file bytes), kept to hand them to a
-// new worker after a failure; and those sent to it and not answered yet.
+// The images the worker holds (name and file as a Blob), kept to hand them
+// to a new worker after a failure; and those sent to it and not answered yet.
 const images = [null, null];
 const pendingImages = [null, null];
 
@@ -58,6 +61,7 @@ const inlineFiles = window.rdsgenInline ? window.rdsgenInline.files : null;
 
 function showMessage(text) {
   $('message').textContent = text;
+  body.dataset.message = text;
   alignCanvas();
 }
 
@@ -190,10 +194,10 @@ function receive(message) {
 
 // --- Images -----------------------------------------------------------------
 
+// The file goes as a Blob: the worker reads it without a copy made here.
 function sendImage(slot, image, again = false) {
   pendingImages[slot] = image;
-  const bytes = image.bytes.slice(0);
-  post({ type: 'image', slot, bytes, slots: [...slots], check: slot === 0 && !again }, [bytes]);
+  post({ type: 'image', slot, blob: image.blob, slots: [...slots], check: slot === 0 && !again });
 }
 
 function imageLoaded(message) {
@@ -206,7 +210,8 @@ function imageLoaded(message) {
   }
   images[slot] = { ...image, width: message.width };
   if (slot === 0 && !image.restored) showPreview(image);
-  info.textContent = `${image.name}: ${message.width} x ${message.height}, ${message.kind} (${message.format})`;
+  const format = message.browserOnly ? `${message.format}, read by the browser; the command line does not read it` : message.format;
+  info.textContent = `${image.name}: ${message.width} x ${message.height}, ${message.kind} (${format})`;
   if (slot === 1) {
     const control = patternControl();
     if (control.value !== 'image') slots[Number(control.dataset.slot)] = '0';
@@ -221,8 +226,7 @@ function imageLoaded(message) {
 // TARGA file of some odd type.
 async function readFile(slot, file) {
   if (!file) return;
-  const bytes = await file.arrayBuffer();
-  const start = new Uint8Array(bytes, 0, Math.min(bytes.byteLength, 18));
+  const start = new Uint8Array(await file.slice(0, 18).arrayBuffer());
   if (browserFormat(start) === null && !looksLikeTarga(start)) {
     showError(`${file.name} is not a PNG, JPEG or TARGA image.`);
     if (slot === 0) $('preview').hidden = true;
@@ -230,7 +234,7 @@ async function readFile(slot, file) {
     return;
   }
   showMessage('');
-  sendImage(slot, { name: file.name, bytes });
+  sendImage(slot, { name: file.name, blob: file });
 }
 
 // A file of the page: from the server, or from the single file's own.
@@ -248,19 +252,24 @@ async function fetchBytes(url) {
 // as a grey TARGA file.
 function sendMadeImage(image, name) {
   showMessage('');
-  sendImage(0, { name, bytes: greyTarga(image).buffer, made: image });
+  sendImage(0, { name, blob: new Blob([greyTarga(image)]), made: image });
 }
 
-async function fetchImage(slot, url, name) {
-  let bytes;
+// A file of the site as a Blob; null, with the message shown, when it
+// cannot be had.
+async function fetchBlob(url, name) {
   try {
-    bytes = await fetchBytes(url);
+    return new Blob([await fetchBytes(url)]);
   } catch (error) {
     showError(`${name} could not be loaded (${error.message}).`);
     becomeIdleIfDone();
-    return;
+    return null;
   }
-  sendImage(slot, { name, bytes });
+}
+
+async function fetchImage(slot, url, name) {
+  const blob = await fetchBlob(url, name);
+  if (blob) sendImage(slot, { name, blob });
 }
 
 function wireDrop(zone, slot) {
@@ -446,7 +455,7 @@ async function showPreview(image) {
     }
     pixels = { width, height, rgba };
   } else {
-    const bytes = new Uint8Array(image.bytes);
+    const bytes = new Uint8Array(await image.blob.arrayBuffer());
     pixels = browserFormat(bytes) === null ? targaToRgba(bytes) : null;
     if (!pixels) {
       try {
@@ -891,6 +900,38 @@ async function startDemo(params) {
   await fetchImage(0, 'demo/height.tga', 'height.tga');
 }
 
+// ?src=URL: that image (an address of this page's own site) with the
+// options of the "args" parameter, made at once, as ?demo does. A pattern
+// image the options name is looked for beside the image.
+async function startSource(params) {
+  const source = new URL(params.get('src'), location.href);
+  const name = decodeURIComponent(source.pathname.split('/').pop() || 'image');
+  if (source.origin !== location.origin) {
+    showError(`${params.get('src')}: only images of this page's own site can be opened by address.`);
+    becomeIdleIfDone();
+    return;
+  }
+  const state = await readArgs(splitArgs(params.get('args') || ''));
+  if (state === null) return;
+  showSlots(state);
+  if (state.seed === 0) setSeed(String(newSeed()));
+  // Both files are fetched before either goes to the worker, so that the
+  // page is not idle between them.
+  let pattern = null;
+  if (state.patternImage) {
+    const slot = Number(patternControl().dataset.slot);
+    const patternName = slots[slot].includes('.') ? slots[slot] : `${slots[slot]}.TGA`;
+    const blob = await fetchBlob(new URL(encodeURIComponent(patternName), source).href, patternName);
+    if (!blob) return;
+    pattern = { name: patternName, blob };
+    slots[slot] = patternName;
+  }
+  const blob = await fetchBlob(source.href, name);
+  if (!blob) return;
+  if (pattern) sendImage(1, pattern);
+  sendImage(0, { name, blob });
+}
+
 async function start() {
   const tableReady = new Promise((resolve) => { tableArrived = resolve; });
   startWorker();
@@ -901,6 +942,10 @@ async function start() {
   const params = new URLSearchParams(location.search);
   if (params.has('demo')) {
     startDemo(params);
+    return;
+  }
+  if (params.has('src')) {
+    startSource(params);
     return;
   }
   setSeed(String(newSeed()));

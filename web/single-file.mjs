@@ -1,9 +1,9 @@
 // Makes OUT/rdsgen.html from the built page in OUT: one file that works
 // opened from disk (file://), where browsers load no module, worker or
 // WebAssembly file beside it. The style, the page's modules and the demo
-// files are put inside it; the worker and the engine's modules (with their
-// WebAssembly as data: addresses) become Blob addresses made by a small
-// script.
+// files are put inside it; the worker and the modules it imports (with
+// their WebAssembly as data: addresses) become Blob addresses made by a
+// small script.
 //
 //   node web/single-file.mjs build-web
 import fs from 'node:fs';
@@ -35,34 +35,34 @@ const pageModules = new Set();
 let page = 'const modules = {};\n';
 for (const name of ['options.js', 'heights.js', 'view.js', 'main.js']) page += inlineModule(name, read(name), pageModules);
 
-// The engine modules (one or more builds, rdsgen-engine*.js), each with
-// its WebAssembly as a data: address, become Blob addresses made when the
-// page starts; the worker imports them from there.
-const engines = {};
-for (const name of fs.readdirSync(out).filter((file) => /^rdsgen-engine[\w-]*\.js$/.test(file))) {
-  let found = false;
-  engines[`./${name}`] = read(name).replace(/new URL\("([\w.-]+\.wasm)",import\.meta\.url\)\.toString\(\)/g, (all, wasm) => {
-    found = true;
-    return JSON.stringify(`data:application/wasm;base64,${fs.readFileSync(path.join(out, wasm)).toString('base64')}`);
+// The worker and every module it imports (the engine's builds, the JPEG
+// decoder), found by the relative addresses written in them, become Blob
+// addresses made when the page starts, dependencies first; each module's
+// addresses of the others are put in then (placeholders here), and its
+// WebAssembly goes inside it as a data: address.
+const workerModules = [];  // {file, text}, dependencies before their users
+const moduleIds = new Map();
+function addModule(file) {
+  if (moduleIds.has(file)) {
+    if (moduleIds.get(file) === null) throw new Error(`${file}: modules that import each other`);
+    return moduleIds.get(file);
+  }
+  moduleIds.set(file, null);
+  let text = read(file).replace(/new URL\("([\w.-]+\.wasm)",import\.meta\.url\)(?:\.toString\(\)|\.href)/g, (all, wasm) => {
+    const bytes = fs.readFileSync(path.join(out, path.dirname(file), wasm));
+    return JSON.stringify(`data:application/wasm;base64,${bytes.toString('base64')}`);
   });
-  if (!found) throw new Error(`${name}: where it finds its WebAssembly was not found`);
+  text = text.replace(/(['"])(\.{1,2}\/[\w./-]+\.js)\1/g, (all, quote, address) => {
+    const id = addModule(path.posix.join(path.posix.dirname(file), address));
+    return `${quote}@@rdsgen-module-${id}@@${quote}`;
+  });
+  const id = workerModules.length;
+  workerModules.push({ file, text });
+  moduleIds.set(file, id);
+  return id;
 }
-if (Object.keys(engines).length === 0) throw new Error('no engine module was found');
-
-// The worker: the view module and the worker's own code, which names the
-// engine modules by the Blob addresses of engineAddresses (a static import
-// becomes a function that imports it when called).
-let worker = read('worker.js').replace(/^import createEngine from '(\.\/rdsgen-engine[\w-]*\.js)';$/m,
-  (all, name) => `const createEngine = (...args) => import('${name}').then((module) => module.default(...args));`);
-let named = 0;
-worker = worker.replace(/'(\.\/rdsgen-engine[\w-]*\.js)'/g, (all, name) => {
-  if (!(name in engines)) throw new Error(`worker.js names ${name}, which was not built`);
-  ++named;
-  return `engineAddresses['${name}']`;
-});
-if (named === 0) throw new Error('worker.js: the engine module was not found');
-const workerModules = new Set();
-const workerText = `const modules = {};\n${inlineModule('view.js', read('view.js'), workerModules)}${inlineModule('worker.js', worker, workerModules)}`;
+addModule('worker.js');
+if (!workerModules.some(({ file }) => /^rdsgen-engine/.test(file))) throw new Error('worker.js: the engine module was not found');
 
 // The demo's files, as base64, for ?demo.
 const files = {};
@@ -76,18 +76,16 @@ html = html.replace(/<meta http-equiv="Content-Security-Policy" content="[^"]*">
   `<meta http-equiv="Content-Security-Policy" content="default-src 'none'; script-src 'unsafe-inline' 'wasm-unsafe-eval' blob:; worker-src blob:; connect-src data:; style-src 'unsafe-inline'; img-src data: blob:; object-src 'none'; base-uri 'none'; form-action 'none'">`);
 html = html.replace('<link rel="stylesheet" href="style.css">', () => `<style>\n${read('style.css')}</style>`);
 const setup = `(() => {
-  const blob = (text) => URL.createObjectURL(new Blob([text], { type: 'text/javascript' }));
-  const engines = ${JSON.stringify(Object.keys(engines))};
-  const engineAddresses = {};
-  engines.forEach((name, k) => { engineAddresses[name] = blob(document.getElementById('rdsgen-engine-' + k).textContent); });
-  const worker = 'const engineAddresses = ' + JSON.stringify(engineAddresses) + ';\\n' +
-    document.getElementById('rdsgen-worker').textContent;
-  window.rdsgenInline = { files: ${JSON.stringify(files)}, worker: blob(worker) };
+  const addresses = [];
+  document.querySelectorAll('script[data-rdsgen-module]').forEach((element) => {
+    const text = element.textContent.replace(/@@rdsgen-module-(\\d+)@@/g, (all, id) => addresses[Number(id)]);
+    addresses.push(URL.createObjectURL(new Blob([text], { type: 'text/javascript' })));
+  });
+  window.rdsgenInline = { files: ${JSON.stringify(files)}, worker: addresses[addresses.length - 1] };
 })();`;
-const engineScripts = Object.values(engines)
-  .map((text, k) => `<script type="text/plain" id="rdsgen-engine-${k}">${scriptSafe(text)}</script>`).join('\n');
-const scripts = `${engineScripts}
-<script type="text/plain" id="rdsgen-worker">${scriptSafe(workerText)}</script>
+const moduleScripts = workerModules
+  .map(({ file, text }) => `<script type="text/plain" data-rdsgen-module="${file}">${scriptSafe(text)}</script>`).join('\n');
+const scripts = `${moduleScripts}
 <script>${scriptSafe(setup)}</script>
 <script type="module">${scriptSafe(page)}</script>`;
 if (!html.includes('<script type="module" src="main.js"></script>')) throw new Error('index.html: the script element was not found');

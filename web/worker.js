@@ -1,18 +1,22 @@
-// The page's worker: holds the engine (WebAssembly) and the images, decodes
-// dropped files and makes the stereograms, so that the page never waits.
+// The page's worker: holds the engine (WebAssembly) and the images, reads
+// dropped files (PNG, JPEG and TARGA by the command line's rules, the other
+// formats through the browser) and makes the stereograms and the PNG
+// download, so that the page never waits.
 //
 // The options travel as the command line's slot texts, in the engine's slot
 // order; the engine turns them into its settings.
 //
 // Messages in (handled one at a time, in order):
-//   {type: 'image', slot, bytes, slots, check}  slot 0 heights, 1 pattern;
-//       check: refuse an image of a size whose stereogram the options refuse
+//   {type: 'image', slot, blob, slots, check}  slot 0 heights, 1 pattern (the
+//       file as a Blob, which passes without a copy, or as bytes, an
+//       ArrayBuffer); check: refuse an image of a size whose stereogram the
+//       options refuse
 //   {type: 'render', id, slots, view}  view: how the canvas shows the picture
 //       ({factor, ratio}, see drawView)
 //   {type: 'view', view}  the last picture drawn again for another view
 //   {type: 'parse', args}  command-line arguments read into slots
 //   {type: 'canvas', canvas}  the page's OffscreenCanvas, drawn by render
-//   {type: 'png'}  the canvas as a PNG file
+//   {type: 'png'}  the last stereogram as a PNG file (see pngFile)
 // Messages out: 'ready' (with the engine's option table and which build
 // of the engine runs), 'image', 'parsed', 'progress', 'picture' then
 // 'result' for a run (see render), 'failed'.
@@ -21,6 +25,7 @@
 // loads the SIMD build where the browser validates a SIMD instruction
 // (worker.js?engine=baseline asks for the other, for tests). Both give the
 // same bytes.
+import decodeJpeg from './jpeg/decode.js';
 import { canvasSize } from './view.js';
 
 // A module of one function that returns an i8x16.splat: valid only where
@@ -38,15 +43,17 @@ let view = { factor: 1, ratio: 1 };
 const queue = [];
 let running = false;
 
-// Formats the browser decodes; anything else goes to the engine's TARGA reader.
-function browserFormat(bytes) {
+// The format of a file by its first bytes: PNG and JPEG are read as the
+// command line reads them; GIF, WebP and BMP only the browser decodes;
+// anything else goes to the engine's TARGA reader.
+function fileFormat(bytes) {
   const starts = (...values) => values.every((v, i) => v === null || bytes[i] === v);
-  if (starts(0x89, 0x50, 0x4e, 0x47)) return 'PNG';
+  if (starts(0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a)) return 'PNG';
   if (starts(0xff, 0xd8, 0xff)) return 'JPEG';
   if (starts(0x47, 0x49, 0x46, 0x38)) return 'GIF';
   if (starts(0x52, 0x49, 0x46, 0x46, null, null, null, null, 0x57, 0x45, 0x42, 0x50)) return 'WebP';
   if (starts(0x42, 0x4d)) return 'BMP';
-  return null;
+  return 'TARGA';
 }
 
 // Copies bytes into the engine's memory; the caller frees the block.
@@ -116,26 +123,139 @@ async function decodeInBrowser(bytes, format, check) {
   }
 }
 
-async function loadImage({ slot, bytes, slots, check }) {
-  bytes = new Uint8Array(bytes);
-  setSlots(slots);
-  const format = browserFormat(bytes);
-  let code;
-  if (format === null) {
-    const block = copyIn(bytes);
-    code = engine._rdsgen_web_load_tga(slot, block, bytes.length, check ? 1 : 0);
+// The image data of a PNG file (its IDAT chunks' zlib stream), inflated by
+// the browser; the engine reads the rest of the file.
+async function inflatePng(bytes) {
+  const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+  const parts = [];
+  for (let at = 8; at + 12 <= bytes.length;) {
+    const length = view.getUint32(at);
+    const type = String.fromCharCode(...bytes.subarray(at + 4, at + 8));
+    if (type === 'IDAT') parts.push(bytes.subarray(at + 8, at + 8 + length));
+    if (type === 'IEND') break;
+    at += 12 + length;
+  }
+  const stream = new Blob(parts).stream().pipeThrough(new DecompressionStream('deflate'));
+  return new Uint8Array(await new Response(stream).arrayBuffer());
+}
+
+// Calls use(block, size) with a copy of bytes in the engine's memory.
+async function withCopy(bytes, use) {
+  const block = copyIn(bytes);
+  try {
+    return await use(block, bytes.length);
+  } finally {
     engine._rdsgen_web_free(block);
+  }
+}
+
+// Reads a PNG or JPEG file by the command line's rules: the engine reads the
+// header (refusing what the command line refuses, and with check a size the
+// options refuse) before anything is decoded. Returns the status code, or a
+// message where the browser's part failed.
+async function loadExact(slot, bytes, format, check) {
+  return withCopy(bytes, async (file, size) => {
+    let code = engine._rdsgen_web_inspect(file, size, check ? 1 : 0);
+    if (code !== 0) return { code };
+    const header = engineJson(engine._rdsgen_web_json());
+    if (format === 'PNG') {
+      let raw;
+      try {
+        raw = await inflatePng(bytes);
+      } catch {
+        return { message: 'Can\'t read PNG image: its compressed image data is broken.' };
+      }
+      code = await withCopy(raw, (block, rawSize) => engine._rdsgen_web_load_png(slot, file, size, block, rawSize));
+      return { code };
+    }
+    let decoded;
+    try {
+      decoded = await decodeJpeg(bytes.buffer.slice(bytes.byteOffset, bytes.byteOffset + bytes.byteLength));
+    } catch {
+      return { message: 'Can\'t read JPEG image: its data is broken.' };
+    }
+    code = await withCopy(decoded.data, (block) => engine._rdsgen_web_load_jpeg(slot, block, decoded.width,
+      decoded.height, header.components === 1 ? 1 : 0, header.orientation));
+    return { code };
+  });
+}
+
+async function loadImage({ slot, blob, bytes: buffer, slots, check }) {
+  const bytes = new Uint8Array(blob ? await blob.arrayBuffer() : buffer);
+  setSlots(slots);
+  const format = fileFormat(bytes);
+  let code;
+  if (format === 'TARGA') {
+    code = await withCopy(bytes, (block, size) => engine._rdsgen_web_load_tga(slot, block, size, check ? 1 : 0));
+  } else if (format === 'PNG' || format === 'JPEG') {
+    const loaded = await loadExact(slot, bytes, format, check);
+    if (loaded.message) return { type: 'image', slot, ok: false, message: loaded.message };
+    code = loaded.code;
   } else {
     const decoded = await decodeInBrowser(bytes, format, check);
     if (decoded.message) return { type: 'image', slot, ok: false, message: decoded.message };
-    const block = copyIn(decoded.rgba);
-    code = engine._rdsgen_web_load_rgba(slot, block, decoded.width, decoded.height);
-    engine._rdsgen_web_free(block);
+    code = await withCopy(decoded.rgba, (block) => engine._rdsgen_web_load_rgba(slot, block, decoded.width, decoded.height));
   }
   if (code !== 0) return { type: 'image', slot, ok: false, message: engineMessage() };
   const info = (what) => engine._rdsgen_web_image_info(slot, what);
   const kinds = ['colour', '8-bit grey', '16-bit grey', '24-bit grey'];
-  return { type: 'image', slot, ok: true, width: info(0), height: info(1), kind: kinds[info(2)], format: format || 'TARGA' };
+  return {
+    type: 'image', slot, ok: true, width: info(0), height: info(1), kind: kinds[info(2)], format,
+    browserOnly: !['TARGA', 'PNG', 'JPEG'].includes(format),
+  };
+}
+
+const CRC_TABLE = Array.from({ length: 256 }, (_, n) => {
+  let c = n;
+  for (let k = 0; k < 8; ++k) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
+  return c >>> 0;
+});
+
+function pngChunk(type, data) {
+  const chunk = new Uint8Array(data.length + 12);
+  const view = new DataView(chunk.buffer);
+  view.setUint32(0, data.length);
+  for (let k = 0; k < 4; ++k) chunk[4 + k] = type.charCodeAt(k);
+  chunk.set(data, 8);
+  let c = 0xffffffff;
+  for (let i = 4; i < data.length + 8; ++i) c = CRC_TABLE[(c ^ chunk[i]) & 0xff] ^ (c >>> 8);
+  view.setUint32(data.length + 8, (c ^ 0xffffffff) >>> 0);
+  return chunk;
+}
+
+// The last stereogram as a PNG file laid out as the command line writes
+// one: 8-bit grey when the stereogram is grey, else RGB; every row
+// unfiltered; the image data deflated by the browser into one zlib stream.
+async function pngFile() {
+  const at = engine._rdsgen_web_output();
+  if (at === 0) return null;
+  const tga = engine.HEAPU8.subarray(at, at + engine._rdsgen_web_output_size());
+  const width = tga[12] | (tga[13] << 8);
+  const height = tga[14] | (tga[15] << 8);
+  const grey = tga[2] === 3;
+  const rowBytes = grey ? width : 3 * width;
+  const raw = new Uint8Array(height * (rowBytes + 1));
+  for (let y = 0, from = 18 + tga[0]; y < height; ++y, from += rowBytes) {
+    const to = y * (rowBytes + 1) + 1;
+    if (grey) {
+      raw.set(tga.subarray(from, from + rowBytes), to);
+      continue;
+    }
+    for (let k = 0; k < rowBytes; k += 3) {
+      raw[to + k] = tga[from + k + 2];
+      raw[to + k + 1] = tga[from + k + 1];
+      raw[to + k + 2] = tga[from + k];
+    }
+  }
+  const stream = new Blob([raw]).stream().pipeThrough(new CompressionStream('deflate'));
+  const data = new Uint8Array(await new Response(stream).arrayBuffer());
+  const header = new Uint8Array(13);
+  new DataView(header.buffer).setUint32(0, width);
+  new DataView(header.buffer).setUint32(4, height);
+  header.set([8, grey ? 0 : 2, 0, 0, 0], 8);
+  const signature = new Uint8Array([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]);
+  return new Blob([signature, pngChunk('IHDR', header), pngChunk('IDAT', data), pngChunk('IEND', new Uint8Array(0))],
+    { type: 'image/png' });
 }
 
 async function sha256(bytes) {
@@ -154,7 +274,7 @@ function parse({ args }) {
 
 // The page's canvas shows the picture with each pixel on factor x factor
 // canvas pixels, in a canvas the page can show at whole screen pixels
-// (canvasSize; the extra columns and rows stay empty).
+// (canvasSize; the extra columns and rows stay black).
 function drawView() {
   if (plainOnCanvas) {
     plainPicture(canvas.width, canvas.height).getContext('2d').drawImage(canvas, 0, 0);
@@ -231,10 +351,8 @@ async function handle(message) {
     case 'canvas':
       canvas = message.canvas;
       return null;
-    case 'png': {
-      const picture = plainOnCanvas ? canvas : plain;
-      return { type: 'png', blob: picture && picture.width > 0 ? await picture.convertToBlob({ type: 'image/png' }) : null };
-    }
+    case 'png':
+      return { type: 'png', blob: await pngFile() };
     case 'view':
       view = message.view;
       return plain || plainOnCanvas ? { type: 'viewed', ...drawView() } : null;

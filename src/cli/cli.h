@@ -46,6 +46,7 @@ enum class OptionKind {
     kColour,   // an rrrgggbbb number
     kLetters,  // the stretch letters (kStretchLetters)
     kFlag,     // on when given
+    kSequence, // a frame-sequence value, read by the driver (no usage line, no control on the page)
 };
 
 struct OptionSpec {
@@ -57,6 +58,7 @@ struct OptionSpec {
     const char* choices;      // names of the values low..high, comma-separated ("" none)
     const char* help;         // the usage line's text; {types} stands for the pattern type numbers ("" no line)
     const char* label;        // a short name for a control
+    const char* moreHelp = "";  // a line shown by --help after the usage ("" none)
 };
 
 inline constexpr std::int32_t kFirstPatternType = kPatternTypes[0].number;
@@ -105,6 +107,12 @@ inline constexpr OptionSpec kOptions[] = {
      "double output image resolution (for better 3D effect)", "doubled size"},
     {"Width:", OptionKind::kNumber, "0", 0, -1, "",
      "resample the height image to this width first (0=as it is)", "Height image width"},
+    {"First:", OptionKind::kSequence, "0 or 1", 0, -1, "", "", "first frame",
+     "number of the first input frame (%d in the input name)"},
+    {"Rate:", OptionKind::kSequence, "25", 0, -1, "", "", "frames per second",
+     "frames per second of an animated PNG or GIF"},
+    {"Dots:", OptionKind::kSequence, "Same", 0, -1, "Same|New", "", "dots",
+     "Same: the same dots each frame; New: new dots each frame"},
 };
 
 // The letters of the stretch option, in the order they are looked for.
@@ -171,6 +179,10 @@ inline constexpr int kSlotWidth = slotOf("Width");
 // The usage of /h, /? and a refused command line lists the options up to
 // /Double, as it always has; --help lists every option.
 inline constexpr std::size_t kUsageOptions = kSlotDouble - kPositionalSlots + 1;
+
+inline constexpr int kSlotFirst = slotOf("First");
+inline constexpr int kSlotRate = slotOf("Rate");
+inline constexpr int kSlotDots = slotOf("Dots");
 
 // The parser's table: "__" (the two positional slots), then every entry,
 // comma-separated.
@@ -271,6 +283,9 @@ std::string planWarningText(unsigned warning);
 // Prints the twenty usage lines with the default settings; with
 // everyOption, a line for each later option besides (--help).
 void printUsage(std::FILE* out, const char* programName, bool everyOption = false);
+// Prints the lines --help adds after the usage: the options of frame
+// sequences and the names that make one.
+void printMoreUsage(std::FILE* out);
 
 // --- Run driver ---
 
@@ -287,6 +302,27 @@ std::string addDefaultExtension(const std::string& name, const char* extension, 
 // Draws the 67-column '#' progress bar up to row of rows; barColumns carries
 // the columns drawn so far from call to call.
 void showProgress(std::int32_t row, std::int32_t rows, std::int32_t& barColumns);
+
+// --- Frame sequences ---
+
+// A file name that may hold one frame number: "%d", or "%0Nd" for at least
+// N digits; "%%" stands for a literal '%'.
+enum class NameKind {
+    kSingle,      // no frame number: one image (name holds it with every "%%" as '%')
+    kNumbered,    // one frame number between before and after
+    kTwoNumbers,  // more than one frame number: refused
+};
+struct FrameName {
+    NameKind kind = NameKind::kSingle;
+    std::string before;    // the name up to the number ('%' unescaped); the whole name when single
+    std::string after;     // the name after the number
+    std::int32_t digits = 0;  // at least this many digits, zero-padded
+};
+// Reads a name as above. A name with a '%' that starts none of "%%", "%d"
+// and "%0Nd" is taken as it is, a single image, as names always were.
+FrameName readFrameName(const std::string& name);
+// The name of frame `number` of a numbered name.
+std::string frameFileName(const FrameName& name, std::uint32_t number);
 
 // The whole program; returns the exit status.
 int runRdsgen(int argc, const char* const* argv);

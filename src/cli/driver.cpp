@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/driver_parts.h"
 #include "stereo/stereo.h"
 #include "files/files.h"
 
@@ -32,6 +33,8 @@ extern "C" void removePendingOutput(int signalNumber) {
     std::signal(signalNumber, SIG_DFL);
     std::raise(signalNumber);
 }
+
+}  // namespace
 
 void setPendingOutput(const std::string& temporary) {
     pendingOutputSet = 0;
@@ -110,7 +113,7 @@ void blankProgressText() {
 // Prints a refusal of the run; fileName is the image a reader's refusal is
 // about. The TARGA reader's refusals start a new line on standard output
 // first; the memory error of reading goes to standard output.
-void printError(const Status& status, const std::string& fileName = "") {
+void printError(const Status& status, const std::string& fileName) {
     const std::string text = statusText(status);
     switch (status.code) {
         case StatusCode::kPngError:
@@ -159,8 +162,7 @@ std::int32_t requestedThreads() {
 
 // Loads an input image, opened once, with its progress text; prints any
 // refusal. pixelsNeeded may decide from the header that no pixels are read.
-bool loadInput(const std::string& fileName, bool heightImage, Image& image,
-               const PixelsNeeded& pixelsNeeded = {}) {
+bool loadInput(const std::string& fileName, bool heightImage, Image& image, const PixelsNeeded& pixelsNeeded) {
     int descriptor = -1;
     Status status = openImageFile(fileName.c_str(), descriptor);
     if (status.code == StatusCode::kCantOpenFile) {
@@ -238,6 +240,8 @@ bool hasPngExtension(const std::string& name) {
 bool pixelsWanted(const Plan& planned) {
     return planned || (planned.stage == PlanStage::kNeedsPattern && planned.refusal);
 }
+
+namespace {
 
 // From the settings and file names to the exit status: each image's header
 // is planned with before its pixels are read, and pixels are read only for
@@ -382,7 +386,7 @@ int runRdsgen(int argc, const char* const* argv) {
     std::vector<std::string> slots;
     parseOptions(slots, kOptionTable, argc, argv, nullptr);
     if (!slots[kSlotOutput].empty() &&
-        imageGoesToStandardOutput(addDefaultExtension(slots[kSlotOutput], ".TGA", false))) {
+        (slots[kSlotOutput] == "-" || imageGoesToStandardOutput(addDefaultExtension(slots[kSlotOutput], ".TGA", false)))) {
         printTextsOnStandardError();
     }
     std::string name = programName(argc > 0 && argv[0] != nullptr ? argv[0] : "rdsgen");
@@ -390,6 +394,7 @@ int runRdsgen(int argc, const char* const* argv) {
     printBanner(name);
     if (info == InfoRequest::kHelp) {
         printUsage(stdout, name.c_str(), true);
+        printMoreUsage(stdout);
         return 0;
     }
 
@@ -416,15 +421,20 @@ int runRdsgen(int argc, const char* const* argv) {
     convertSlots(slots, settings, start, stretchWarnings);
     for (const std::string& warning : stretchWarnings) std::printf("%s\n", warning.c_str());
 
-    std::string inputName = addDefaultExtension(slots[kSlotInput], ".TGA", true);
-    std::string outputName = addDefaultExtension(slots[kSlotOutput], ".TGA", false);
     std::string patternName;
     if (patternType(settings.PatT) == nullptr) patternName = addDefaultExtension(slots[kSlotPatT], ".TGA", true);
 
     setColours(settings, start.topF, start.botF, start.topB, start.botB);
 
+    // The clock's seed is drawn once: every frame of a sequence starts from it.
     std::int32_t seed = start.seed;
     if (seed == 0) seed = static_cast<std::int32_t>(std::time(nullptr));
+    int status = 1;
+    if (runFrameSequence(slots, settings, patternName, static_cast<std::uint32_t>(seed), status)) return status;
+
+    // One image in, one out; "%%" in a name is a '%'.
+    std::string inputName = addDefaultExtension(readFrameName(slots[kSlotInput]).before, ".TGA", true);
+    std::string outputName = addDefaultExtension(readFrameName(slots[kSlotOutput]).before, ".TGA", false);
     return runWithSettings(settings, inputName, outputName, patternName, static_cast<std::uint32_t>(seed));
 }
 

@@ -121,7 +121,8 @@ int parseOptions(std::vector<std::string>& slots, const char* table, int argc,
         }
         if (!optionsEnded && infoRequestOf(argument) != InfoRequest::kNone) continue;
         bool fileName = optionsEnded || isAbsoluteFileName(argument);
-        bool option = !fileName && (argument[0] == '-' || argument[0] == '/');
+        // A lone "-" names a standard stream, as a file name does.
+        bool option = !fileName && (argument[0] == '-' || argument[0] == '/') && std::strcmp(argument, "-") != 0;
         bool reset = !fileName && argument[0] == '!';
         std::string copy = argument;
         upcaseOptionName(copy.data());
@@ -188,6 +189,7 @@ const char* kindName(OptionKind kind) {
         case OptionKind::kColour: return "colour";
         case OptionKind::kLetters: return "letters";
         case OptionKind::kFlag: return "flag";
+        case OptionKind::kSequence: return "sequence";
     }
     return "";
 }

@@ -163,4 +163,20 @@ void printUsage(std::FILE* out, const char* programName, bool everyOption) {
     }
 }
 
+void printMoreUsage(std::FILE* out) {
+    std::fprintf(out, "\nFrame sequences: an input name with a frame number (f%%04d.png; %%%% for a '%%')\n"
+                      "or - (images on standard input); output numbered files, one animated .png\n"
+                      "(.apng) or .gif, or - (PNG images on standard output).\n");
+    for (const OptionSpec& option : kOptions) {
+        if (option.moreHelp[0] == '\0') continue;
+        // "/Name:n [default]", or the value's names with '|' when it has them.
+        const std::string_view entry = option.entry;
+        std::string line = "  /" + std::string(entry.substr(0, entry.find(':'))) + ":";
+        line += option.choices[0] != '\0' ? std::string(option.choices) : "n";
+        line += " [" + std::string(option.defaultText) + "]";
+        line.append(line.size() < 24 ? 24 - line.size() : 1, ' ');
+        std::fprintf(out, "%s%s\n", line.c_str(), option.moreHelp);
+    }
+}
+
 }  // namespace rdsgen

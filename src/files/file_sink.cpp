@@ -24,6 +24,21 @@ bool writeToFile(void* context, const std::uint8_t* bytes, std::size_t count) {
     return written;
 }
 
+// Overwrites bytes already written: what is buffered goes out first, then
+// the bytes go to their place without moving the file's position. A pipe or
+// a terminal cannot do this.
+bool rewriteFile(void* context, std::uint64_t offset, const std::uint8_t* bytes, std::size_t count) {
+    FileSink& sink = *static_cast<FileSink*>(context);
+    if (sink.failed || sink.stream == nullptr || std::fflush(sink.stream) != 0) return false;
+    const int descriptor = fileno(sink.stream);
+    for (std::size_t done = 0; done < count;) {
+        const ssize_t written = pwrite(descriptor, bytes + done, count - done, static_cast<off_t>(offset + done));
+        if (written <= 0) return false;
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
 }  // namespace
 
 bool openFileSink(FileSink& sink, const char* path) {
@@ -49,7 +64,7 @@ bool adoptFileSink(FileSink& sink, int descriptor) {
     return true;
 }
 
-RowSink fileRowSink(FileSink& sink) { return RowSink{writeToFile, &sink}; }
+RowSink fileRowSink(FileSink& sink) { return RowSink{writeToFile, &sink, rewriteFile}; }
 
 bool closeFileSink(FileSink& sink) {
     if (sink.stream == nullptr) return false;

@@ -18,6 +18,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "image/image.h"
 
@@ -47,6 +48,32 @@ void findInputEnd(InputEnd& input, std::span<const std::uint8_t> bytes);
 
 // The refusal of a stream whose end did not come within its limit.
 Status missingInputEnd(const InputEnd& input);
+
+// A stream of images one after another (standard input): a PNG or JPEG
+// image ends where findInputEnd finds its end, a TARGA image after its last
+// pixel (nothing may follow that pixel, such as a TARGA 2.0 footer).
+struct StreamCut {
+    bool started = false;   // the image's format is known
+    InputEnd input;
+};
+
+// Scans bytes (the stream from the image's first byte, as read so far; the
+// stream has ended when `ended`) for where the image ends: `end` is set once
+// it is found, left at SIZE_MAX while more bytes are needed; a stream that
+// ends inside the image, an image whose end cannot be found and a broken
+// TARGA header are refused. Call again with the same cut as more bytes come.
+Status findStreamImageEnd(StreamCut& cut, std::span<const std::uint8_t> bytes, bool ended, std::size_t& end);
+
+// Standard input (or another descriptor) read as a stream of images.
+struct ImageStream {
+    int descriptor = 0;
+    std::vector<std::uint8_t> pending;  // read, not yet handed out
+    bool ended = false;                 // the descriptor has no more
+};
+
+// The next image's bytes in file; `got` false (and no refusal) when the
+// stream ends where an image would begin.
+Status nextStreamImage(ImageStream& stream, std::vector<std::uint8_t>& file, bool& got);
 
 // Opens an input image once, for reading; kCantOpenFile, or kIsDirectory
 // (nothing left open).
@@ -98,6 +125,8 @@ struct FileSink {
 bool openFileSink(FileSink& sink, const char* path);
 // Writes to an open descriptor, which the sink then owns.
 bool adoptFileSink(FileSink& sink, int descriptor);
+// The sink's RowSink; it can rewrite bytes already written when the file is
+// a regular one (offsets count from the file's start).
 RowSink fileRowSink(FileSink& sink);
 // Flushes and closes; false when any write, the flush or the close failed.
 bool closeFileSink(FileSink& sink);

@@ -75,6 +75,52 @@ Status readTgaOwned(Bytes file, std::size_t size, Image& image);
 Status decodePng(std::span<const std::uint8_t> file, Image& image, bool headerOnly);
 Status decodeJpeg(std::span<const std::uint8_t> file, Image& image, bool headerOnly);
 
+// --- PNG samples ---
+//
+// The rows of a decoded PNG become image rows by one set of rules, whatever
+// decoded them: a PngRowForm tells what a decoded row holds. Rows arrive
+// with 16-bit samples in host order; grey below 8 bits scaled to 8 bits and
+// palette indexes looked up as RGBA (unpackPngRow does both); every other
+// sample as stored. Grey and grey with alpha become grey of 8 or 16 bits
+// (alpha composited over black), the others colour; a tRNS key makes its
+// pixels black.
+namespace png {
+constexpr std::uint8_t kGrey = 0, kRgb = 2, kPalette = 3, kGreyAlpha = 4, kRgba = 6;  // colour types
+}
+
+struct PngRowForm {
+    std::uint8_t colourType = png::kGrey;
+    std::uint8_t bitDepth = 8;
+    bool sixteen = false;
+    std::size_t pixelBytes = 1;  // of a decoded (unpacked) pixel
+    PixelKind kind = PixelKind::kGrey8;
+    bool key = false;  // a tRNS colour key for grey or RGB
+    std::uint16_t keyGrey = 0, keyRed = 0, keyGreen = 0, keyBlue = 0;
+};
+
+PngRowForm pngRowForm(std::uint8_t colourType, std::uint8_t bitDepth);
+// The tRNS key of a grey or RGB image, its samples as the file stores them.
+void setPngKey(PngRowForm& form, std::uint16_t grey, std::uint16_t red, std::uint16_t green, std::uint16_t blue);
+// A row of grey samples below 8 bits, or of palette indexes (1 to 8 bits,
+// packed as stored), as 8-bit grey or RGBA; palette holds paletteSize RGBA
+// entries (alpha from tRNS, else 255).
+void unpackPngRow(const PngRowForm& form, const std::uint8_t* in, std::uint8_t* out, std::size_t width,
+                  const std::uint8_t* palette, std::size_t paletteSize);
+// One decoded row into one image row of form.kind.
+void convertPngRow(const PngRowForm& form, const std::uint8_t* in, std::uint8_t* out, std::size_t width);
+
+// --- Orientation ---
+//
+// The EXIF Orientation tag (1 to 8) of a JPEG file (APP1 "Exif") or a PNG
+// file (eXIf chunk); 1, upright, when it has none or it cannot be read.
+std::int32_t fileOrientation(std::span<const std::uint8_t> file);
+// The Orientation tag of an EXIF block (a TIFF header and its first IFD).
+std::int32_t exifOrientation(std::span<const std::uint8_t> exif);
+// Turns an image upright as the tag says, as image viewers show it; 5 to 8
+// swap width and height. With no pixels only the sizes change. False when
+// the memory for the turned image is not there.
+bool orientImage(Image& image, std::int32_t orientation);
+
 // The format of a file by its first bytes.
 enum class FileFormat { kTga, kPng, kJpeg };
 FileFormat sniffFormat(std::span<const std::uint8_t> start);

@@ -158,7 +158,11 @@ Status decodeJpeg(std::span<const std::uint8_t> file, Image& image, bool headerO
     image.height = height;
     image.kind = grey ? PixelKind::kGrey8 : PixelKind::kColour;
     image.rowBytes = width * pixelBytes(image.kind);
-    if (headerOnly) return {};
+    const std::int32_t orientation = fileOrientation(file);
+    if (headerOnly) {
+        orientImage(image, orientation);
+        return {};
+    }
 
     // The pixels' pages become resident only as rows are decoded (a large
     // block is mapped, not populated), so a small file that claims a huge
@@ -190,6 +194,10 @@ Status decodeJpeg(std::span<const std::uint8_t> file, Image& image, bool headerO
     if (!readPixels(info, decoder.errors, image.pixels.get(), static_cast<std::size_t>(image.rowBytes))) {
         image = Image{};
         return jpegError(decoder.errors.text);
+    }
+    if (!orientImage(image, orientation)) {
+        image = Image{};
+        return makeStatus(StatusCode::kImageNoMemory);
     }
     return {};
 }

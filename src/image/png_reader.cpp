@@ -1,7 +1,8 @@
 // Decoding PNG files held in memory, with libspng, into the engine's pixel
-// kinds. Every conversion is done here, exactly: libspng is asked only for
-// formats it gives without arithmetic of its own (or with exact bit
-// replication for grey below 8 bits, and palette look-ups).
+// kinds. libspng is asked only for formats it gives without arithmetic of
+// its own (or with exact bit replication for grey below 8 bits, and palette
+// look-ups); the conversion itself is png_samples.cpp's, exactly, and the
+// image is turned upright by its EXIF orientation.
 #include <spng.h>
 
 #include <algorithm>
@@ -27,72 +28,34 @@ struct FreeContext {
     void operator()(spng_ctx* context) const noexcept { spng_ctx_free(context); }
 };
 
-// v * a / max, rounded to nearest.
-inline std::uint32_t composite(std::uint32_t v, std::uint32_t a, std::uint32_t max) {
-    return (v * a + max / 2) / max;
-}
-
-inline std::uint16_t loadHost16(const std::uint8_t* p) {
-    std::uint16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
-}
-
-inline void storeGrey16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v & 0xFF);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-inline void storeColour(std::uint8_t* p, std::uint32_t red, std::uint32_t green, std::uint32_t blue) {
-    p[0] = static_cast<std::uint8_t>(blue);
-    p[1] = static_cast<std::uint8_t>(green);
-    p[2] = static_cast<std::uint8_t>(red);
-}
-
-// How a PNG's rows are asked for and turned into image rows.
+// How a PNG's rows are asked of libspng, and what they hold then.
 struct Layout {
     int format = SPNG_FMT_PNG;
     int flags = 0;
-    std::size_t decodedPixelBytes = 0;
-    PixelKind kind = PixelKind::kGrey8;
-    std::uint8_t colourType = 0;
-    bool sixteen = false;
-    bool key = false;  // a tRNS colour key for grey or RGB
-    std::uint16_t keyGrey = 0, keyRed = 0, keyGreen = 0, keyBlue = 0;
+    PngRowForm form;
 };
 
 Status layoutFor(spng_ctx* context, const spng_ihdr& header, Layout& layout) {
     layout = Layout{};
-    layout.colourType = header.color_type;
-    layout.sixteen = header.bit_depth == 16;
-    const int bytes = layout.sixteen ? 2 : 1;
+    layout.form = pngRowForm(header.color_type, header.bit_depth);
+    const bool sixteen = layout.form.sixteen;
     switch (header.color_type) {
         case SPNG_COLOR_TYPE_GRAYSCALE:
             // Below 8 bits, G8 scales by bit replication: exactly v * 255 / (2^n - 1).
-            layout.format = layout.sixteen ? SPNG_FMT_PNG : SPNG_FMT_G8;
-            layout.decodedPixelBytes = static_cast<std::size_t>(bytes);
-            layout.kind = layout.sixteen ? PixelKind::kGrey16 : PixelKind::kGrey8;
+            layout.format = sixteen ? SPNG_FMT_PNG : SPNG_FMT_G8;
             break;
         case SPNG_COLOR_TYPE_GRAYSCALE_ALPHA:
             layout.format = SPNG_FMT_PNG;  // grey, alpha; 16-bit samples host-endian
-            layout.decodedPixelBytes = static_cast<std::size_t>(2 * bytes);
-            layout.kind = layout.sixteen ? PixelKind::kGrey16 : PixelKind::kGrey8;
             break;
         case SPNG_COLOR_TYPE_TRUECOLOR:
-            layout.format = layout.sixteen ? SPNG_FMT_PNG : SPNG_FMT_RGB8;
-            layout.decodedPixelBytes = static_cast<std::size_t>(3 * bytes);
-            layout.kind = PixelKind::kColour;
+            layout.format = sixteen ? SPNG_FMT_PNG : SPNG_FMT_RGB8;
             break;
         case SPNG_COLOR_TYPE_TRUECOLOR_ALPHA:
-            layout.format = layout.sixteen ? SPNG_FMT_RGBA16 : SPNG_FMT_RGBA8;
-            layout.decodedPixelBytes = static_cast<std::size_t>(4 * bytes);
-            layout.kind = PixelKind::kColour;
+            layout.format = sixteen ? SPNG_FMT_RGBA16 : SPNG_FMT_RGBA8;
             break;
         default:  // palette: entries and their alpha looked up by libspng
             layout.format = SPNG_FMT_RGBA8;
             layout.flags = SPNG_DECODE_TRNS;
-            layout.decodedPixelBytes = 4;
-            layout.kind = PixelKind::kColour;
             break;
     }
     spng_trns trns{};
@@ -100,78 +63,8 @@ Status layoutFor(spng_ctx* context, const spng_ihdr& header, Layout& layout) {
     const int found = keyed ? spng_get_trns(context, &trns) : SPNG_ECHUNKAVAIL;
     // Reading the chunks before the image data can fail on a broken file.
     if (found != 0 && found != SPNG_ECHUNKAVAIL) return pngError(found);
-    if (found == 0) {
-        // A key counts by as many low bits as a sample has; grey below 8 bits
-        // arrives scaled, and so is its key.
-        const unsigned max = (1u << header.bit_depth) - 1;
-        layout.key = true;
-        layout.keyGrey = static_cast<std::uint16_t>(trns.gray & max);
-        if (header.color_type == SPNG_COLOR_TYPE_GRAYSCALE && header.bit_depth < 8) {
-            layout.keyGrey = static_cast<std::uint16_t>(layout.keyGrey * 255 / max);
-        }
-        layout.keyRed = static_cast<std::uint16_t>(trns.red & max);
-        layout.keyGreen = static_cast<std::uint16_t>(trns.green & max);
-        layout.keyBlue = static_cast<std::uint16_t>(trns.blue & max);
-    }
+    if (found == 0) setPngKey(layout.form, trns.gray, trns.red, trns.green, trns.blue);
     return {};
-}
-
-// One decoded row into one image row.
-void convertRow(const Layout& layout, const std::uint8_t* in, std::uint8_t* out, std::size_t width) {
-    switch (layout.colourType) {
-        case SPNG_COLOR_TYPE_GRAYSCALE:
-            if (layout.sixteen) {
-                for (std::size_t x = 0; x < width; ++x) {
-                    const std::uint16_t v = loadHost16(in + 2 * x);
-                    storeGrey16(out + 2 * x, layout.key && v == layout.keyGrey ? 0 : v);
-                }
-            } else {
-                for (std::size_t x = 0; x < width; ++x) {
-                    out[x] = layout.key && in[x] == layout.keyGrey ? 0 : in[x];
-                }
-            }
-            break;
-        case SPNG_COLOR_TYPE_GRAYSCALE_ALPHA:
-            if (layout.sixteen) {
-                for (std::size_t x = 0; x < width; ++x) {
-                    storeGrey16(out + 2 * x, composite(loadHost16(in + 4 * x), loadHost16(in + 4 * x + 2), 65535));
-                }
-            } else {
-                for (std::size_t x = 0; x < width; ++x) {
-                    out[x] = static_cast<std::uint8_t>(composite(in[2 * x], in[2 * x + 1], 255));
-                }
-            }
-            break;
-        case SPNG_COLOR_TYPE_TRUECOLOR:
-            for (std::size_t x = 0; x < width; ++x) {
-                if (layout.sixteen) {
-                    const std::uint16_t r = loadHost16(in + 6 * x), g = loadHost16(in + 6 * x + 2),
-                                        b = loadHost16(in + 6 * x + 4);
-                    const bool clear = layout.key && r == layout.keyRed && g == layout.keyGreen && b == layout.keyBlue;
-                    storeColour(out + 3 * x, clear ? 0 : r >> 8, clear ? 0 : g >> 8, clear ? 0 : b >> 8);
-                } else {
-                    const std::uint8_t* p = in + 3 * x;
-                    const bool clear = layout.key && p[0] == layout.keyRed && p[1] == layout.keyGreen &&
-                                       p[2] == layout.keyBlue;
-                    storeColour(out + 3 * x, clear ? 0 : p[0], clear ? 0 : p[1], clear ? 0 : p[2]);
-                }
-            }
-            break;
-        default:  // RGBA, 8 or 16 bits (palettes arrive as RGBA8)
-            for (std::size_t x = 0; x < width; ++x) {
-                if (layout.sixteen) {
-                    const std::uint8_t* p = in + 8 * x;
-                    const std::uint32_t a = loadHost16(p + 6);
-                    storeColour(out + 3 * x, composite(loadHost16(p), a, 65535) >> 8,
-                                composite(loadHost16(p + 2), a, 65535) >> 8, composite(loadHost16(p + 4), a, 65535) >> 8);
-                } else {
-                    const std::uint8_t* p = in + 4 * x;
-                    storeColour(out + 3 * x, composite(p[0], p[3], 255), composite(p[1], p[3], 255),
-                                composite(p[2], p[3], 255));
-                }
-            }
-            break;
-    }
 }
 
 // A block of bytes that grows as decoded data arrives, up to `full` bytes.
@@ -292,12 +185,13 @@ Status decodePng(std::span<const std::uint8_t> file, Image& image, bool headerOn
     if (Status status = layoutFor(ctx, header, layout); !status) return status;
     const std::size_t width = header.width;
     const std::size_t height = header.height;
-    const std::size_t rowBytes = width * static_cast<std::size_t>(pixelBytes(layout.kind));
+    const std::size_t rowBytes = width * static_cast<std::size_t>(pixelBytes(layout.form.kind));
     if (headerOnly) {
         image.width = static_cast<std::int32_t>(width);
         image.height = static_cast<std::int32_t>(height);
-        image.kind = layout.kind;
+        image.kind = layout.form.kind;
         image.rowBytes = static_cast<std::int32_t>(rowBytes);
+        orientImage(image, fileOrientation(file));
         return {};
     }
     if (int error = spng_decode_image(ctx, nullptr, 0, layout.format, layout.flags | SPNG_DECODE_PROGRESSIVE);
@@ -308,8 +202,8 @@ Status decodePng(std::span<const std::uint8_t> file, Image& image, bool headerOn
     // Scanlines are decoded one by one: for a plain image each becomes its
     // image row at once; an interlaced image's passes are kept as they come
     // and laid out when the last one is there.
-    const std::size_t pixelSize = layout.decodedPixelBytes;
-    const std::size_t outputPixel = static_cast<std::size_t>(pixelBytes(layout.kind));
+    const std::size_t pixelSize = layout.form.pixelBytes;
+    const std::size_t outputPixel = static_cast<std::size_t>(pixelBytes(layout.form.kind));
     const bool interlaced = header.interlace_method != 0;
     std::vector<std::uint8_t> scanline(width * pixelSize + 1);
     GrowingBlock pixels;
@@ -332,7 +226,7 @@ Status decodePng(std::span<const std::uint8_t> file, Image& image, bool headerOn
             passBytes += bytes;
         } else {
             if (!pixels.reserve(rowBytes * (row.row_num + std::size_t{1}))) return noMemory();
-            convertRow(layout, scanline.data(), pixels.bytes + rowBytes * row.row_num, width);
+            convertPngRow(layout.form, scanline.data(), pixels.bytes + rowBytes * row.row_num, width);
         }
         if (error == SPNG_EOI) break;
     }
@@ -348,7 +242,7 @@ Status decodePng(std::span<const std::uint8_t> file, Image& image, bool headerOn
             const std::size_t rows = passExtent(height, kPassRow[pass], kPassRowStep[pass]);
             if (columns == 0) continue;
             for (std::size_t r = 0; r < rows; ++r, next += columns * pixelSize) {
-                convertRow(layout, next, converted.data(), columns);
+                convertPngRow(layout.form, next, converted.data(), columns);
                 std::uint8_t* target = pixels.bytes + rowBytes * (kPassRow[pass] + r * kPassRowStep[pass]);
                 for (std::size_t k = 0; k < columns; ++k) {
                     std::memcpy(target + outputPixel * (kPassColumn[pass] + k * kPassColumnStep[pass]),
@@ -359,9 +253,13 @@ Status decodePng(std::span<const std::uint8_t> file, Image& image, bool headerOn
     }
     image.width = static_cast<std::int32_t>(width);
     image.height = static_cast<std::int32_t>(height);
-    image.kind = layout.kind;
+    image.kind = layout.form.kind;
     image.rowBytes = static_cast<std::int32_t>(rowBytes);
     image.pixels = pixels.release();
+    if (!orientImage(image, fileOrientation(file))) {
+        image = Image{};
+        return noMemory();
+    }
     return {};
 }
 

@@ -165,10 +165,12 @@ TEST(RunProcessTest, HelpAndVersionAnywhereAnswerFirstWithStatusZero) {
         ProcessResult r = runRdsgenProcess(args);
         EXPECT_EQ(r.status, 0) << args.size();
         EXPECT_EQ(r.err, "") << args.size();
-        // --help also lists the options added after the twenty usage lines.
-        EXPECT_EQ(r.out, bannerAndUsage +
-                             "  /Width:n [ 0] resample the height image to this width first (0=as it is)\n")
+        // --help also lists the options added after the twenty usage lines,
+        // then the options of frame sequences.
+        const std::string widthLine = "  /Width:n [ 0] resample the height image to this width first (0=as it is)\n";
+        EXPECT_EQ(r.out.substr(0, bannerAndUsage.size() + widthLine.size()), bannerAndUsage + widthLine)
             << args.size();
+        EXPECT_NE(r.out.find("\n  /Rate:n [25] ", bannerAndUsage.size()), std::string::npos) << args.size();
     }
 
     const std::vector<std::vector<std::string>> versions = {

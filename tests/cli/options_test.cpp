@@ -52,7 +52,8 @@ TEST(UpcaseTest, OptionNameUpToColonOnly) {
 TEST(ParseOptionsTest, NoArgumentsLeavesEverySlotEmpty) {
     Parsed p = parse({});
     EXPECT_EQ(p.result, 0);
-    ASSERT_EQ(p.slots.size(), 25u);
+    // The 24 slots of the single-image options, /Width, then those of frame sequences.
+    ASSERT_EQ(p.slots.size(), 28u);
     for (const std::string& slot : p.slots) EXPECT_EQ(slot, "");
 }
 
@@ -81,6 +82,11 @@ TEST(ParseOptionsTest, AcceptedArgumentsFillTheirSlots) {
         {{"in", "out"}, kSlotOutput, "out"},
         {{"", "out"}, kSlotInput, ""},
         {{"", "out"}, kSlotOutput, "out"},
+        {{"-", "out"}, kSlotInput, "-"},
+        {{"in", "-"}, kSlotOutput, "-"},
+        {{"/dots:New"}, kSlotDots, "New"},
+        {{"/RATE:12"}, kSlotRate, "12"},
+        {{"/First:3"}, kSlotFirst, "3"},
     };
     for (const Case& c : cases) {
         Parsed p = parse(c.args);
@@ -92,7 +98,7 @@ TEST(ParseOptionsTest, AcceptedArgumentsFillTheirSlots) {
 
 TEST(ParseOptionsTest, RefusedArgumentsAreReportedAsTyped) {
     const char* refused[] = {"/PatT", "/PatT=3", "/PatT3", "/PSiz:20", "/PSiz:p20",
-                             "/NoRD:1", "!patt", "!nord", "/help", "-", "/",
+                             "/NoRD:1", "!patt", "!nord", "/help", "/",
                              "/Rnd:5", "/tmp", "/tmp:x/y", "--HELP", "--helpx", "---"};
     for (const char* arg : refused) {
         Parsed p = parse({arg});

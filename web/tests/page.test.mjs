@@ -173,7 +173,9 @@ export default function register(test, options, after) {
 
   test('page: the controls are the command line\'s options with its defaults, and web/ names none itself', async () => {
     // The options and defaults as the command line's usage text shows them.
-    const usage = spawnSync(path.resolve(options.rdsgen), ['--help'], { encoding: 'latin1' }).stdout;
+    // The page makes single stereograms: the options of frame sequences,
+    // listed after their own heading, have no controls.
+    const usage = spawnSync(path.resolve(options.rdsgen), ['--help'], { encoding: 'latin1' }).stdout.split(/^Frame sequences/m)[0];
     const shown = [...usage.matchAll(/^ {2}\/(\w+)(?::n \[([A-Z]?)\s*([^\]]*)\])?/gm)]
       .map(([, name, , value]) => ({ name, value }));
     assert.ok(shown.length > 10, usage);
@@ -261,7 +263,9 @@ export default function register(test, options, after) {
     const input = await page.$('#height-file');
     let state = await act(page, () => input.uploadFile(png));
     assert.equal(state.state, 'done', state.message);
-    assert.match(await page.$eval('#height-info', (e) => e.textContent), /400 x 300, 8-bit grey \(PNG\)/);
+    // An RGBA PNG is a colour image, as on the command line; grey colours
+    // give the heights of the grey image.
+    assert.match(await page.$eval('#height-info', (e) => e.textContent), /400 x 300, colour \(PNG\)/);
 
     await act(page, () => typeInto(page, '#Rand', '777'));
     await act(page, () => page.select('#PatT', '3'));
@@ -316,13 +320,13 @@ export default function register(test, options, after) {
     expected = native(['/PatT:7', '/Rand:4242'], { 'h.tga': encodeTga(width, height, colourExpected, true) }, 'h.tga');
     assert.equal(state.sha256, expected.sha256, 'colour PNG with alpha');
 
-    // Colour that is wholly transparent is black: the image is grey again.
+    // Colour that is wholly transparent is black: the heights of the grey image.
     const hiddenColour = new Uint8Array(greyRgba);
     for (let i = 0; i < width * height; i += 7) hiddenColour.set([255, 0, 90, 0], 4 * i);
     const hiddenExpected = Buffer.from(greyExpected);
     for (let i = 0; i < width * height; i += 7) hiddenExpected[i] = 0;
     state = await act(page, () => dropFile(page, '#height-drop', 'hidden.png', encodePng(width, height, hiddenColour), 'image/png'));
-    assert.match(await page.$eval('#height-info', (e) => e.textContent), /8-bit grey \(PNG\)/);
+    assert.match(await page.$eval('#height-info', (e) => e.textContent), /colour \(PNG\)/);
     expected = native(['/PatT:7', '/Rand:4242'], { 'h.tga': encodeTga(width, height, hiddenExpected, false) }, 'h.tga');
     assert.equal(state.sha256, expected.sha256, 'transparent colour');
 

@@ -8,6 +8,7 @@
 import { parseArgs } from 'node:util';
 import registerOptions from './options.test.mjs';
 import registerPage from './page.test.mjs';
+import registerExact from './exact.test.mjs';
 import registerUi, { registerPure as registerView } from './ui.test.mjs';
 
 const { values: args } = parseArgs({
@@ -30,6 +31,7 @@ registerOptions(test);
 registerView(test);
 if (args.base) {
   registerPage(test, args, (fn) => after.push(fn));
+  registerExact(test, args, (fn) => after.push(fn));
   registerUi(test, args, (fn) => after.push(fn));
 } else {
   console.log('(no --base: the browser tests are left out)');
