@@ -117,7 +117,7 @@ export default function register(test, options, after) {
   }
 
   // A height image the page makes, as the TARGA bytes it hands the engine.
-  async function madeInPage(page, spec) {
+  async function madeInPage(page, request) {
     const base64 = await page.evaluate(async (made) => {
       const heights = await import(new URL('heights.js', location.href).href);
       const image = made.shape ? heights.makeShape(made.shape) : heights.makeText(made.text);
@@ -125,7 +125,7 @@ export default function register(test, options, after) {
       let text = '';
       for (const b of bytes) text += String.fromCharCode(b);
       return btoa(text);
-    }, spec);
+    }, request);
     return Buffer.from(base64, 'base64');
   }
 
