@@ -197,6 +197,11 @@ struct PngChecksum {
     void add(const PngBlock& block);
 };
 
+// Appends a big-endian 32-bit number, and a chunk (length, type, data, CRC),
+// as a PNG file holds them.
+void putBig32(std::vector<std::uint8_t>& out, std::uint32_t value);
+void appendPngChunk(std::vector<std::uint8_t>& out, const char* type, const std::uint8_t* data, std::size_t size);
+
 std::vector<std::uint8_t> pngHead(const RowGeometry& geometry, std::int32_t level);
 std::vector<std::uint8_t> pngBlockChunk(const PngBlock& block);
 std::vector<std::uint8_t> pngTail(const PngChecksum& checksum);

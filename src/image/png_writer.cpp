@@ -12,8 +12,6 @@
 
 namespace rdsgen {
 
-namespace {
-
 void putBig32(std::vector<std::uint8_t>& out, std::uint32_t value) {
     out.push_back(static_cast<std::uint8_t>(value >> 24));
     out.push_back(static_cast<std::uint8_t>(value >> 16));
@@ -21,15 +19,13 @@ void putBig32(std::vector<std::uint8_t>& out, std::uint32_t value) {
     out.push_back(static_cast<std::uint8_t>(value));
 }
 
-void appendChunk(std::vector<std::uint8_t>& out, const char* type, const std::uint8_t* data, std::size_t size) {
+void appendPngChunk(std::vector<std::uint8_t>& out, const char* type, const std::uint8_t* data, std::size_t size) {
     putBig32(out, static_cast<std::uint32_t>(size));
     const std::size_t typeAt = out.size();
     out.insert(out.end(), type, type + 4);
     if (size > 0) out.insert(out.end(), data, data + size);
     putBig32(out, static_cast<std::uint32_t>(crc32(0, out.data() + typeAt, static_cast<uInt>(4 + size))));
 }
-
-}  // namespace
 
 struct PngCompressor::Stream {
     z_stream z{};
@@ -94,19 +90,19 @@ std::vector<std::uint8_t> pngHead(const RowGeometry& geometry, std::int32_t leve
     putBig32(header, static_cast<std::uint32_t>(geometry.outputHeight));
     // 8 bits, grey (0) or RGB (2), deflate, adaptive filtering method, no interlace.
     header.insert(header.end(), {8, static_cast<std::uint8_t>(geometry.outputGrey ? 0 : 2), 0, 0, 0});
-    appendChunk(out, "IHDR", header.data(), header.size());
+    appendPngChunk(out, "IHDR", header.data(), header.size());
     // The zlib stream's header, with the compression level's hint.
     const std::uint8_t levelBits = level <= 1 ? 0 : level <= 5 ? 1 : level == 6 ? 2 : 3;
     std::uint8_t zlibHeader[2] = {0x78, static_cast<std::uint8_t>(levelBits << 6)};
     zlibHeader[1] = static_cast<std::uint8_t>(zlibHeader[1] + 31 - (0x78 * 256 + zlibHeader[1]) % 31);
-    appendChunk(out, "IDAT", zlibHeader, 2);
+    appendPngChunk(out, "IDAT", zlibHeader, 2);
     return out;
 }
 
 std::vector<std::uint8_t> pngBlockChunk(const PngBlock& block) {
     std::vector<std::uint8_t> out;
     out.reserve(block.used + 12);
-    appendChunk(out, "IDAT", block.compressed.data(), block.used);
+    appendPngChunk(out, "IDAT", block.compressed.data(), block.used);
     return out;
 }
 
@@ -120,8 +116,8 @@ std::vector<std::uint8_t> pngTail(const PngChecksum& checksum) {
     std::vector<std::uint8_t> data = {0x03, 0x00};
     putBig32(data, checksum.adler);
     std::vector<std::uint8_t> out;
-    appendChunk(out, "IDAT", data.data(), data.size());
-    appendChunk(out, "IEND", nullptr, 0);
+    appendPngChunk(out, "IDAT", data.data(), data.size());
+    appendPngChunk(out, "IEND", nullptr, 0);
     return out;
 }
 

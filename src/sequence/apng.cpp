@@ -5,18 +5,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/image.h"
 #include "sequence/sequence.h"
 
 namespace rdsgen {
 
 namespace {
-
-void putBig32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    out.push_back(static_cast<std::uint8_t>(value >> 24));
-    out.push_back(static_cast<std::uint8_t>(value >> 16));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-    out.push_back(static_cast<std::uint8_t>(value));
-}
 
 void putBig16(std::vector<std::uint8_t>& out, std::uint32_t value) {
     out.push_back(static_cast<std::uint8_t>(value >> 8));
@@ -28,11 +22,7 @@ std::uint32_t big32(const std::uint8_t* bytes) {
 }
 
 void appendChunk(std::vector<std::uint8_t>& out, const char* type, const std::vector<std::uint8_t>& data) {
-    putBig32(out, static_cast<std::uint32_t>(data.size()));
-    const std::size_t typeAt = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    putBig32(out, static_cast<std::uint32_t>(crc32(0, out.data() + typeAt, static_cast<uInt>(4 + data.size()))));
+    appendPngChunk(out, type, data.data(), data.size());
 }
 
 }  // namespace
