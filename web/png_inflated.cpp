@@ -161,15 +161,6 @@ bool unfilter(std::uint8_t filter, std::uint8_t* row, const std::uint8_t* previo
     return true;
 }
 
-constexpr std::size_t kPassRow[7] = {0, 0, 4, 0, 2, 0, 1};
-constexpr std::size_t kPassColumn[7] = {0, 4, 0, 2, 0, 1, 0};
-constexpr std::size_t kPassRowStep[7] = {8, 8, 8, 4, 4, 2, 2};
-constexpr std::size_t kPassColumnStep[7] = {8, 8, 4, 4, 2, 2, 1};
-
-std::size_t passExtent(std::size_t size, std::size_t first, std::size_t step) {
-    return size > first ? (size - first + step - 1) / step : 0;
-}
-
 }  // namespace
 
 Status readImageHeader(std::span<const std::uint8_t> file, FileHeader& header) {
@@ -236,8 +227,10 @@ Status readInflatedPng(std::span<const std::uint8_t> file, std::span<const std::
     // The bytes the rows take, every pass's; more or fewer are a broken file.
     std::size_t expected = 0;
     for (int pass = png.interlaced ? 0 : 6; pass < 7; ++pass) {
-        const std::size_t columns = png.interlaced ? passExtent(width, kPassColumn[pass], kPassColumnStep[pass]) : width;
-        const std::size_t rows = png.interlaced ? passExtent(height, kPassRow[pass], kPassRowStep[pass]) : height;
+        const std::size_t columns =
+            png.interlaced ? pngPassExtent(width, kPngPassColumn[pass], kPngPassColumnStep[pass]) : width;
+        const std::size_t rows =
+            png.interlaced ? pngPassExtent(height, kPngPassRow[pass], kPngPassRowStep[pass]) : height;
         if (columns > 0) expected += rows * (1 + (columns * bits + 7) / 8);
     }
     if (raw.size() < expected) return pngError("the image data ends too soon");
@@ -253,12 +246,12 @@ Status readInflatedPng(std::span<const std::uint8_t> file, std::span<const std::
     std::vector<std::uint8_t> decoded(width * form.pixelBytes), converted(width * outputPixel);
     const std::uint8_t* next = raw.data();
     for (int pass = png.interlaced ? 0 : 6; pass < 7; ++pass) {
-        const std::size_t firstColumn = png.interlaced ? kPassColumn[pass] : 0;
-        const std::size_t columnStep = png.interlaced ? kPassColumnStep[pass] : 1;
-        const std::size_t firstRow = png.interlaced ? kPassRow[pass] : 0;
-        const std::size_t rowStep = png.interlaced ? kPassRowStep[pass] : 1;
-        const std::size_t columns = passExtent(width, firstColumn, columnStep);
-        const std::size_t rows = passExtent(height, firstRow, rowStep);
+        const std::size_t firstColumn = png.interlaced ? kPngPassColumn[pass] : 0;
+        const std::size_t columnStep = png.interlaced ? kPngPassColumnStep[pass] : 1;
+        const std::size_t firstRow = png.interlaced ? kPngPassRow[pass] : 0;
+        const std::size_t rowStep = png.interlaced ? kPngPassRowStep[pass] : 1;
+        const std::size_t columns = pngPassExtent(width, firstColumn, columnStep);
+        const std::size_t rows = pngPassExtent(height, firstRow, rowStep);
         if (columns == 0) continue;
         const std::size_t bytes = (columns * bits + 7) / 8;
         std::fill(previous.begin(), previous.end(), 0);

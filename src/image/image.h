@@ -109,6 +109,17 @@ void unpackPngRow(const PngRowForm& form, const std::uint8_t* in, std::uint8_t* 
 // One decoded row into one image row of form.kind.
 void convertPngRow(const PngRowForm& form, const std::uint8_t* in, std::uint8_t* out, std::size_t width);
 
+// The pixels of each Adam7 pass: first row and column, and their steps;
+// pngPassExtent gives a pass's rows or columns in an image side of size.
+inline constexpr std::size_t kPngPassRow[7] = {0, 0, 4, 0, 2, 0, 1};
+inline constexpr std::size_t kPngPassColumn[7] = {0, 4, 0, 2, 0, 1, 0};
+inline constexpr std::size_t kPngPassRowStep[7] = {8, 8, 8, 4, 4, 2, 2};
+inline constexpr std::size_t kPngPassColumnStep[7] = {8, 8, 4, 4, 2, 2, 1};
+
+constexpr std::size_t pngPassExtent(std::size_t size, std::size_t first, std::size_t step) {
+    return size > first ? (size - first + step - 1) / step : 0;
+}
+
 // --- Orientation ---
 //
 // The EXIF Orientation tag (1 to 8) of a JPEG file (APP1 "Exif") or a PNG

@@ -97,16 +97,6 @@ struct GrowingBlock {
     }
 };
 
-// The pixels of each Adam7 pass: first row and column, and their steps.
-constexpr std::size_t kPassRow[7] = {0, 0, 4, 0, 2, 0, 1};
-constexpr std::size_t kPassColumn[7] = {0, 4, 0, 2, 0, 1, 0};
-constexpr std::size_t kPassRowStep[7] = {8, 8, 8, 4, 4, 2, 2};
-constexpr std::size_t kPassColumnStep[7] = {8, 8, 4, 4, 2, 2, 1};
-
-std::size_t passExtent(std::size_t size, std::size_t first, std::size_t step) {
-    return size > first ? (size - first + step - 1) / step : 0;
-}
-
 Status noMemory() { return makeStatus(StatusCode::kImageNoMemory); }
 
 // The file as libspng is given it: the signature and the chunks the image
@@ -220,7 +210,7 @@ Status decodePng(std::span<const std::uint8_t> file, Image& image, bool headerOn
         if (error != 0 && error != SPNG_EOI) return pngError(error);
         if (interlaced) {
             const int pass = std::clamp(row.pass, 0, 6);
-            const std::size_t bytes = passExtent(width, kPassColumn[pass], kPassColumnStep[pass]) * pixelSize;
+            const std::size_t bytes = pngPassExtent(width, kPngPassColumn[pass], kPngPassColumnStep[pass]) * pixelSize;
             if (!passes.reserve(passBytes + bytes)) return noMemory();
             std::memcpy(passes.bytes + passBytes, scanline.data(), bytes);
             passBytes += bytes;
@@ -238,14 +228,14 @@ Status decodePng(std::span<const std::uint8_t> file, Image& image, bool headerOn
         std::vector<std::uint8_t> converted(rowBytes + 1);
         const std::uint8_t* next = passes.bytes;
         for (int pass = 0; pass < 7; ++pass) {
-            const std::size_t columns = passExtent(width, kPassColumn[pass], kPassColumnStep[pass]);
-            const std::size_t rows = passExtent(height, kPassRow[pass], kPassRowStep[pass]);
+            const std::size_t columns = pngPassExtent(width, kPngPassColumn[pass], kPngPassColumnStep[pass]);
+            const std::size_t rows = pngPassExtent(height, kPngPassRow[pass], kPngPassRowStep[pass]);
             if (columns == 0) continue;
             for (std::size_t r = 0; r < rows; ++r, next += columns * pixelSize) {
                 convertPngRow(layout.form, next, converted.data(), columns);
-                std::uint8_t* target = pixels.bytes + rowBytes * (kPassRow[pass] + r * kPassRowStep[pass]);
+                std::uint8_t* target = pixels.bytes + rowBytes * (kPngPassRow[pass] + r * kPngPassRowStep[pass]);
                 for (std::size_t k = 0; k < columns; ++k) {
-                    std::memcpy(target + outputPixel * (kPassColumn[pass] + k * kPassColumnStep[pass]),
+                    std::memcpy(target + outputPixel * (kPngPassColumn[pass] + k * kPngPassColumnStep[pass]),
                                 converted.data() + outputPixel * k, outputPixel);
                 }
             }
