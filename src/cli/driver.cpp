@@ -241,6 +241,37 @@ bool pixelsWanted(const Plan& planned) {
     return planned || (planned.stage == PlanStage::kNeedsPattern && planned.refusal);
 }
 
+// The run planned with the height image, the pattern image loaded when the
+// plan asks for one (its pixels, with onlyWantedPixels, only when the plan
+// with its header can use them); prints the warnings, or the refusal and
+// returns false.
+bool planRun(const Settings& settings, const Image& heights, const std::string& patternName, bool onlyWantedPixels,
+             Image& pattern, Plan& planned) {
+    planned = plan(settings, headerOf(heights));
+    if (planned.stage == PlanStage::kNeedsPattern) {
+        PixelsNeeded patternWanted;
+        if (onlyWantedPixels) {
+            patternWanted = [&](const Image& header) {
+                const ImageHeader patternHeader = headerOf(header);
+                return pixelsWanted(plan(settings, headerOf(heights), &patternHeader));
+            };
+        }
+        if (!loadInput(patternName, false, pattern, patternWanted)) return false;
+        const ImageHeader patternHeader = headerOf(pattern);
+        planned = plan(settings, headerOf(heights), &patternHeader);
+        if (planned.stage == PlanStage::kPatternImage) {
+            std::fprintf(stderr, "ERROR: Pattern image '%s' has no pixels.\n", patternName.c_str());
+            return false;
+        }
+    }
+    printWarnings(planned.warnings);
+    if (!planned) {
+        printError(planned.refusal);
+        return false;
+    }
+    return true;
+}
+
 namespace {
 
 // From the settings and file names to the exit status: each image's header
@@ -253,27 +284,9 @@ int runWithSettings(const Settings& settings, const std::string& inputName, cons
         return pixelsWanted(plan(settings, headerOf(header)));
     };
     if (!loadInput(inputName, true, heights, heightsWanted)) return 1;
-    Plan planned = plan(settings, headerOf(heights));
-
     Image pattern;
-    if (planned.stage == PlanStage::kNeedsPattern) {
-        const auto patternWanted = [&](const Image& header) {
-            const ImageHeader patternHeader = headerOf(header);
-            return pixelsWanted(plan(settings, headerOf(heights), &patternHeader));
-        };
-        if (!loadInput(patternName, false, pattern, patternWanted)) return 1;
-        const ImageHeader patternHeader = headerOf(pattern);
-        planned = plan(settings, headerOf(heights), &patternHeader);
-        if (planned.stage == PlanStage::kPatternImage) {
-            std::fprintf(stderr, "ERROR: Pattern image '%s' has no pixels.\n", patternName.c_str());
-            return 1;
-        }
-    }
-    printWarnings(planned.warnings);
-    if (!planned) {
-        printError(planned.refusal);
-        return 1;
-    }
+    Plan planned;
+    if (!planRun(settings, heights, patternName, true, pattern, planned)) return 1;
 
     struct stat outputInfo {};
     if (stat(outputName.c_str(), &outputInfo) == 0 &&

@@ -32,6 +32,11 @@ bool sameFile(const struct stat& a, const std::string& path);
 bool hasPngExtension(const std::string& name);
 // Whether a plan lets the image's pixels be of use.
 bool pixelsWanted(const Plan& planned);
+// Plans the run with the height image, loading the pattern image when the
+// plan asks for one (only the pixels the plan can use, with
+// onlyWantedPixels); prints the warnings, or the refusal and returns false.
+bool planRun(const Settings& settings, const Image& heights, const std::string& patternName, bool onlyWantedPixels,
+             Image& pattern, Plan& planned);
 
 // Carries out a run whose input or output is more than one image (numbered
 // frames, a stream, an animated file) or a standard stream ("-"), setting

@@ -394,22 +394,9 @@ void printWriteFailure(const Status& status, const FrameOutput& out, const Loade
 // rendered while the next one is read.
 int renderFrames(const Settings& settings, FrameSource& source, LoadedFrame& current, const FrameOutput& out,
                  const std::string& patternName, std::uint32_t seed, bool newDots, std::int32_t rate) {
-    Plan planned = plan(settings, headerOf(current.image));
     Image pattern;
-    if (planned.stage == PlanStage::kNeedsPattern) {
-        if (!loadInput(patternName, false, pattern)) return 1;
-        const ImageHeader patternHeader = headerOf(pattern);
-        planned = plan(settings, headerOf(current.image), &patternHeader);
-        if (planned.stage == PlanStage::kPatternImage) {
-            std::fprintf(stderr, "ERROR: Pattern image '%s' has no pixels.\n", patternName.c_str());
-            return 1;
-        }
-    }
-    printWarnings(planned.warnings);
-    if (!planned) {
-        printError(planned.refusal);
-        return 1;
-    }
+    Plan planned;
+    if (!planRun(settings, current.image, patternName, false, pattern, planned)) return 1;
     const Image* patternImage = planned.settings.PatT == 0 ? &pattern : nullptr;
     const ImageHeader first = headerOf(current.image);
     SequenceBar bar;
