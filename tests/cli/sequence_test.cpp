@@ -1,8 +1,6 @@
 // Frame sequences on the command line: numbered frames and image streams
 // in; numbered files and a PNG stream out; the refusals of bad sequences.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -35,30 +33,6 @@ std::vector<std::uint8_t> frameTga(int k, int width = 40, int height = 24) {
 std::string bytesOf(const std::string& path) {
     const std::vector<std::uint8_t> bytes = readFileBytes(path);
     return std::string(bytes.begin(), bytes.end());
-}
-
-// Runs rdsgen in dir with standard input from inputPath (or /dev/null) and
-// standard output into outputPath.
-ProcessResult runWithStreams(const std::vector<std::string>& args, const std::string& dir,
-                             const std::string& inputPath, const std::string& outputPath) {
-    const std::string errPath = temporaryDirectory() + "/stderr";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(127);
-        if (std::freopen(inputPath.empty() ? "/dev/null" : inputPath.c_str(), "rb", stdin) == nullptr ||
-            std::freopen(outputPath.c_str(), "wb", stdout) == nullptr ||
-            std::freopen(errPath.c_str(), "wb", stderr) == nullptr) {
-            _exit(127);
-        }
-        execRdsgen(args);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ProcessResult result;
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = bytesOf(outputPath);
-    result.err = bytesOf(errPath);
-    return result;
 }
 
 // Frames f1.tga to f<count>.tga in a fresh directory.
@@ -123,7 +97,7 @@ TEST(SequenceRunTest, PngStreamOutAndImageStreamIn) {
     const std::string dir = framesDirectory(3);
     ASSERT_EQ(runRdsgenProcess({"f%d.tga", "s%d.png", "/Rand:9"}, dir).status, 0);
     const std::string joined = bytesOf(dir + "/s1.png") + bytesOf(dir + "/s2.png") + bytesOf(dir + "/s3.png");
-    ProcessResult r = runWithStreams({"f%d.tga", "-", "/Rand:9"}, dir, "", dir + "/stream.out");
+    ProcessResult r = runRdsgenWithStreams({"f%d.tga", "-", "/Rand:9"}, dir, "", dir + "/stream.out");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, joined);
     EXPECT_NE(r.err.find("finished."), std::string::npos);
@@ -131,13 +105,13 @@ TEST(SequenceRunTest, PngStreamOutAndImageStreamIn) {
     // TARGA frames and the PNG stream as input: frames numbered from 1.
     const std::string tgas = bytesOf(dir + "/f1.tga") + bytesOf(dir + "/f2.tga") + bytesOf(dir + "/f3.tga");
     writeFileBytes(dir + "/tgas.in", std::vector<std::uint8_t>(tgas.begin(), tgas.end()));
-    r = runWithStreams({"-", "t%d.png", "/Rand:9"}, dir, dir + "/tgas.in", dir + "/ignored");
+    r = runRdsgenWithStreams({"-", "t%d.png", "/Rand:9"}, dir, dir + "/tgas.in", dir + "/ignored");
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char* n : {"1", "2", "3"}) {
         EXPECT_EQ(bytesOf(dir + "/t" + n + ".png"), bytesOf(dir + "/s" + n + ".png")) << n;
     }
     // One image in, '-' out: one PNG on standard output.
-    r = runWithStreams({"f2.tga", "-", "/Rand:9"}, dir, "", dir + "/one.out");
+    r = runRdsgenWithStreams({"f2.tga", "-", "/Rand:9"}, dir, "", dir + "/one.out");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, bytesOf(dir + "/s2.png"));
 }
@@ -189,10 +163,10 @@ TEST(SequenceRunTest, BadStreamsAreRefused) {
     std::vector<std::uint8_t> cut = frame;
     cut.insert(cut.end(), frame.begin(), frame.end() - 5);
     writeFileBytes(dir + "/cut.in", cut);
-    ProcessResult r = runWithStreams({"-", "o%d.png"}, dir, "", dir + "/out");
+    ProcessResult r = runRdsgenWithStreams({"-", "o%d.png"}, dir, "", dir + "/out");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.substr(r.err.find("ERROR")), "ERROR: No image on standard input.\n");
-    r = runWithStreams({"-", "o%d.png"}, dir, dir + "/cut.in", dir + "/out");
+    r = runRdsgenWithStreams({"-", "o%d.png"}, dir, dir + "/cut.in", dir + "/out");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "ERROR: Frame 2 ('-'): Unexpected end of file in TARGA image.\n");
     EXPECT_TRUE(fileExists(dir + "/o1.png"));
@@ -298,8 +272,8 @@ TEST(SequenceRunTest, AnimatedPngAndGifHoldEveryFrame) {
 
     const std::string tgas = bytesOf(dir + "/f1.tga") + bytesOf(dir + "/f2.tga") + bytesOf(dir + "/f3.tga");
     writeFileBytes(dir + "/tgas.in", std::vector<std::uint8_t>(tgas.begin(), tgas.end()));
-    ProcessResult r = runWithStreams({"-", "streamed.apng", "/Rand:3", "/Rate:10"}, dir, dir + "/tgas.in",
-                                     dir + "/ignored");
+    ProcessResult r =
+        runRdsgenWithStreams({"-", "streamed.apng", "/Rand:3", "/Rate:10"}, dir, dir + "/tgas.in", dir + "/ignored");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(bytesOf(dir + "/streamed.apng"), bytesOf(dir + "/anim.png"));
 

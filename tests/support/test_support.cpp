@@ -87,19 +87,16 @@ std::vector<std::uint8_t> greyTga(int width, int height, const std::vector<std::
     return buildTga(layout);
 }
 
-ProcessResult runRdsgenProcess(const std::vector<std::string>& args,
-                               const std::string& workingDirectory, long fileSizeLimit,
-                               const std::vector<std::string>& environment) {
-    std::string dir = workingDirectory.empty() ? temporaryDirectory() : workingDirectory;
-    fs::path outPath = fs::path(temporaryDirectory()) / "stdout";
-    fs::path errPath = outPath.parent_path() / "stderr";
-
+ProcessResult runRdsgenWithStreams(const std::vector<std::string>& args, const std::string& dir,
+                                   const std::string& inputPath, const std::string& outputPath, long fileSizeLimit,
+                                   const std::vector<std::string>& environment) {
+    const fs::path errPath = fs::path(temporaryDirectory()) / "stderr";
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         if (chdir(dir.c_str()) != 0) _exit(127);
-        std::FILE* in = std::freopen("/dev/null", "rb", stdin);
-        std::FILE* out = std::freopen(outPath.c_str(), "wb", stdout);
+        std::FILE* in = std::freopen(inputPath.empty() ? "/dev/null" : inputPath.c_str(), "rb", stdin);
+        std::FILE* out = std::freopen(outputPath.c_str(), "wb", stdout);
         std::FILE* err = std::freopen(errPath.c_str(), "wb", stderr);
         if (in == nullptr || out == nullptr || err == nullptr) _exit(127);
         if (fileSizeLimit > 0) {
@@ -117,9 +114,17 @@ ProcessResult runRdsgenProcess(const std::vector<std::string>& args,
     waitpid(pid, &status, 0);
     ProcessResult result;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = readWholeFile(outPath);
+    result.out = readWholeFile(outputPath);
     result.err = readWholeFile(errPath);
     return result;
+}
+
+ProcessResult runRdsgenProcess(const std::vector<std::string>& args,
+                               const std::string& workingDirectory, long fileSizeLimit,
+                               const std::vector<std::string>& environment) {
+    const std::string dir = workingDirectory.empty() ? temporaryDirectory() : workingDirectory;
+    const fs::path outPath = fs::path(temporaryDirectory()) / "stdout";
+    return runRdsgenWithStreams(args, dir, "", outPath.string(), fileSizeLimit, environment);
 }
 
 std::vector<std::string> otherFiles(const std::string& dir, const std::vector<std::string>& known) {

@@ -65,6 +65,12 @@ ProcessResult runRdsgenProcess(const std::vector<std::string>& args,
                                long fileSizeLimit = 0,
                                const std::vector<std::string>& environment = {});
 
+// As runRdsgenProcess in dir, with standard input from inputPath ("": none)
+// and standard output written into outputPath.
+ProcessResult runRdsgenWithStreams(const std::vector<std::string>& args, const std::string& dir,
+                                   const std::string& inputPath, const std::string& outputPath,
+                                   long fileSizeLimit = 0, const std::vector<std::string>& environment = {});
+
 // Starts runs of rdsgen and measures their peak resident size. A child's
 // peak counts the pages it shares with its parent until it executes the
 // program, so the runs are started by a helper process forked before the
