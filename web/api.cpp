@@ -36,6 +36,7 @@
 #include "png_inflated.h"
 #include "rdsgen/rdsgen.h"
 #include "run/run.h"
+#include "texts.h"
 
 namespace {
 
@@ -127,18 +128,6 @@ bool forwardProgress(void*, rdsgen::Stage stage, std::int32_t done, std::int32_t
     return true;
 }
 
-// Texts each ended by a NUL byte, as the worker sends them.
-std::vector<std::string> splitTexts(const char* joined, std::uint32_t size) {
-    std::vector<std::string> texts;
-    std::size_t start = 0;
-    for (std::size_t at = 0; at < size; ++at) {
-        if (joined[at] != '\0') continue;
-        texts.emplace_back(joined + start, at - start);
-        start = at + 1;
-    }
-    return texts;
-}
-
 // Turns the session's slots into its settings, colours and seed.
 void convertSessionSlots() {
     Session& s = session();
@@ -148,15 +137,6 @@ void convertSessionSlots() {
     s.slotWarnings.clear();
     rdsgen::convertSlots(slots, s.settings, s.start, s.slotWarnings);
     rdsgen::setColours(s.settings, s.start.topF, s.start.botF, s.start.topB, s.start.botB);
-}
-
-std::string jsonTexts(const std::vector<std::string>& texts) {
-    std::string out = "[";
-    for (const std::string& text : texts) {
-        if (out.size() > 1) out += ',';
-        out += rdsgen::jsonString(text);
-    }
-    return out + "]";
 }
 
 // Whether a height image of this size is too large for a stereogram with
@@ -192,7 +172,7 @@ EMSCRIPTEN_KEEPALIVE const char* rdsgen_web_options() {
 // ones are empty) and turns them into settings, colours and seed.
 EMSCRIPTEN_KEEPALIVE void rdsgen_web_set_slots(const char* joined, std::uint32_t size) {
     Session& s = session();
-    s.slots = splitTexts(joined, size);
+    s.slots = rdsgen::splitTexts(joined, size);
     s.slots.resize(rdsgen::kSlotCount);
     convertSessionSlots();
 }
@@ -201,13 +181,13 @@ EMSCRIPTEN_KEEPALIVE void rdsgen_web_set_slots(const char* joined, std::uint32_t
 // command line does, and makes them the session's.
 EMSCRIPTEN_KEEPALIVE void rdsgen_web_parse(const char* joined, std::uint32_t size) {
     Session& s = session();
-    const std::vector<std::string> args = splitTexts(joined, size);
+    const std::vector<std::string> args = rdsgen::splitTexts(joined, size);
     std::vector<const char*> argv = {"rdsgen"};
     for (const std::string& arg : args) argv.push_back(arg.c_str());
     std::vector<std::string> refusals;
     rdsgen::parseOptions(s.slots, rdsgen::kOptionTable, static_cast<int>(argv.size()), argv.data(), refusals);
     convertSessionSlots();
-    s.json = "{\"refusals\":" + jsonTexts(refusals) + "}";
+    s.json = "{\"refusals\":" + rdsgen::jsonTexts(refusals) + "}";
 }
 
 // The session's slots as JSON: the texts, the number each stands for (its
@@ -226,10 +206,10 @@ EMSCRIPTEN_KEEPALIVE const char* rdsgen_web_slots() {
     for (std::size_t k = 0; k < std::size(flags); ++k) {
         if (*flags[k] != 0) letters += rdsgen::kStretchLetters[k].letter;
     }
-    s.json = "{\"slots\":" + jsonTexts(s.slots) + ",\"numbers\":" + numbers + "]" +
+    s.json = "{\"slots\":" + rdsgen::jsonTexts(s.slots) + ",\"numbers\":" + numbers + "]" +
              ",\"stretch\":" + rdsgen::jsonString(letters) +
              ",\"patternImage\":" + (rdsgen::patternType(s.settings.PatT) == nullptr ? "true" : "false") +
-             ",\"seed\":" + std::to_string(s.start.seed) + ",\"warnings\":" + jsonTexts(s.slotWarnings) + "}";
+             ",\"seed\":" + std::to_string(s.start.seed) + ",\"warnings\":" + rdsgen::jsonTexts(s.slotWarnings) + "}";
     return s.json.c_str();
 }
 
@@ -240,7 +220,7 @@ EMSCRIPTEN_KEEPALIVE const char* rdsgen_web_warnings() {
     for (unsigned bit = 1; bit != 0; bit <<= 1) {
         if (s.plan.warnings & bit) texts.push_back(rdsgen::planWarningText(bit));
     }
-    s.json = jsonTexts(texts);
+    s.json = rdsgen::jsonTexts(texts);
     return s.json.c_str();
 }
 

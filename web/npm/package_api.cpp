@@ -20,6 +20,7 @@
 #include "cli/cli.h"
 #include "rdsgen/rdsgen.h"
 #include "run/run.h"
+#include "texts.h"
 
 namespace {
 
@@ -39,17 +40,6 @@ bool append(void* context, const std::uint8_t* bytes, std::size_t count) {
     auto& file = *static_cast<std::vector<std::uint8_t>*>(context);
     file.insert(file.end(), bytes, bytes + count);
     return true;
-}
-
-std::vector<std::string> splitTexts(const char* joined, std::uint32_t size) {
-    std::vector<std::string> texts;
-    std::size_t start = 0;
-    for (std::size_t at = 0; at < size; ++at) {
-        if (joined[at] != '\0') continue;
-        texts.emplace_back(joined + start, at - start);
-        start = at + 1;
-    }
-    return texts;
 }
 
 // Raw samples into an image: kind 1 8-bit grey, 2 16-bit grey (little
@@ -117,7 +107,7 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_npm_render(const char* args, std::uint32_t argsS
     out.json = "[]";
 
     // The options as the command line reads them, after its two file names.
-    const std::vector<std::string> texts = splitTexts(args, argsSize);
+    const std::vector<std::string> texts = rdsgen::splitTexts(args, argsSize);
     std::vector<const char*> argv = {"rdsgen", "--", "heights", "stereogram"};
     std::vector<const char*> given;
     for (const std::string& text : texts) given.push_back(text.c_str());
@@ -154,12 +144,7 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_npm_render(const char* args, std::uint32_t argsS
     for (unsigned bit = 1; bit != 0; bit <<= 1) {
         if (out.plan.warnings & bit) warnings.push_back(rdsgen::planWarningText(bit));
     }
-    out.json = "[";
-    for (const std::string& warning : warnings) {
-        if (out.json.size() > 1) out.json += ',';
-        out.json += rdsgen::jsonString(warning);
-    }
-    out.json += "]";
+    out.json = rdsgen::jsonTexts(warnings);
     if (out.plan.stage == rdsgen::PlanStage::kPatternImage) return refuse("Pattern image has no pixels.");
     if (!out.plan) return refuse(rdsgen::statusText(out.plan.refusal));
 
