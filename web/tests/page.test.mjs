@@ -10,6 +10,7 @@ import { fileURLToPath } from 'node:url';
 import puppeteer from 'puppeteer-core';
 import { splitArgs, colourToHex } from '../options.js';
 import { encodePng, decodePng, encodeTga, tgaToRgba, tgaGreyPixels } from './images.mjs';
+import { launchChromium, typeInto, waitSettled, writeFileIn } from './helpers.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const demoDir = path.join(root, 'web/demo');
@@ -43,13 +44,8 @@ export default function register(test, options, after) {
 
   async function launch() {
     if (browser) return browser;
-    browser = await puppeteer.launch({
-      executablePath: options.chromium,
-      headless: true,
-      userDataDir: fs.mkdtempSync(path.join(work, 'chromium-')),
-      args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-        '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-    });
+    browser = await launchChromium(puppeteer, options.chromium, fs.mkdtempSync(path.join(work, 'chromium-')),
+      ['--disable-quic']);
     return browser;
   }
 
@@ -83,17 +79,8 @@ export default function register(test, options, after) {
 
   // Waits until the page is idle after `before` idle moments, and stays idle
   // for a while (a change may start a second run just after the first).
-  async function waitIdle(page, before) {
-    await page.waitForFunction((b) => Number(document.body.dataset.settled || 0) > b, { timeout: 60000 }, before);
-    for (;;) {
-      const seen = await page.evaluate(() => document.body.dataset.settled);
-      await sleep(250);
-      const state = await page.evaluate(() => [document.body.dataset.settled, document.body.dataset.state]);
-      if (state[0] === seen && state[1] !== 'working') return snapshot(page);
-    }
-  }
+  const waitIdle = (page, before) => waitSettled(page, before, 60000, 250, snapshot);
 
-  // Does something on the page and waits for the page to be idle again.
   async function act(page, action) {
     const before = Number(await page.evaluate(() => document.body.dataset.settled || 0));
     await action();
@@ -115,18 +102,7 @@ export default function register(test, options, after) {
     return waitIdle(page, 0);
   }
 
-  function writeFile(name, bytes) {
-    const file = path.join(work, name);
-    fs.writeFileSync(file, bytes);
-    return file;
-  }
-
-  async function typeInto(page, selector, text) {
-    await page.click(selector, { clickCount: 3 });
-    await page.keyboard.press('Backspace');
-    if (text !== '') await page.keyboard.type(text);
-    await page.keyboard.press('Tab');
-  }
+  const writeFile = (name, bytes) => writeFileIn(work, name, bytes);
 
   async function setColour(page, selector, hex) {
     await page.$eval(selector, (input, value) => {

@@ -11,6 +11,7 @@ import { fileURLToPath, pathToFileURL } from 'node:url';
 import puppeteer from 'puppeteer-core';
 import { splitArgs } from '../options.js';
 import { fitWidth, pixelFactor, canvasSize } from '../view.js';
+import { launchChromium, typeInto, waitSettled, writeFileIn } from './helpers.mjs';
 import { decodePng, tgaToRgba } from './images.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
@@ -54,14 +55,8 @@ export default function register(test, options, after) {
 
   async function launch() {
     if (browser) return browser;
-    browser = await puppeteer.launch({
-      executablePath: options.chromium,
-      headless: true,
-      userDataDir: fs.mkdtempSync(path.join(work, 'chromium-')),
-      args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--force-color-profile=srgb',
-        '--disable-background-networking', '--disable-component-update', '--disable-sync',
-        '--allow-file-access-from-files'],
-    });
+    browser = await launchChromium(puppeteer, options.chromium, fs.mkdtempSync(path.join(work, 'chromium-')),
+      ['--force-color-profile=srgb', '--allow-file-access-from-files']);
     return browser;
   }
 
@@ -78,15 +73,7 @@ export default function register(test, options, after) {
     info: document.getElementById('height-info').textContent,
   }));
 
-  async function waitIdle(page, before, timeout = 30000) {
-    await page.waitForFunction((b) => Number(document.body.dataset.settled || 0) > b, { timeout }, before);
-    for (;;) {
-      const seen = await page.evaluate(() => document.body.dataset.settled);
-      await sleep(200);
-      const state = await page.evaluate(() => [document.body.dataset.settled, document.body.dataset.state]);
-      if (state[0] === seen && state[1] !== 'working') return snapshot(page);
-    }
-  }
+  const waitIdle = (page, before, timeout = 30000) => waitSettled(page, before, timeout, 200, snapshot);
 
   async function act(page, action, timeout) {
     const before = Number(await page.evaluate(() => document.body.dataset.settled || 0));
@@ -103,18 +90,7 @@ export default function register(test, options, after) {
     return page;
   }
 
-  async function typeInto(page, selector, text) {
-    await page.click(selector, { clickCount: 3 });
-    await page.keyboard.press('Backspace');
-    if (text !== '') await page.keyboard.type(text);
-    await page.keyboard.press('Tab');
-  }
-
-  function writeFile(name, bytes) {
-    const file = path.join(work, name);
-    fs.writeFileSync(file, bytes);
-    return file;
-  }
+  const writeFile = (name, bytes) => writeFileIn(work, name, bytes);
 
   // A height image the page makes, as the TARGA bytes it hands the engine.
   async function madeInPage(page, request) {
