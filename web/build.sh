@@ -21,7 +21,7 @@ emcmake cmake -S web -B "$WASM_BUILD" -DCMAKE_BUILD_TYPE=Release -DRDSGEN_WEB_OU
     >"$WASM_BUILD/configure.log" 2>&1 || { cat "$WASM_BUILD/configure.log"; exit 1; }
 cmake --build "$WASM_BUILD" -j "$JOBS"
 
-cp web/index.html web/style.css web/main.js web/options.js web/heights.js web/view.js web/worker.js "$OUT/"
+cp web/index.html web/style.css web/main.js web/options.js web/heights.js web/view.js web/png_data.js web/worker.js "$OUT/"
 
 # The JPEG decoder: libjpeg-turbo's decoder built for WebAssembly, from npm
 # (web/package.json), copied beside the worker.

@@ -26,6 +26,7 @@
 // (worker.js?engine=baseline asks for the other, for tests). Both give the
 // same bytes.
 import decodeJpeg from './jpeg/decode.js';
+import { inflatePng } from './png_data.js';
 import { canvasSize } from './view.js';
 
 // A module of one function that returns an i8x16.splat: valid only where
@@ -121,22 +122,6 @@ async function decodeInBrowser(bytes, format, check) {
   } finally {
     bitmap.close();
   }
-}
-
-// The image data of a PNG file (its IDAT chunks' zlib stream), inflated by
-// the browser; the engine reads the rest of the file.
-async function inflatePng(bytes) {
-  const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
-  const parts = [];
-  for (let at = 8; at + 12 <= bytes.length;) {
-    const length = view.getUint32(at);
-    const type = String.fromCharCode(...bytes.subarray(at + 4, at + 8));
-    if (type === 'IDAT') parts.push(bytes.subarray(at + 8, at + 8 + length));
-    if (type === 'IEND') break;
-    at += 12 + length;
-  }
-  const stream = new Blob(parts).stream().pipeThrough(new DecompressionStream('deflate'));
-  return new Uint8Array(await new Response(stream).arrayBuffer());
 }
 
 // Calls use(block, size) with a copy of bytes in the engine's memory.
