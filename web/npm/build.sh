@@ -20,7 +20,7 @@ emcmake cmake -S web -B "$WASM_BUILD" -DCMAKE_BUILD_TYPE=Release -DRDSGEN_NPM_OU
     >"$WASM_BUILD/configure-npm.log" 2>&1 || { cat "$WASM_BUILD/configure-npm.log"; exit 1; }
 cmake --build "$WASM_BUILD" -j "$JOBS" --target rdsgen-npm
 
-cp web/npm/index.d.ts web/npm/README.md web/options.js LICENSE "$OUT/package/"
+cp web/npm/index.d.ts web/npm/README.md web/options.js web/png_data.js LICENSE "$OUT/package/"
 sed "s/@VERSION@/$VERSION/" web/npm/index.js >"$OUT/package/index.js"
 sed "s/@VERSION@/$VERSION/" web/npm/package.json.in >"$OUT/package/package.json"
 rm -f "$OUT"/rdsgen-*.tgz

@@ -21,7 +21,7 @@ export interface RawHeights {
 }
 
 export interface RenderExtra {
-  /** The pattern image's file, when /PatT names one. */
+  /** The pattern image's file (TARGA or PNG), when /PatT names one. */
   pattern?: Uint8Array | ArrayBuffer;
   /** 'tga' (default), or 'png' where CompressionStream exists. */
   format?: 'tga' | 'png';
@@ -44,6 +44,9 @@ export interface Stereogram {
  * Makes the stereogram of a height image with the command line's options
  * ("/PatT:6 /Rand:1" or ["/PatT:6", "/Rand:1"]). For the same image,
  * options and seed the TARGA bytes are the command line's.
+ *
+ * heights: the bytes of a TARGA or PNG file (a PNG file's image data is
+ * inflated by DecompressionStream), or raw samples. JPEG files are refused.
  */
 export function render(
   heights: Uint8Array | ArrayBuffer | RawHeights,

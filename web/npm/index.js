@@ -3,6 +3,7 @@
 // in Node and in browsers through a bundler.
 import createEngine from './engine.js';
 import { splitArgs } from './options.js';
+import { inflatePng, isPng } from './png_data.js';
 
 export const version = '@VERSION@';
 
@@ -75,6 +76,20 @@ function copyIn(module, bytes) {
   return block;
 }
 
+// A PNG file's image data, inflated here for the engine, which reads the
+// rest of the file; nothing for other files.
+async function pngData(bytes) {
+  if (!isPng(bytes)) return new Uint8Array(0);
+  if (typeof DecompressionStream === 'undefined') {
+    throw new RdsgenError('PNG images need DecompressionStream, which this JavaScript runtime lacks.');
+  }
+  try {
+    return await inflatePng(bytes);
+  } catch {
+    throw new RdsgenError('Can\'t read PNG image: its compressed image data is broken.');
+  }
+}
+
 async function renderNow(heights, options, extra) {
   const module = await engine();
   const input = heightsInput(heights);
@@ -82,17 +97,25 @@ async function renderNow(heights, options, extra) {
   const encoder = new TextEncoder();
   const argBytes = encoder.encode(args.map((a) => `${a}\0`).join(''));
   const pattern = extra.pattern === undefined ? new Uint8Array(0) : asBytes(extra.pattern, 'pattern');
+  const heightsData = input.rawKind === 0 ? await pngData(input.bytes) : new Uint8Array(0);
+  const patternData = await pngData(pattern);
   const blocks = [];
+  // Each block in the engine's memory, freed after the run.
+  const copy = (bytes) => {
+    const block = copyIn(module, bytes);
+    blocks.push(block);
+    return block;
+  };
   try {
-    const argBlock = copyIn(module, argBytes);
-    blocks.push(argBlock);
-    const heightBlock = copyIn(module, input.bytes);
-    blocks.push(heightBlock);
-    const patternBlock = copyIn(module, pattern);
-    blocks.push(patternBlock);
+    const argBlock = copy(argBytes);
+    const heightBlock = copy(input.bytes);
+    const heightDataBlock = copy(heightsData);
+    const patternBlock = copy(pattern);
+    const patternDataBlock = copy(patternData);
     const clockSeed = Math.floor(Date.now() / 1000) >>> 0;
-    const code = module._rdsgen_npm_render(argBlock, argBytes.length, heightBlock, input.bytes.length, input.width,
-      input.height, input.rawKind, patternBlock, pattern.length, clockSeed);
+    const code = module._rdsgen_npm_render(argBlock, argBytes.length, heightBlock, input.bytes.length,
+      heightDataBlock, heightsData.length, input.width, input.height, input.rawKind, patternBlock, pattern.length,
+      patternDataBlock, patternData.length, clockSeed);
     const warnings = JSON.parse(module.UTF8ToString(module._rdsgen_npm_warnings()));
     if (code !== 0) {
       const error = new RdsgenError(module.UTF8ToString(module._rdsgen_npm_message()));
@@ -117,8 +140,8 @@ async function renderNow(heights, options, extra) {
 }
 
 // Makes the stereogram of a height image.
-//   heights: the bytes of a TARGA file (PNG and JPEG where the engine's build
-//     reads them), or raw samples {width, height, samples, kind}.
+//   heights: the bytes of a TARGA or PNG file (JPEG is refused), or raw
+//     samples {width, height, samples, kind}.
 //   options: the command line's options, as a text or an array of arguments.
 //   extra.pattern: the pattern image's file when /PatT names one.
 //   extra.format: 'tga' (default) or 'png' (where CompressionStream exists).

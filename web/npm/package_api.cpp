@@ -2,8 +2,8 @@
 //
 // ABOUT
 //   One call makes one stereogram: the options as command-line arguments,
-//   the height image as a file the engine reads (TARGA, and PNG or JPEG
-//   where the build has their decoders) or as raw samples, and the pattern
+//   the height image as a file the engine reads (TARGA, or PNG with its
+//   image data inflated by the caller) or as raw samples, and the pattern
 //   image's file when /PatT names one. The options are read by the command
 //   line's own code (parser, settings, colours, seed), so a run gives the
 //   command line's bytes. The result (the TARGA file, or the refusal's
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "png_inflated.h"
 #include "rdsgen/rdsgen.h"
 #include "run/run.h"
 #include "texts.h"
@@ -68,12 +69,17 @@ rdsgen::Status rawImage(const std::uint8_t* samples, std::uint32_t size, std::in
 }
 
 // A PNG, JPEG or TARGA file, told apart by its first bytes as the command
-// line does; PNG and JPEG need their decoders in the build.
-rdsgen::Status decodeFile(const std::uint8_t* file, std::uint32_t size, rdsgen::Image& image) {
+// line does. A PNG file comes with its image data inflated by the caller
+// (DecompressionStream) and is read by the command line's rules; JPEG files
+// are refused, this build having no decoder for them.
+rdsgen::Status decodeFile(const std::uint8_t* file, std::uint32_t size, const std::uint8_t* inflated,
+                          std::uint32_t inflatedSize, rdsgen::Image& image) {
     const std::span<const std::uint8_t> bytes(file, size);
     static constexpr std::uint8_t kPng[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     static constexpr std::uint8_t kJpeg[] = {0xFF, 0xD8, 0xFF};
-    if (size >= sizeof kPng && std::memcmp(file, kPng, sizeof kPng) == 0) return rdsgen::readPng(bytes, image);
+    if (size >= sizeof kPng && std::memcmp(file, kPng, sizeof kPng) == 0) {
+        return rdsgen::readInflatedPng(bytes, std::span<const std::uint8_t>(inflated, inflatedSize), image);
+    }
     if (size >= sizeof kJpeg && std::memcmp(file, kJpeg, sizeof kJpeg) == 0) return rdsgen::readJpeg(bytes, image);
     return rdsgen::readTga(bytes, image);
 }
@@ -95,13 +101,16 @@ EMSCRIPTEN_KEEPALIVE void rdsgen_npm_free(std::uint8_t* block) { std::free(block
 
 // Makes a stereogram. args: the options, each ended by a NUL. heights: a
 // file (rawKind 0) or raw samples (rawKind 1..4, rawWidth x rawHeight).
-// pattern: the pattern image's file (size 0: none). clockSeed: the seed
-// when the options give none (or 0). Returns 0 after a completed run, 1
-// after a refusal (rdsgen_npm_message).
+// pattern: the pattern image's file (size 0: none). heightsData and
+// patternData: a PNG file's inflated image data (size 0 for other files).
+// clockSeed: the seed when the options give none (or 0). Returns 0 after a
+// completed run, 1 after a refusal (rdsgen_npm_message).
 EMSCRIPTEN_KEEPALIVE int rdsgen_npm_render(const char* args, std::uint32_t argsSize, const std::uint8_t* heights,
-                                           std::uint32_t heightsSize, std::int32_t rawWidth, std::int32_t rawHeight,
-                                           std::int32_t rawKind, const std::uint8_t* pattern,
-                                           std::uint32_t patternSize, std::uint32_t clockSeed) {
+                                           std::uint32_t heightsSize, const std::uint8_t* heightsData,
+                                           std::uint32_t heightsDataSize, std::int32_t rawWidth,
+                                           std::int32_t rawHeight, std::int32_t rawKind, const std::uint8_t* pattern,
+                                           std::uint32_t patternSize, const std::uint8_t* patternData,
+                                           std::uint32_t patternDataSize, std::uint32_t clockSeed) {
     Result& out = result();
     out = Result{};
     out.json = "[]";
@@ -128,7 +137,7 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_npm_render(const char* args, std::uint32_t argsS
 
     rdsgen::Image heightImage;
     rdsgen::Status status =
-        rawKind == 0 ? decodeFile(heights, heightsSize, heightImage)
+        rawKind == 0 ? decodeFile(heights, heightsSize, heightsData, heightsDataSize, heightImage)
                      : rawImage(heights, heightsSize, rawWidth, rawHeight, rawKind, heightImage);
     if (!status) return refuse(rdsgen::statusText(status));
 
@@ -136,7 +145,7 @@ EMSCRIPTEN_KEEPALIVE int rdsgen_npm_render(const char* args, std::uint32_t argsS
     const bool patternFile = rdsgen::patternType(settings.PatT) == nullptr;
     if (patternFile) {
         if (patternSize == 0) return refuse("/PatT names a pattern image, but no pattern image was given.");
-        status = decodeFile(pattern, patternSize, patternImage);
+        status = decodeFile(pattern, patternSize, patternData, patternDataSize, patternImage);
         if (!status) return refuse(rdsgen::statusText(status));
     }
     const rdsgen::ImageHeader patternHeader = rdsgen::headerOf(patternImage);

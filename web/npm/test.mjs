@@ -1,7 +1,7 @@
 // The npm package as its users get it: installed from the tarball into an
 // empty folder (offline), imported by name, it renders the demo to the
-// command line's bytes, from a file and from raw samples, with a pattern
-// image, as PNG, and refuses what the command line refuses.
+// command line's bytes, from a TARGA or PNG file and from raw samples, with
+// a pattern image, as PNG, and refuses what the command line refuses.
 //
 // The TypeScript types take the documented use and refuse wrong arguments
 // (tsc), and a browser bundle of the package made by esbuild renders the
@@ -19,7 +19,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { parseArgs } from 'node:util';
-import { inflateSync } from 'node:zlib';
+import { deflateSync, inflateSync } from 'node:zlib';
 
 const { values: args } = parseArgs({
   options: { tarball: { type: 'string' }, rdsgen: { type: 'string' }, chromium: { type: 'string', default: '/usr/bin/chromium' } },
@@ -96,6 +96,63 @@ test('raw samples, a pattern image and /Width give the command line\'s bytes', a
   wide.forEach((v, i) => file.writeUInt16LE(v, 18 + 2 * i));
   const sixteen = await render({ width, height, samples: wide }, '/PatT:7 /Rand:5 /Width:333');
   assert.deepEqual(Buffer.from(sixteen.bytes), native(['/PatT:7', '/Rand:5', '/Width:333'], { 'h16.tga': file }));
+});
+
+// A PNG file: the IHDR fields after the sizes, and the rows each with its
+// filter byte.
+function pngFile(width, height, headerTail, rows) {
+  const crcTable = Array.from({ length: 256 }, (_, n) => {
+    let c = n;
+    for (let k = 0; k < 8; ++k) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
+    return c >>> 0;
+  });
+  const chunk = (type, data) => {
+    const body = Buffer.concat([Buffer.from(type, 'latin1'), data]);
+    let c = 0xffffffff;
+    for (const b of body) c = crcTable[(c ^ b) & 0xff] ^ (c >>> 8);
+    const out = Buffer.alloc(12 + data.length);
+    out.writeUInt32BE(data.length, 0);
+    body.copy(out, 4);
+    out.writeUInt32BE((c ^ 0xffffffff) >>> 0, 8 + data.length);
+    return out;
+  };
+  const header = Buffer.alloc(13);
+  header.writeUInt32BE(width, 0);
+  header.writeUInt32BE(height, 4);
+  Buffer.from(headerTail).copy(header, 8);
+  return Buffer.concat([Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]), chunk('IHDR', header),
+    chunk('IDAT', deflateSync(Buffer.concat(rows))), chunk('IEND', Buffer.alloc(0))]);
+}
+
+test('a 16-bit grey PNG height image gives the command line\'s bytes; JPEG is refused', async () => {
+  // A dome in 16-bit samples, the low bytes in use; rows filtered Sub and Up
+  // in turn, so that the engine's unfiltering is at work.
+  const width = 97;
+  const height = 61;
+  const rows = [];
+  let previous = Buffer.alloc(2 * width);
+  for (let y = 0; y < height; ++y) {
+    const line = Buffer.alloc(2 * width);
+    for (let x = 0; x < width; ++x) {
+      const d = Math.hypot(x - width / 2, y - height / 2) / (height / 2);
+      line.writeUInt16BE(Math.round(Math.max(0, 1 - d * d) * 65535) ^ (x * 7 + y) % 64, 2 * x);
+    }
+    const filtered = Buffer.alloc(1 + line.length);
+    filtered[0] = y % 2 === 0 ? 1 : 2;
+    for (let i = 0; i < line.length; ++i) {
+      const predicted = y % 2 === 0 ? (i >= 2 ? line[i - 2] : 0) : previous[i];
+      filtered[1 + i] = (line[i] - predicted) & 0xff;
+    }
+    rows.push(filtered);
+    previous = line;
+  }
+  const png = pngFile(width, height, [16, 0, 0, 0, 0], rows);
+  const options = ['/PatT:6', '/Rand:12', '/Width:200'];
+  const result = await render(png, options);
+  assert.deepEqual(Buffer.from(result.bytes), native(options, { 'dome16.png': png }));
+
+  await assert.rejects(render(new Uint8Array([0xff, 0xd8, 0xff, 0xe0, 0, 16]), ''),
+    (e) => e instanceof RdsgenError && /JPEG/.test(e.message));
 });
 
 test('PNG output holds the TARGA file\'s pixels', async () => {
