@@ -1,7 +1,17 @@
-// Helpers the page's test files share: Puppeteer input and files written
-// for the page to open.
+// Helpers the page's test files share: the demo's files, Chromium and
+// Puppeteer input, and files written for the page to open.
+import crypto from 'node:crypto';
 import fs from 'node:fs';
 import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { splitArgs } from '../options.js';
+
+export const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+export const demoDir = path.join(root, 'web/demo');
+export const demoArgs = splitArgs(fs.readFileSync(path.join(demoDir, 'args.txt'), 'utf8'));
+export const demoHeight = fs.readFileSync(path.join(demoDir, 'height.tga'));
+export const sha256 = (bytes) => crypto.createHash('sha256').update(bytes).digest('hex');
+export const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // Replaces an input's text, then leaves it (Tab), as a person would.
 export async function typeInto(page, selector, text) {

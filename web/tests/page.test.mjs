@@ -2,23 +2,15 @@
 // the same TARGA bytes for the same image, options and seed.
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import crypto from 'node:crypto';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
 import puppeteer from 'puppeteer-core';
-import { splitArgs, colourToHex } from '../options.js';
+import { colourToHex } from '../options.js';
 import { encodePng, decodePng, encodeTga, tgaToRgba, tgaGreyPixels } from './images.mjs';
-import { launchChromium, typeInto, waitSettled, writeFileIn } from './helpers.mjs';
-
-const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const demoDir = path.join(root, 'web/demo');
-const demoArgs = splitArgs(fs.readFileSync(path.join(demoDir, 'args.txt'), 'utf8'));
-const demoHeight = fs.readFileSync(path.join(demoDir, 'height.tga'));
-
-const sha256 = (bytes) => crypto.createHash('sha256').update(bytes).digest('hex');
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+import {
+  demoArgs, demoDir, demoHeight, launchChromium, root, sha256, sleep, typeInto, waitSettled, writeFileIn,
+} from './helpers.mjs';
 
 export default function register(test, options, after) {
   const work = fs.mkdtempSync(path.join(os.tmpdir(), 'rdsgen-web-test-'));

@@ -3,23 +3,16 @@
 // opened from disk.
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import crypto from 'node:crypto';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { fileURLToPath, pathToFileURL } from 'node:url';
+import { pathToFileURL } from 'node:url';
 import puppeteer from 'puppeteer-core';
-import { splitArgs } from '../options.js';
 import { fitWidth, pixelFactor, canvasSize } from '../view.js';
-import { launchChromium, typeInto, waitSettled, writeFileIn } from './helpers.mjs';
+import {
+  demoArgs, demoDir, demoHeight, launchChromium, root, sha256, sleep, typeInto, waitSettled, writeFileIn,
+} from './helpers.mjs';
 import { decodePng, tgaToRgba } from './images.mjs';
-
-const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const demoDir = path.join(root, 'web/demo');
-const demoArgs = splitArgs(fs.readFileSync(path.join(demoDir, 'args.txt'), 'utf8'));
-const demoHeight = fs.readFileSync(path.join(demoDir, 'height.tga'));
-const sha256 = (bytes) => crypto.createHash('sha256').update(bytes).digest('hex');
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 export function registerPure(test) {
   test('view: fitting the screen and whole screen pixels per pixel', () => {
