@@ -347,10 +347,10 @@ def animate(frames, path=None, *, format="apng", rate=25, dots="same", seed=None
                            of more than 256 colours raises ValueError)
              "png-stream"  PNG files one after another, as
                            `ffmpeg -f image2pipe -c:v png -i -` reads them
-    rate     frames per second (the GIF's delay rounds to 1/100 s)
-    dots     "same": every frame drawn with the same seed, so that still
-             parts stay still; "new": frame i with seed + i, a new dot
-             field each frame
+    rate     frames per second, /Rate:n (the GIF's delay rounds to 1/100 s)
+    dots     "same" (/Dots:Same): every frame drawn with the same seed, so
+             that still parts stay still; "new" (/Dots:New): frame i with
+             seed + i, a new dot field each frame
     seed     the random seed; None or 0 takes the clock, once
     range    for float heights, as in stereogram(); "auto" scales each frame
              on its own, so give (near, far) for a steady depth
