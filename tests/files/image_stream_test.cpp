@@ -36,11 +36,10 @@ std::vector<std::uint8_t> tgaWithFooter() {
     extension[0] = 495 & 0xFF;
     extension[1] = 495 >> 8;
     file.insert(file.end(), extension.begin(), extension.end());
-    const std::string signature = "TRUEVISION-XFILE.";
-    std::vector<std::uint8_t> footer(8, 0);
-    footer.insert(footer.end(), signature.begin(), signature.end());
-    footer.push_back(0);
-    file.insert(file.end(), footer.begin(), footer.end());
+    // Eight bytes of offsets, then the signature with its terminating 0.
+    static constexpr char kSignature[] = "TRUEVISION-XFILE.";
+    file.resize(file.size() + 8, 0);
+    file.insert(file.end(), kSignature, kSignature + sizeof kSignature);
     return file;
 }
 
