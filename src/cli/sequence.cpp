@@ -324,9 +324,10 @@ void endBarLine(const SequenceBar& bar) {
     if (bar.calculating) std::printf("\n");
 }
 
-// The output of every frame but numbered files: a PNG stream on standard
-// output (what was sent stays sent), or one animated file made beside its
-// name and moved there only when complete.
+// The output of every frame but numbered files, written by the library's
+// sequence writer: a PNG stream on standard output (what was sent stays
+// sent), or one animated file made beside its name and moved there only
+// when complete.
 struct SharedOutput {
     FileSink stream;
     OutputFile file;
@@ -342,16 +343,18 @@ bool openSharedOutput(SharedOutput& shared, const FrameOutput& out, const Plan& 
             return false;
         }
         shared.open = true;
-        return true;
+        options.format = SequenceFormat::kPngStream;
+    } else {
+        if (!openOutputFile(shared.file, out.file.c_str())) {
+            std::fprintf(stderr, "ERROR: Can't write output file '%s'.\n", out.file.c_str());
+            return false;
+        }
+        setPendingOutput(shared.file.temporary);
+        shared.open = true;
+        options.format = out.kind == FrameOutput::kGif ? SequenceFormat::kGif : SequenceFormat::kApng;
     }
-    if (!openOutputFile(shared.file, out.file.c_str())) {
-        std::fprintf(stderr, "ERROR: Can't write output file '%s'.\n", out.file.c_str());
-        return false;
-    }
-    setPendingOutput(shared.file.temporary);
-    shared.open = true;
-    options.format = out.kind == FrameOutput::kGif ? SequenceFormat::kGif : SequenceFormat::kApng;
-    if (const Status status = shared.writer.begin(planned, options, fileRowSink(shared.file.sink)); !status) {
+    FileSink& sink = out.kind == FrameOutput::kStream ? shared.stream : shared.file.sink;
+    if (const Status status = shared.writer.begin(planned, options, fileRowSink(sink)); !status) {
         std::fprintf(stderr, "ERROR: %s\n", statusText(status).c_str());
         return false;
     }
@@ -445,20 +448,18 @@ int renderFrames(const Settings& settings, FrameSource& source, LoadedFrame& cur
                 loadFrame(source, index + 1, 1, next);
             }
         }
-        options.seed = newDots ? seed + index : seed;
         bool written = false;
         if (out.kind == FrameOutput::kNumbered) {
+            // Numbered files are rendered one by one, with the seed the
+            // sequence writer would give the frame.
+            options.seed = newDots ? seed + index : seed;
             const std::string name = frameFileName(out.name, current.number);
             written = !overwritesInput(name) && writeNumberedFrame(planned, current.image, patternImage, options, name, bar);
         } else {
-            Status status;
-            if (out.kind == FrameOutput::kStream) {
-                options.format = OutputFormat::kPng;
-                status = render(planned, current.image, patternImage, options, fileRowSink(shared.stream),
-                                Progress{reportSequence, &bar});
-                if (status && std::fflush(shared.stream.stream) != 0) status.code = StatusCode::kWriteFailed;
-            } else {
-                status = shared.writer.addFrame(current.image, patternImage, Progress{reportSequence, &bar});
+            Status status = shared.writer.addFrame(current.image, patternImage, Progress{reportSequence, &bar});
+            // Each frame of a stream goes out whole before the next is rendered.
+            if (status && out.kind == FrameOutput::kStream && std::fflush(shared.stream.stream) != 0) {
+                status = makeStatus(StatusCode::kWriteFailed);
             }
             written = static_cast<bool>(status);
             if (!written) {
@@ -485,7 +486,7 @@ int renderFrames(const Settings& settings, FrameSource& source, LoadedFrame& cur
         }
         current = std::move(next);
     }
-    if (out.kind == FrameOutput::kApng || out.kind == FrameOutput::kGif) {
+    if (out.kind != FrameOutput::kNumbered) {
         if (const Status status = shared.writer.finish(); !status) {
             endBarLine(bar);
             printWriteFailure(status, out, current, out.file);
