@@ -19,10 +19,6 @@ namespace {
 constexpr std::uint32_t kMaxSide = 65535;
 constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
-std::uint32_t big32(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
-}
-
 std::uint32_t crc32(const std::uint8_t* bytes, std::size_t count) {
     static const std::array<std::uint32_t, 256> table = [] {
         std::array<std::uint32_t, 256> made{};
@@ -70,10 +66,10 @@ bool validDepth(std::uint8_t colourType, std::uint8_t depth) {
 Status readHeader(std::span<const std::uint8_t> file, PngFile& png) {
     if (file.size() < 33 || std::memcmp(file.data(), kSignature, 8) != 0) return pngError("not a PNG file");
     const std::uint8_t* ihdr = file.data() + 8;
-    if (big32(ihdr) != 13 || std::memcmp(ihdr + 4, "IHDR", 4) != 0) return pngError("the first chunk is not IHDR");
+    if (readBig32(ihdr) != 13 || std::memcmp(ihdr + 4, "IHDR", 4) != 0) return pngError("the first chunk is not IHDR");
     const std::uint8_t* body = ihdr + 8;
-    png.width = big32(body);
-    png.height = big32(body + 4);
+    png.width = readBig32(body);
+    png.height = readBig32(body + 4);
     png.bitDepth = body[8];
     png.colourType = body[9];
     png.interlaced = body[12] == 1;
@@ -94,11 +90,11 @@ Status readChunks(std::span<const std::uint8_t> file, PngFile& png) {
     std::size_t paletteEntries = 0;
     while (!ended) {
         if (file.size() - at < 12) return pngError("the file ends before its IEND chunk");
-        const std::size_t length = big32(file.data() + at);
+        const std::size_t length = readBig32(file.data() + at);
         if (length > 0x7FFFFFFF || length > file.size() - at - 12) return pngError("the file ends inside a chunk");
         const std::uint8_t* type = file.data() + at + 4;
         const std::uint8_t* data = type + 4;
-        if (crc32(type, length + 4) != big32(data + length)) return pngError("a chunk's CRC is wrong");
+        if (crc32(type, length + 4) != readBig32(data + length)) return pngError("a chunk's CRC is wrong");
         const bool critical = (type[0] & 0x20) == 0;
         if (std::memcmp(type, "IDAT", 4) == 0) {
             sawData = true;

@@ -208,11 +208,18 @@ struct PngChecksum {
     void add(const PngBlock& block);
 };
 
+// A big-endian 32-bit number, as a PNG file holds its lengths and CRCs.
+inline std::uint32_t readBig32(const std::uint8_t* bytes) {
+    return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 | std::uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
 // Appends a big-endian 32-bit number, and a chunk (length, type, data, CRC),
 // as a PNG file holds them.
 void putBig32(std::vector<std::uint8_t>& out, std::uint32_t value);
 void appendPngChunk(std::vector<std::uint8_t>& out, const char* type, const std::uint8_t* data, std::size_t size);
 
+// The signature and IHDR chunk of an 8-bit grey or RGB PNG file.
+std::vector<std::uint8_t> pngFileStart(std::int32_t width, std::int32_t height, bool grey);
 std::vector<std::uint8_t> pngHead(const RowGeometry& geometry, std::int32_t level);
 std::vector<std::uint8_t> pngBlockChunk(const PngBlock& block);
 std::vector<std::uint8_t> pngTail(const PngChecksum& checksum);

@@ -125,8 +125,7 @@ int readNeededChunks(spng_ctx*, void* user, void* destination, std::size_t lengt
                 filter.passing = left;
             } else {
                 const std::uint8_t* header = filter.file.data() + filter.at;
-                const std::uint32_t size = std::uint32_t{header[0]} << 24 | std::uint32_t{header[1]} << 16 |
-                                           std::uint32_t{header[2]} << 8 | header[3];
+                const std::uint32_t size = readBig32(header);
                 const bool valid = size <= 0x7FFFFFFF;
                 if (valid && !chunkNeeded(header + 4) && left >= std::size_t{12} + size) {
                     filter.at += std::size_t{12} + size;

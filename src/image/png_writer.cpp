@@ -83,14 +83,19 @@ bool PngCompressor::addRow(PngBlock& block, const std::uint8_t* row, std::size_t
 
 bool PngCompressor::finish(PngBlock& block) { return deflateInto(block, nullptr, 0, Z_SYNC_FLUSH); }
 
-std::vector<std::uint8_t> pngHead(const RowGeometry& geometry, std::int32_t level) {
+std::vector<std::uint8_t> pngFileStart(std::int32_t width, std::int32_t height, bool grey) {
     std::vector<std::uint8_t> out = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     std::vector<std::uint8_t> header;
-    putBig32(header, static_cast<std::uint32_t>(geometry.outputWidth));
-    putBig32(header, static_cast<std::uint32_t>(geometry.outputHeight));
+    putBig32(header, static_cast<std::uint32_t>(width));
+    putBig32(header, static_cast<std::uint32_t>(height));
     // 8 bits, grey (0) or RGB (2), deflate, adaptive filtering method, no interlace.
-    header.insert(header.end(), {8, static_cast<std::uint8_t>(geometry.outputGrey ? 0 : 2), 0, 0, 0});
+    header.insert(header.end(), {8, static_cast<std::uint8_t>(grey ? 0 : 2), 0, 0, 0});
     appendPngChunk(out, "IHDR", header.data(), header.size());
+    return out;
+}
+
+std::vector<std::uint8_t> pngHead(const RowGeometry& geometry, std::int32_t level) {
+    std::vector<std::uint8_t> out = pngFileStart(geometry.outputWidth, geometry.outputHeight, geometry.outputGrey);
     // The zlib stream's header, with the compression level's hint.
     const std::uint8_t levelBits = level <= 1 ? 0 : level <= 5 ? 1 : level == 6 ? 2 : 3;
     std::uint8_t zlibHeader[2] = {0x78, static_cast<std::uint8_t>(levelBits << 6)};

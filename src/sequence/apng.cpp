@@ -17,10 +17,6 @@ void putBig16(std::vector<std::uint8_t>& out, std::uint32_t value) {
     out.push_back(static_cast<std::uint8_t>(value));
 }
 
-std::uint32_t big32(const std::uint8_t* bytes) {
-    return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 | std::uint32_t{bytes[2]} << 8 | bytes[3];
-}
-
 void appendChunk(std::vector<std::uint8_t>& out, const char* type, const std::vector<std::uint8_t>& data) {
     appendPngChunk(out, type, data.data(), data.size());
 }
@@ -65,14 +61,8 @@ std::vector<std::uint8_t> apngActl(std::uint32_t frames) {
 }
 
 std::vector<std::uint8_t> apngHead(std::int32_t width, std::int32_t height, bool grey, std::uint32_t frames) {
-    std::vector<std::uint8_t> out = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    std::vector<std::uint8_t> header;
-    putBig32(header, static_cast<std::uint32_t>(width));
-    putBig32(header, static_cast<std::uint32_t>(height));
-    // 8 bits, grey (0) or RGB (2), deflate, adaptive filtering, no interlace:
-    // the header render() writes for the same plan.
-    header.insert(header.end(), {8, static_cast<std::uint8_t>(grey ? 0 : 2), 0, 0, 0});
-    appendChunk(out, "IHDR", header);
+    // The header render() writes for the same plan.
+    std::vector<std::uint8_t> out = pngFileStart(width, height, grey);
     const std::vector<std::uint8_t> actl = apngActl(frames);
     out.insert(out.end(), actl.begin(), actl.end());
     return out;
@@ -104,7 +94,7 @@ std::vector<std::uint8_t> apngEnd() {
 // Called when a chunk's length and type are in header_: starts passing on
 // an IDAT chunk (as it is, or as an fdAT chunk), or skipping another.
 bool ApngFrameFilter::startChunk() {
-    dataLeft_ = big32(header_);
+    dataLeft_ = readBig32(header_);
     keep_ = std::memcmp(header_ + 4, "IDAT", 4) == 0;
     if (!keep_) return true;
     if (firstFrame_) return out_.write(header_, 8);
