@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <cstring>
 
 #include "files/files.h"
 
